@@ -1,0 +1,96 @@
+#pragma once
+
+#include "urlinfo.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+class FtpClientPrivate;
+
+// An asynchronous FTP client with the command queue of Qt 4's QFtp.
+//
+// Every command call queues one command and returns its id at once; the
+// commands run one at a time, in queue order, each started from the event
+// loop. Each command is reported by commandStarted(), then its data
+// (listInfo(), dataTransferProgress()), then commandFinished(). When a
+// command fails, every command queued behind it is dropped without being
+// started, and done(true) follows; done(false) follows when the queue runs
+// empty without a failure.
+//
+// Transfers use binary type and passive mode. Data connections always go to
+// the control connection's peer, whatever address the server's PASV reply
+// names.
+class FtpClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Numbering as in QFtp, which callers and stored traces rely on.
+    enum State { Unconnected, HostLookup, Connecting, Connected, LoggedIn, Closing };
+    Q_ENUM(State)
+
+    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected };
+    Q_ENUM(Error)
+
+    enum Command {
+        None, SetTransferMode, SetProxy, ConnectToHost, Login, Close,
+        List, Cd, Get, Put, Remove, Mkdir, Rmdir, Rename, RawCommand
+    };
+    Q_ENUM(Command)
+
+    enum TransferMode { Active, Passive };
+    enum TransferType { Binary, Ascii };
+
+    explicit FtpClient(QObject *parent = nullptr);
+    ~FtpClient() override;
+
+    int connectToHost(const QString &host, quint16 port = 21);
+    int login(const QString &user = QString(), const QString &password = QString());
+    int close();
+    int list(const QString &dir = QString());
+    int cd(const QString &dir);
+    // The device is written as data arrives; an unopened device is opened
+    // WriteOnly when the command starts. The caller keeps ownership.
+    int get(const QString &file, QIODevice *device, TransferType type = Binary);
+    // An unopened device is opened ReadOnly when the command starts. The
+    // caller keeps ownership; the device must live until the command ends.
+    int put(QIODevice *device, const QString &file, TransferType type = Binary);
+    int mkdir(const QString &dir);
+
+    int currentId() const;
+    Command currentCommand() const;
+    QIODevice *currentDevice() const;
+    bool hasPendingCommands() const;
+    void clearPendingCommands();
+
+    State state() const;
+    Error error() const;
+    QString errorString() const;
+
+    // Time limits, in milliseconds: establishing the control connection, and
+    // the longest silence tolerated from the server while a command waits
+    // for a reply or a transfer waits for data.
+    void setConnectTimeout(int msecs);
+    int connectTimeout() const;
+    void setIdleTimeout(int msecs);
+    int idleTimeout() const;
+
+public slots:
+    // Drops the pending commands and ends the running one with an error.
+    void abort();
+
+signals:
+    void stateChanged(int state);
+    void listInfo(const UrlInfo &info);
+    void commandStarted(int id);
+    void commandFinished(int id, bool error);
+    void done(bool error);
+    void dataTransferProgress(qint64 done, qint64 total);
+
+private:
+    std::unique_ptr<FtpClientPrivate> d;
+    friend class FtpClientPrivate;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class InstrumentServerPrivate;
+
+// Stands in for the R9 instrument's FTP service: serves a folder on disk as
+// the instrument's top folder, on the loopback interface only.
+//
+// Faults can be injected to test how a client copes with a misbehaving
+// instrument. Every fault applies to all client connections until
+// clearFaults().
+class InstrumentServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct LoggedCommand {
+        int session = 0;      // 1 for the first client connection, 2 for the next...
+        QString line;         // the command line exactly as received, without CR LF
+        QString verb;         // upper-cased first word
+        QString argument;     // everything after the first blank, verbatim (may start with a blank)
+    };
+
+    static constexpr const char *userName = "root";
+    static constexpr const char *password = "+00417263850";
+
+    explicit InstrumentServer(QObject *parent = nullptr);
+    ~InstrumentServer() override;
+
+    void setRootPath(const QString &path);
+    QString rootPath() const;
+
+    // Listens on 127.0.0.1 (any other address is refused). Port 0 picks a free one.
+    bool listen(quint16 port = 0);
+    quint16 serverPort() const;
+    bool isListening() const;
+    void close();            // stops listening and drops every connection
+    QString errorString() const;
+
+    int sessionCount() const;          // client connections accepted so far
+    int activeSessionCount() const;    // client connections open now
+
+    // Every command line received, in order, across connections.
+    QList<LoggedCommand> commandLog() const;
+    QStringList commandLines() const;  // just the lines
+    void clearCommandLog();
+    // Also append each command line to this file ("<session> <line>\n").
+    void setCommandLogFile(const QString &path);
+
+    // --- Fault injection --------------------------------------------------
+    // Answer `verb` (e.g. "RETR", "CWD", "PASS") with `code` and a text
+    // instead of executing it; with `argument` set, only when the argument
+    // equals it exactly (for RETR/STOR/SIZE: the bare file name).
+    void refuseCommand(const QString &verb, int code = 550, const QString &argument = QString());
+    // Close the control connection, without a reply, on receipt of the Nth
+    // command of a session (1-based; USER is the first).
+    void dropConnectionAfter(int commandCount);
+    // Close the data connection after `bytes` bytes of a RETR or STOR (only
+    // for `file` when given), then reply 426.
+    void cutTransferAfter(qint64 bytes, const QString &file = QString());
+    // Never answer `verb` (with `argument`, only that argument).
+    void staySilentOn(const QString &verb, const QString &argument = QString());
+    // Report `reportedSize` in LIST (not in SIZE) for `file`.
+    void reportWrongSize(const QString &file, qint64 reportedSize);
+    // Delay every reply by `msecs` (LAN latency).
+    void setReplyDelay(int msecs);
+    // Limit each data transfer to `bytesPerSecond` (0: unlimited).
+    void setRateLimit(qint64 bytesPerSecond);
+    void clearFaults();
+
+signals:
+    void commandReceived(int session, const QString &line);
+    void sessionClosed(int session);
+
+private:
+    std::unique_ptr<InstrumentServerPrivate> d;
+};
