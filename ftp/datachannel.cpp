@@ -1,0 +1,227 @@
+#include "datachannel.h"
+
+#include <QIODevice>
+#include <QTcpSocket>
+
+FtpDataChannel::FtpDataChannel(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FtpDataChannel::~FtpDataChannel()
+{
+    close();
+}
+
+void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device)
+{
+    close();
+    m_mode = mode;
+    m_device = device;
+    m_socket = new QTcpSocket(this);
+    // Bounds what the socket buffers when the device is slower than the network.
+    m_socket->setReadBufferSize(2 * chunkSize);
+    if (m_buffer.size() != chunkSize && mode != Mode::Listing)
+        m_buffer.resize(chunkSize);
+
+    connect(m_socket, &QTcpSocket::connected, this, &FtpDataChannel::onConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &FtpDataChannel::onReadyRead);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &FtpDataChannel::onBytesWritten);
+    connect(m_socket, &QTcpSocket::disconnected, this, &FtpDataChannel::onDisconnected);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &FtpDataChannel::onError);
+    m_socket->connectToHost(host, port);
+}
+
+void FtpDataChannel::startSending()
+{
+    m_sendingAllowed = true;
+    if (m_connected)
+        fillUpload();
+}
+
+void FtpDataChannel::close()
+{
+    ++m_generation;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    m_device = nullptr;
+    m_line.clear();
+    m_skippingLine = false;
+    m_connected = false;
+    m_sendingAllowed = false;
+    m_sourceDone = false;
+    m_finished = false;
+    m_bytesDone = 0;
+    m_bytesQueued = 0;
+}
+
+bool FtpDataChannel::isOpen() const
+{
+    return m_socket != nullptr;
+}
+
+void FtpDataChannel::onConnected()
+{
+    m_connected = true;
+    if (m_mode == Mode::Upload && m_sendingAllowed)
+        fillUpload();
+}
+
+void FtpDataChannel::onReadyRead()
+{
+    readAvailable();
+}
+
+// Moves everything the socket holds to the device or the listing; false
+// when the channel failed or was closed meanwhile.
+bool FtpDataChannel::readAvailable()
+{
+    const quint64 generation = m_generation;
+    const qint64 before = m_bytesDone;
+    while (m_socket && m_socket->bytesAvailable() > 0) {
+        if (m_mode == Mode::Upload) {
+            m_socket->skip(m_socket->bytesAvailable());
+            break;
+        }
+        char *chunk = m_mode == Mode::Listing ? nullptr : m_buffer.data();
+        if (m_mode == Mode::Listing) {
+            const QByteArray data = m_socket->read(chunkSize);
+            m_bytesDone += data.size();
+            if (!deliverListing(data.constData(), data.size(), false))
+                return false;
+            continue;
+        }
+        const qint64 n = m_socket->read(chunk, chunkSize);
+        if (n <= 0)
+            break;
+        if (!m_device) {
+            fail(tr("The local file was deleted"));
+            return false;
+        }
+        const qint64 written = m_device->write(chunk, n);
+        if (written != n) {
+            fail(tr("Writing the local file failed: %1").arg(m_device->errorString()));
+            return false;
+        }
+        m_bytesDone += n;
+    }
+    if (m_bytesDone != before) {
+        emit progress(m_bytesDone);
+        if (generation != m_generation)
+            return false;
+    }
+    return true;
+}
+
+bool FtpDataChannel::deliverListing(const char *data, qint64 size, bool atEnd)
+{
+    const quint64 generation = m_generation;
+    const char *end = data + size;
+    while (data < end) {
+        const char *newline = static_cast<const char *>(memchr(data, '\n', end - data));
+        const char *stop = newline ? newline : end;
+        if (!m_skippingLine) {
+            if (m_line.size() + (stop - data) > maxListingLineLength + 1) {
+                m_line.clear();
+                m_skippingLine = true;
+            } else {
+                m_line.append(data, stop - data);
+            }
+        }
+        if (!newline)
+            break;
+        data = newline + 1;
+        const bool skipped = m_skippingLine;
+        m_skippingLine = false;
+        if (skipped)
+            continue;
+        QByteArray line;
+        line.swap(m_line);
+        emit listingLine(line);
+        if (generation != m_generation)
+            return false;
+    }
+    if (atEnd && !m_line.isEmpty() && !m_skippingLine) {
+        QByteArray line;
+        line.swap(m_line);
+        emit listingLine(line);
+        if (generation != m_generation)
+            return false;
+    }
+    return true;
+}
+
+void FtpDataChannel::onBytesWritten(qint64 bytes)
+{
+    if (m_mode != Mode::Upload)
+        return;
+    const quint64 generation = m_generation;
+    m_bytesDone += bytes;
+    emit progress(m_bytesDone);
+    if (generation == m_generation)
+        fillUpload();
+}
+
+void FtpDataChannel::fillUpload()
+{
+    if (!m_socket || m_sourceDone)
+        return;
+    while (m_socket->bytesToWrite() < maxQueuedUpload) {
+        if (!m_device) {
+            fail(tr("The local file was deleted"));
+            return;
+        }
+        const qint64 n = m_device->read(m_buffer.data(), chunkSize);
+        if (n < 0) {
+            fail(tr("Reading the local file failed: %1").arg(m_device->errorString()));
+            return;
+        }
+        if (n == 0) {
+            m_sourceDone = true;
+            // Sends what is queued, then closes; the end of the data
+            // connection is the end of the file for the server.
+            m_socket->disconnectFromHost();
+            return;
+        }
+        m_bytesQueued += n;
+        m_socket->write(m_buffer.constData(), n);
+    }
+}
+
+void FtpDataChannel::onDisconnected()
+{
+    if (!readAvailable())
+        return;
+    if (m_mode == Mode::Listing && !deliverListing(nullptr, 0, true))
+        return;
+    if (m_mode == Mode::Upload && (!m_sourceDone || m_bytesDone != m_bytesQueued)) {
+        fail(tr("Connection closed after %1 bytes were sent").arg(m_bytesDone));
+        return;
+    }
+    m_finished = true;
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    emit finished();
+}
+
+void FtpDataChannel::onError()
+{
+    if (!m_socket || m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+        return; // the end of the data, handled when the socket reports the disconnect
+    fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
+}
+
+void FtpDataChannel::fail(const QString &reason)
+{
+    const qint64 done = m_bytesDone;
+    close();
+    m_bytesDone = done;
+    emit failed(reason);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+
+class QIODevice;
+class QTcpSocket;
+
+// The data connection of one transfer or listing, in passive mode: streams
+// between the socket and a device chunk by chunk, so memory use does not
+// depend on the size of the file.
+//
+// Signals are not emitted after close(); the owner may call close() from a
+// slot connected to any of them.
+class FtpDataChannel : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Mode { Download, Upload, Listing };
+
+    // Bytes read from the socket in one go, and the most an upload keeps
+    // queued in the socket.
+    static constexpr qint64 chunkSize = 512 * 1024;
+    static constexpr qint64 maxQueuedUpload = 1024 * 1024;
+    // A listing line longer than this is dropped.
+    static constexpr int maxListingLineLength = 8 * 1024;
+
+    explicit FtpDataChannel(QObject *parent = nullptr);
+    ~FtpDataChannel() override;
+
+    // Connects to host:port and, for Download and Upload, moves the data to
+    // or from `device`, which must be open.
+    void open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device = nullptr);
+    // An upload sends only once the server has accepted the STOR command.
+    void startSending();
+    // Drops the connection without further signals.
+    void close();
+
+    bool isOpen() const;
+    bool isFinished() const { return m_finished; }
+    qint64 bytesDone() const { return m_bytesDone; }
+
+signals:
+    // Data moved: `bytes` in total so far (written to the device, or sent).
+    void progress(qint64 bytes);
+    void listingLine(const QByteArray &line);
+    // The data connection ended normally and all its data was delivered.
+    void finished();
+    void failed(const QString &reason);
+
+private:
+    void onConnected();
+    void onReadyRead();
+    void onBytesWritten(qint64 bytes);
+    void onDisconnected();
+    void onError();
+    bool readAvailable();
+    bool deliverListing(const char *data, qint64 size, bool atEnd);
+    void fillUpload();
+    void fail(const QString &reason);
+
+    Mode m_mode = Mode::Download;
+    QTcpSocket *m_socket = nullptr;
+    QPointer<QIODevice> m_device;
+    QByteArray m_buffer;
+    QByteArray m_line;
+    bool m_skippingLine = false;
+    bool m_connected = false;
+    bool m_sendingAllowed = false;
+    bool m_sourceDone = false;
+    bool m_finished = false;
+    qint64 m_bytesDone = 0;
+    qint64 m_bytesQueued = 0;
+    quint64 m_generation = 0;
+};
