@@ -1,0 +1,70 @@
+#pragma once
+
+#include "urlinfo.h"
+
+#include <QMainWindow>
+
+struct MainForm;
+class FtpClient;
+
+// The one FTP client of the process, created before main() and never deleted.
+extern FtpClient *ftpClient;
+
+class R9_update : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit R9_update(QWidget *parent = nullptr);
+    ~R9_update() override;
+
+    void connectToDevice();
+    void queuePut(const QString &localPath, const QString &remoteName, qint64 size);
+    void queueGet(const QString &localPath, const QString &remoteName, qint64 size);
+    bool checkRestoreFolder();
+    bool checkUpdateFolder();
+
+public slots:
+    void setMyLable(int state);
+    void chkstat(bool error);
+    void CmdFinishSlot(int commandId, bool error);
+    void CmdStartSlot();
+    void ftpProgress(qint64 done, qint64 total);
+    void doListInfo(const UrlInfo &info);
+
+private slots:
+    void on_connectbotton_clicked();
+    void on_deconbotton_clicked();
+    void on_updateButton_clicked();
+    void on_BackupBotton_clicked();
+    void on_actionCartella_triggered();
+    void on_BackupBotton_2_clicked();
+    void on_BackupBotton_3_clicked();
+    void on_FtpBar_valueChanged(int value);
+
+private:
+    // connection
+    void showFtpError(const QString &text);
+    void showPathError();
+    // transfer tracking
+    void startTransfer();
+    void countListing();
+    void finishUpload(int commandId, bool error);
+    void finishDownload(int commandId, bool error);
+    bool putDownloadInPlace(int commandId);
+    void testCompleteness(const QString &completedText, const QString &incompleteText);
+    void showProgress(qint64 done, qint64 total);
+    // operations
+    bool beginOperation();
+    void endQueueing(const QString &incompleteText);
+    void endOperation();
+    void setOperationButtonsEnabled(bool enabled);
+    void resetForDownloads();
+    void resetForUploads();
+    void makeLocalFolders(const QString &base, const QStringList &folders);
+    void queueDownload(const QString &base, const QString &localFolder, const QString &name, double size);
+    void queueUploadsOf(const QString &folder);
+    bool hasSetFolders(const QString &base, const QStringList &folders) const;
+
+    MainForm *form;
+};

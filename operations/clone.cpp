@@ -1,0 +1,38 @@
+#include "app/mainform.h"
+#include "app/r9_update.h"
+#include "ftpclient.h"
+#include "transfer/transferstate.h"
+
+#include <QLineEdit>
+
+void R9_update::on_BackupBotton_clicked()
+{
+    const QString base = form->localpath->text();
+    if (base.isEmpty()) {
+        showPathError();
+        return;
+    }
+    if (!beginOperation())
+        return;
+    resetForDownloads();
+    makeLocalFolders(base, {QStringLiteral("DATA"), QStringLiteral("FONTS"), QStringLiteral("TEXT"),
+                            QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1")});
+
+    const QString upToTop = QStringLiteral(" ..");
+    const QStringList folders = {QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1"),
+                                 QStringLiteral("TEXT"), QStringLiteral("FONTS")};
+    const QList<RemoteEntry> entries = remoteList;
+    for (const RemoteEntry &entry : entries) {
+        if (folders.contains(entry.folder)) {
+            ftpClient->cd(upToTop);
+            ftpClient->cd(entry.folder);
+            queueDownload(base, entry.folder, entry.name, entry.size);
+        } else if (entry.folder == QLatin1String("ROOT")) {
+            ftpClient->cd(upToTop);
+            queueDownload(base, QString(), entry.name, entry.size);
+        }
+    }
+    // Leave the connection in the top folder.
+    ftpClient->cd(upToTop);
+    endQueueing(QStringLiteral("Backup Incomplete"));
+}

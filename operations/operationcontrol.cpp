@@ -1,0 +1,113 @@
+#include "app/mainform.h"
+#include "app/r9_update.h"
+#include "ftpclient.h"
+#include "transfer/localnames.h"
+#include "transfer/transferstate.h"
+
+#include <QDir>
+#include <QDebug>
+#include <QFileInfo>
+#include <QPushButton>
+
+// One operation at a time: a second one would reset the tracking of the
+// first while its transfers still run.
+bool R9_update::beginOperation()
+{
+    if (transferState.operationRunning)
+        return false;
+    transferState.operationRunning = true;
+    transferState.skippedEntries = 0;
+    setOperationButtonsEnabled(false);
+    return true;
+}
+
+void R9_update::endOperation()
+{
+    if (!transferState.operationRunning)
+        return;
+    transferState.operationRunning = false;
+    // Dropped commands never report back; their local files go here.
+    transferState.transferFiles.clear();
+    if (ftpClient->state() == FtpClient::LoggedIn)
+        setOperationButtonsEnabled(true);
+}
+
+void R9_update::endQueueing(const QString &incompleteText)
+{
+    // An operation that queued nothing for the client gets no end report.
+    if (!ftpClient->hasPendingCommands() && ftpClient->currentCommand() == FtpClient::None)
+        endOperation();
+    // Nor does one that refused every file it was given.
+    if (transferList.isEmpty() && transferState.skippedEntries > 0)
+        showFtpError(incompleteText);
+}
+
+void R9_update::setOperationButtonsEnabled(bool enabled)
+{
+    form->updateButton->setEnabled(enabled);
+    form->BackupBotton->setEnabled(enabled);
+    form->BackupBotton_2->setEnabled(enabled);
+    form->BackupBotton_3->setEnabled(enabled);
+}
+
+void R9_update::resetForDownloads()
+{
+    transferList.clear();
+    transferIndex = 0;
+    lastTransferStarted = false;
+    getFinishIndex = 0;
+}
+
+void R9_update::resetForUploads()
+{
+    transferIndex = 0;
+    lastTransferStarted = false;
+    transferList.clear();
+}
+
+void R9_update::makeLocalFolders(const QString &base, const QStringList &folders)
+{
+    QDir dir;
+    dir.setPath(base);
+    for (const QString &folder : folders) {
+        if (!dir.exists(folder))
+            dir.mkdir(folder);
+    }
+}
+
+void R9_update::queueDownload(const QString &base, const QString &localFolder, const QString &name,
+                              double size)
+{
+    // A name that could lead outside its folder is never used on the PC.
+    if (!isPlainFileName(name)) {
+        qWarning() << "not fetched, unsafe file name:" << name;
+        ++transferState.skippedEntries;
+        return;
+    }
+    queueGet(localFilePath(base, localFolder, name), name, qint64(size));
+}
+
+void R9_update::queueUploadsOf(const QString &folder)
+{
+    const QFileInfoList entries = QDir(folder).entryInfoList();
+    for (const QFileInfo &entry : entries) {
+        if (entry.isFile() && !entry.isSymLink())
+            queuePut(entry.absoluteFilePath(), entry.fileName(), entry.size());
+    }
+}
+
+// Every folder of the set must be there under its exact name, as a real
+// folder, not a link: a stage must never list some other folder in its place.
+bool R9_update::hasSetFolders(const QString &base, const QStringList &folders) const
+{
+    for (const QString &folder : folders) {
+        QString path = base;
+        for (const QString &level : folder.split(u'/')) {
+            path = localFilePath(path, QString(), level);
+            const QFileInfo info(path);
+            if (!info.isDir() || info.isSymLink())
+                return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,135 @@
+#include "instrumentfixture.h"
+
+#include "app/instrumentendpoint.h"
+#include "ftpclient.h"
+#include "transfer/transferstate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+const char *const allButtons[6] = {"connectbotton", "deconbotton", "updateButton",
+                                   "BackupBotton", "BackupBotton_2", "BackupBotton_3"};
+
+InstrumentFixture::InstrumentFixture()
+{
+    transferState.reset();
+    delete ftpClient;
+    ftpClient = new FtpClient;
+    // Generous for a loaded 2-core machine, yet no scenario can hang.
+    ftpClient->setConnectTimeout(10000);
+    ftpClient->setIdleTimeout(10000);
+
+    server.setRootPath(instrumentDir.path());
+    if (!server.listen(0))
+        qFatal("stand-in did not start: %s", qPrintable(server.errorString()));
+    instrumentEndpoint() = {QStringLiteral("127.0.0.1"), server.serverPort()};
+
+    window = std::make_unique<R9_update>();
+    window->show();
+    QObject::connect(ftpClient, &FtpClient::done, [this] { ++m_doneCount; });
+}
+
+InstrumentFixture::~InstrumentFixture()
+{
+    window.reset();
+    delete ftpClient;
+    ftpClient = new FtpClient;
+    server.close();
+    transferState.reset();
+}
+
+QPushButton *InstrumentFixture::button(const char *objectName) const
+{
+    return window->findChild<QPushButton *>(QString::fromLatin1(objectName));
+}
+
+QLabel *InstrumentFixture::disp() const
+{
+    return window->findChild<QLabel *>(QStringLiteral("disp"));
+}
+
+QLineEdit *InstrumentFixture::localpath() const
+{
+    return window->findChild<QLineEdit *>(QStringLiteral("localpath"));
+}
+
+QProgressBar *InstrumentFixture::bar() const
+{
+    return window->findChild<QProgressBar *>(QStringLiteral("FtpBar"));
+}
+
+bool InstrumentFixture::connectAndWalk()
+{
+    if (localpath()->text().isEmpty())
+        localpath()->setText(localDir.path());
+    const int boxesBefore = boxes.boxes().size();
+    if (!clickAndWaitForDone("connectbotton", 30000))
+        return false;
+    return boxes.boxes().size() == boxesBefore && button("BackupBotton")->isEnabled();
+}
+
+bool InstrumentFixture::clickAndWaitForDone(const char *objectName, int timeoutMs)
+{
+    const int before = m_doneCount;
+    QPushButton *pressed = button(objectName);
+    if (!pressed || !pressed->isEnabled())
+        return false;
+    pressed->click();
+    return QTest::qWaitFor([&] { return m_doneCount > before; }, timeoutMs);
+}
+
+bool InstrumentFixture::waitForDone(int timeoutMs)
+{
+    return QTest::qWaitFor([&] {
+        return !ftpClient->hasPendingCommands() && ftpClient->currentCommand() == FtpClient::None;
+    }, timeoutMs);
+}
+
+bool InstrumentFixture::waitForUnconnected(int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return ftpClient->state() == FtpClient::Unconnected; }, timeoutMs);
+}
+
+QStringList InstrumentFixture::toolCommands() const
+{
+    static const QStringList chosen = {"USER", "PASS", "CWD", "LIST", "RETR", "STOR", "MKD", "QUIT"};
+    QStringList lines;
+    for (const InstrumentServer::LoggedCommand &command : server.commandLog()) {
+        if (chosen.contains(command.verb))
+            lines << command.line;
+    }
+    return lines;
+}
+
+void InstrumentFixture::writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray InstrumentFixture::readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+QString InstrumentFixture::instrumentPath(const QString &relative) const
+{
+    return instrumentDir.filePath(relative);
+}
+
+QString InstrumentFixture::localPath(const QString &relative) const
+{
+    return localDir.filePath(relative);
+}

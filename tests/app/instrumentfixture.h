@@ -1,0 +1,62 @@
+#pragma once
+
+#include "messageboxrecorder.h"
+
+#include "app/r9_update.h"
+#include "instrumentserver.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+// One scenario of the real window against a stand-in instrument on
+// 127.0.0.1: fresh shared state, a fresh FTP client, an instrument folder and
+// a local folder of its own.
+class InstrumentFixture
+{
+public:
+    InstrumentFixture();
+    ~InstrumentFixture();
+
+    InstrumentServer server;
+    QTemporaryDir instrumentDir;
+    QTemporaryDir localDir;
+    MessageBoxRecorder boxes;
+    std::unique_ptr<R9_update> window;
+
+    QPushButton *button(const char *objectName) const;
+    QLabel *disp() const;
+    QLineEdit *localpath() const;
+    QProgressBar *bar() const;
+
+    // Connect pressed with the local folder set; true when the walk has run
+    // to its end without an error.
+    bool connectAndWalk();
+    // Presses a button and waits until the FTP client's queue has run empty.
+    bool clickAndWaitForDone(const char *objectName, int timeoutMs = 60000);
+    bool waitForDone(int timeoutMs = 60000);
+    bool waitForUnconnected(int timeoutMs = 20000);
+
+    // The stand-in's log reduced to the commands the tool chooses (folder
+    // changes, listings, transfers, folder creations, login and quit),
+    // without the plumbing each transfer needs (TYPE, PASV, SIZE...).
+    QStringList toolCommands() const;
+
+    static void writeFile(const QString &path, const QByteArray &content);
+    static QByteArray readFile(const QString &path);
+    QString instrumentPath(const QString &relative) const;
+    QString localPath(const QString &relative) const;
+
+private:
+    int m_doneCount = 0;
+};
+
+// The names of the six buttons, in form order.
+extern const char *const allButtons[6];

@@ -1,0 +1,413 @@
+// The main window as built, the slot table and the shared state's start values.
+
+#include "filedialogresponder.h"
+#include "messageboxrecorder.h"
+
+#include "app/r9_update.h"
+#include "app/windowplacement.h"
+#include "ftpclient.h"
+#include "transfer/nametables.h"
+#include "transfer/transferstate.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <memory>
+
+class tst_MainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void controls_data();
+    void controls();
+    void windowAsBuilt();
+    void onlyConnectEnabled();
+    void menuAndToolbarHoldTheAction();
+    void progressBarStartsEmpty();
+    void icons_data();
+    void icons();
+    void centredOnAvailableArea();
+    void titleBarWithoutMinimiseOrMaximise();
+    void folderActionReachedThreeWays_data();
+    void folderActionReachedThreeWays();
+    void slotTable();
+    void backupSlotsBoundToTheirOwnButtons();
+    void focusOrder();
+    void sharedStateStartValuesAndReset();
+    void nameTables();
+
+private:
+    template <typename T> T *child(const char *name) const
+    {
+        return window->findChild<T *>(QString::fromLatin1(name));
+    }
+    std::unique_ptr<R9_update> window;
+};
+
+void tst_MainWindow::init()
+{
+    transferState.reset();
+    window = std::make_unique<R9_update>();
+}
+
+void tst_MainWindow::cleanup()
+{
+    window.reset();
+    delete ftpClient;
+    ftpClient = new FtpClient;
+    transferState.reset();
+}
+
+void tst_MainWindow::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("disp") << "disp" << "QLabel" << QRect(0, 160, 401, 21) << true << "";
+    QTest::newRow("connectbotton") << "connectbotton" << "QPushButton" << QRect(10, 10, 81, 41) << true << "Connect";
+    QTest::newRow("deconbotton") << "deconbotton" << "QPushButton" << QRect(310, 10, 81, 41) << false << "Disconnect";
+    QTest::newRow("localpath") << "localpath" << "QLineEdit" << QRect(100, 30, 201, 20) << true << "";
+    QTest::newRow("label") << "label" << "QLabel" << QRect(170, 10, 91, 16) << true << "Local Start Dir";
+    QTest::newRow("updateButton") << "updateButton" << "QPushButton" << QRect(10, 70, 91, 41) << false << "Update/Restore";
+    QTest::newRow("FtpBar") << "FtpBar" << "QProgressBar" << QRect(10, 130, 401, 23) << true << "";
+    QTest::newRow("BackupBotton") << "BackupBotton" << "QPushButton" << QRect(110, 70, 91, 41) << false << "Clone R9(on PC)";
+    QTest::newRow("BackupBotton_2") << "BackupBotton_2" << "QPushButton" << QRect(210, 70, 101, 41) << false << "Data Backup(PC)";
+    QTest::newRow("BackupBotton_3") << "BackupBotton_3" << "QPushButton" << QRect(320, 70, 91, 41) << false << "Data Restore";
+    QTest::newRow("label_2") << "label_2" << "QLabel" << QRect(230, 190, 151, 16) << true << "TQ7H524006    V 2.0 B";
+}
+
+void tst_MainWindow::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QRect, geometry);
+    QFETCH(bool, enabled);
+    QFETCH(QString, text);
+
+    auto *widget = window->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->metaObject()->className(), className.toLatin1());
+    QCOMPARE(widget->parentWidget(), window->centralWidget());
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->isEnabled(), enabled);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QCOMPARE(button->text(), text);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), text);
+    if (auto *edit = qobject_cast<QLineEdit *>(widget))
+        QCOMPARE(edit->text(), text);
+}
+
+void tst_MainWindow::windowAsBuilt()
+{
+    QCOMPARE(window->objectName(), QStringLiteral("R9_update"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("R9_update"));
+    QCOMPARE(window->size(), QSize(417, 296));
+    QCOMPARE(window->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(window->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(window->sizePolicy().horizontalStretch(), 1);
+    QCOMPARE(window->iconSize(), QSize(32, 32));
+    QCOMPARE(window->centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    QVERIFY(!window->centralWidget()->layout());
+    QVERIFY(!window->findChild<QStatusBar *>());
+
+    auto *disp = child<QLabel>("disp");
+    QCOMPARE(disp->frameShape(), QFrame::StyledPanel);
+    QCOMPARE(disp->frameShadow(), QFrame::Sunken);
+
+    auto *menuBar = child<QMenuBar>("menuBar");
+    QVERIFY(menuBar);
+    QCOMPARE(window->menuBar(), menuBar);
+    auto *menu = child<QMenu>("menu_File");
+    QVERIFY(menu);
+    QCOMPARE(menu->parent(), menuBar);
+    QCOMPARE(menu->title(), QStringLiteral("&File"));
+    auto *toolBar = child<QToolBar>("mainToolBar");
+    QVERIFY(toolBar);
+    QCOMPARE(window->toolBarArea(toolBar), Qt::TopToolBarArea);
+}
+
+void tst_MainWindow::onlyConnectEnabled()
+{
+    int enabled = 0;
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (button->isEnabled()) {
+            ++enabled;
+            QCOMPARE(button->objectName(), QStringLiteral("connectbotton"));
+        }
+    }
+    QCOMPARE(enabled, 1);
+}
+
+void tst_MainWindow::menuAndToolbarHoldTheAction()
+{
+    auto *action = child<QAction>("actionCartella");
+    QVERIFY(action);
+    QCOMPARE(action->parent(), window.get());
+    QCOMPARE(action->text(), QStringLiteral("Select Folder"));
+    QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    QVERIFY(!action->icon().isNull());
+
+    const QList<QAction *> menuActions = child<QMenu>("menu_File")->actions();
+    QCOMPARE(menuActions.size(), 2);
+    QCOMPARE(menuActions.at(0), action);
+    QVERIFY(menuActions.at(1)->isSeparator());
+
+    const QList<QAction *> toolActions = child<QToolBar>("mainToolBar")->actions();
+    QCOMPARE(toolActions.size(), 2);
+    QCOMPARE(toolActions.at(0), action);
+    QVERIFY(toolActions.at(1)->isSeparator());
+
+    const QList<QAction *> barActions = child<QMenuBar>("menuBar")->actions();
+    QCOMPARE(barActions.size(), 1);
+    QCOMPARE(barActions.at(0), child<QMenu>("menu_File")->menuAction());
+}
+
+void tst_MainWindow::progressBarStartsEmpty()
+{
+    auto *bar = child<QProgressBar>("FtpBar");
+    QCOMPARE(bar->maximum(), 1);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(bar->minimum(), 0);
+}
+
+void tst_MainWindow::icons_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("folder_explorer") << ":/new/prefix1/folder_explorer.png";
+    QTest::newRow("folder") << ":/new/prefix1/folder.png";
+    QTest::newRow("ftp") << ":/new/prefix1/ftp.png";
+}
+
+void tst_MainWindow::icons()
+{
+    QFETCH(QString, path);
+    const QImage image(path);
+    QVERIFY2(!image.isNull(), qPrintable(path));
+    QCOMPARE(image.size(), QSize(32, 32));
+    QVERIFY(image.hasAlphaChannel());
+    QVERIFY(!window->windowIcon().isNull());
+}
+
+void tst_MainWindow::centredOnAvailableArea()
+{
+    // A task bar of 40 pixels at the bottom of a 1280 x 1024 screen.
+    const QRect available(0, 0, 1280, 984);
+    placeMainWindow(window.get(), available);
+    QCOMPARE(window->geometry().size(), QSize(417, 296));
+    QCOMPARE(window->geometry().center(), available.center());
+}
+
+void tst_MainWindow::titleBarWithoutMinimiseOrMaximise()
+{
+    placeMainWindow(window.get(), QRect(0, 0, 800, 600));
+    const Qt::WindowFlags flags = window->windowFlags();
+    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(window->isWindow());
+}
+
+void tst_MainWindow::folderActionReachedThreeWays_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("menu entry") << "menu";
+    QTest::newRow("toolbar button") << "toolbar";
+    QTest::newRow("Ctrl+O") << "shortcut";
+}
+
+void tst_MainWindow::folderActionReachedThreeWays()
+{
+    QFETCH(QString, way);
+    QTemporaryDir chosen;
+    FileDialogResponder responder(chosen.path());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    if (way == QLatin1String("menu")) {
+        child<QMenu>("menu_File")->actions().at(0)->trigger();
+    } else if (way == QLatin1String("toolbar")) {
+        auto *toolBar = child<QToolBar>("mainToolBar");
+        auto *button = qobject_cast<QToolButton *>(toolBar->widgetForAction(child<QAction>("actionCartella")));
+        QVERIFY(button);
+        button->click();
+    } else {
+        QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("localpath")->text(), chosen.path(), 10000);
+    QCOMPARE(responder.dialogsAnswered(), 1);
+}
+
+void tst_MainWindow::slotTable()
+{
+    struct Expected {
+        const char *signature;
+        QList<QByteArray> parameters;
+        QMetaMethod::Access access;
+    };
+    const QList<Expected> expected = {
+        {"setMyLable(int)", {"state"}, QMetaMethod::Public},
+        {"chkstat(bool)", {"error"}, QMetaMethod::Public},
+        {"CmdFinishSlot(int,bool)", {"commandId", "error"}, QMetaMethod::Public},
+        {"CmdStartSlot()", {}, QMetaMethod::Public},
+        {"ftpProgress(qlonglong,qlonglong)", {"done", "total"}, QMetaMethod::Public},
+        {"doListInfo(UrlInfo)", {"info"}, QMetaMethod::Public},
+        {"on_connectbotton_clicked()", {}, QMetaMethod::Private},
+        {"on_deconbotton_clicked()", {}, QMetaMethod::Private},
+        {"on_updateButton_clicked()", {}, QMetaMethod::Private},
+        {"on_BackupBotton_clicked()", {}, QMetaMethod::Private},
+        {"on_actionCartella_triggered()", {}, QMetaMethod::Private},
+        {"on_BackupBotton_2_clicked()", {}, QMetaMethod::Private},
+        {"on_BackupBotton_3_clicked()", {}, QMetaMethod::Private},
+        {"on_FtpBar_valueChanged(int)", {"value"}, QMetaMethod::Private},
+    };
+    const QMetaObject *meta = window->metaObject();
+    QCOMPARE(QByteArray(meta->className()), QByteArray("R9_update"));
+    QList<QMetaMethod> slots;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QMetaMethod method = meta->method(i);
+        QVERIFY2(method.methodType() == QMetaMethod::Slot, method.methodSignature().constData());
+        slots << method;
+    }
+    QCOMPARE(slots.size(), expected.size());
+    for (int i = 0; i < slots.size(); ++i) {
+        QCOMPARE(slots[i].methodSignature(), QByteArray(expected[i].signature));
+        QCOMPARE(slots[i].parameterNames(), expected[i].parameters);
+        QCOMPARE(slots[i].access(), expected[i].access);
+    }
+    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
+    QCOMPARE(meta->enumeratorCount(), meta->enumeratorOffset());
+}
+
+void tst_MainWindow::backupSlotsBoundToTheirOwnButtons()
+{
+    // Clone makes TEXT and FONTS locally, the data backup does not: each
+    // button must run its own handler, once.
+    QTemporaryDir base;
+    MessageBoxRecorder boxes;
+    child<QLineEdit>("localpath")->setText(base.path());
+    auto *backup = child<QPushButton>("BackupBotton_2");
+    auto *clone = child<QPushButton>("BackupBotton");
+    QCOMPARE(backup->receivers(SIGNAL(clicked())), 1);
+    QCOMPARE(clone->receivers(SIGNAL(clicked())), 1);
+
+    backup->setEnabled(true);
+    backup->click();
+    QVERIFY(QDir(base.filePath("DATA/IPA_BD1")).exists());
+    QVERIFY(!QDir(base.filePath("TEXT")).exists());
+
+    transferState.reset();
+    clone->setEnabled(true);
+    clone->click();
+    QVERIFY(QDir(base.filePath("TEXT")).exists());
+    QVERIFY(QDir(base.filePath("FONTS")).exists());
+    // The clone's closing folder change fails on the unconnected client.
+    QVERIFY(boxes.waitForCount(1));
+    QCOMPARE(boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
+}
+
+void tst_MainWindow::focusOrder()
+{
+    for (QPushButton *button : window->findChildren<QPushButton *>())
+        button->setEnabled(true);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+
+    child<QPushButton>("connectbotton")->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>("connectbotton"));
+    const QStringList order = {"deconbotton", "localpath", "updateButton", "BackupBotton",
+                               "BackupBotton_2", "BackupBotton_3", "connectbotton"};
+    for (const QString &next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), next);
+    }
+
+    // Disabled buttons are skipped.
+    child<QPushButton>("deconbotton")->setEnabled(false);
+    child<QPushButton>("updateButton")->setEnabled(false);
+    child<QPushButton>("connectbotton")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("localpath"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("BackupBotton"));
+}
+
+void tst_MainWindow::sharedStateStartValuesAndReset()
+{
+    const auto verifyStartValues = [] {
+        QVERIFY(transferList.isEmpty());
+        QVERIFY(remoteList.isEmpty());
+        QCOMPARE(transferIndex, 0);
+        QCOMPARE(currentFile, nullptr);
+        QCOMPARE(listCount, 0);
+        QCOMPARE(getFinishIndex, 0);
+        QCOMPARE(lastCommandId, 0);
+        QCOMPARE(lastTransferStarted, false);
+        QCOMPARE(suppressButtonUpdate, true);
+        QVERIFY(!transferState.operationRunning);
+        QVERIFY(transferState.transferFiles.empty());
+    };
+    verifyStartValues();
+
+    transferList.append({true, "A.DAT", 3, nullptr, 7});
+    remoteList.append({"A.DAT", 3, "ROOT"});
+    transferIndex = 4;
+    listCount = 5;
+    getFinishIndex = 2;
+    lastCommandId = 9;
+    lastTransferStarted = true;
+    suppressButtonUpdate = false;
+    transferState.operationRunning = true;
+    transferState.transferFiles[9] = std::make_unique<QFile>("x");
+    currentFile = transferState.transferFiles[9].get();
+    // The names and the state object are one and the same.
+    QCOMPARE(transferState.transferList.size(), 1);
+    QCOMPARE(transferState.listCount, 5);
+
+    transferState.reset();
+    verifyStartValues();
+}
+
+void tst_MainWindow::nameTables()
+{
+    QCOMPARE(stateNames[FtpClient::Unconnected], QStringLiteral("Unconnected"));
+    QCOMPARE(stateNames[FtpClient::HostLookup], QStringLiteral("HostLookup"));
+    QCOMPARE(stateNames[FtpClient::Closing], QStringLiteral("Closing"));
+    QCOMPARE(std::count_if(rootEntryNames.begin(), rootEntryNames.end(),
+                           [](const QString &name) { return name.isEmpty(); }), 7);
+    QCOMPARE(rootEntryNames[6], QStringLiteral("R9DIGIT"));
+    QCOMPARE(settingsFileNames[13], QStringLiteral("SERPWD"));
+    QCOMPARE(listingFolderTags[4], QStringLiteral("ROOT"));
+    // QFtp's numbering, which the handlers and traces rely on.
+    QCOMPARE(int(FtpClient::List), 6);
+    QCOMPARE(int(FtpClient::Get), 8);
+    QCOMPARE(int(FtpClient::Put), 9);
+    QCOMPARE(int(FtpClient::LoggedIn), 4);
+}
+
+QTEST_MAIN(tst_MainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,30 @@
+#include "app/r9_update.h"
+#include "ftpclient.h"
+#include "transferstate.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+// The local file is opened by the client when the command starts, and
+// released when the command ends, so a long operation keeps only one file
+// open. An upload source is only ever read.
+void R9_update::queuePut(const QString &localPath, const QString &remoteName, qint64 size)
+{
+    auto source = std::make_unique<QFile>(localPath);
+    currentFile = source.get();
+    const int id = ftpClient->put(source.get(), remoteName, FtpClient::Binary);
+    transferState.transferFiles[id] = std::move(source);
+    transferList.append({false, remoteName, double(size), nullptr, id});
+}
+
+// A download goes to a temporary file beside its target and replaces the
+// target only when it has arrived whole: a failed transfer never costs the
+// technician an earlier copy.
+void R9_update::queueGet(const QString &localPath, const QString &remoteName, qint64 size)
+{
+    auto target = std::make_unique<QSaveFile>(localPath);
+    currentFile = target.get();
+    const int id = ftpClient->get(remoteName, target.get(), FtpClient::Binary);
+    transferState.transferFiles[id] = std::move(target);
+    transferList.append({false, remoteName, double(size), currentFile, id});
+}

@@ -1,0 +1,142 @@
+#include "app/mainform.h"
+#include "app/r9_update.h"
+#include "ftpclient.h"
+#include "transferstate.h"
+
+#include <QDebug>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSaveFile>
+
+#include <climits>
+
+void R9_update::CmdStartSlot()
+{
+    if (ftpClient->currentCommand() == FtpClient::Put)
+        startTransfer();
+    if (ftpClient->currentCommand() == FtpClient::Get)
+        startTransfer();
+    if (ftpClient->currentCommand() == FtpClient::List)
+        countListing();
+}
+
+void R9_update::startTransfer()
+{
+    qDebug() << transferIndex << " Prima";
+    // After a disconnect the list may be empty while queued transfers still
+    // run: there is then no record to show.
+    if (transferIndex >= 0 && transferIndex < transferList.size()) {
+        const QString &name = transferList.at(transferIndex).name;
+        qDebug() << name;
+        form->disp->setText(name);
+    }
+    if (transferIndex == transferList.size() - 1)
+        lastTransferStarted = true;
+
+    const int id = ftpClient->currentId();
+    if (id != lastCommandId) {
+        lastCommandId = id;
+        if (transferIndex < transferList.size() - 1)
+            ++transferIndex;
+    }
+    qDebug() << transferIndex << " Dopo";
+}
+
+void R9_update::ftpProgress(qint64 done, qint64 total)
+{
+    showProgress(done, total);
+
+    const int position = lastTransferStarted ? transferIndex : transferIndex - 1;
+    if (position < 0 || position >= transferList.size())
+        return;
+    TransferRecord &record = transferList[position];
+    qDebug() << "lista " << record.expectedSize << "Done " << done;
+    if (double(done) == record.expectedSize)
+        record.done = true;
+}
+
+void R9_update::showProgress(qint64 done, qint64 total)
+{
+    // The bar counts in int: scale files over 2 GiB down so that it still
+    // shows the right proportion.
+    int shift = 0;
+    while ((total >> shift) > INT_MAX || (done >> shift) > INT_MAX)
+        ++shift;
+    form->FtpBar->setMaximum(int(total >> shift));
+    form->FtpBar->setValue(int(done >> shift));
+}
+
+void R9_update::CmdFinishSlot(int commandId, bool error)
+{
+    if (ftpClient->currentCommand() == FtpClient::Put)
+        finishUpload(commandId, error);
+    if (ftpClient->currentCommand() == FtpClient::Get)
+        finishDownload(commandId, error);
+}
+
+void R9_update::finishUpload(int commandId, bool error)
+{
+    // Closes and releases this upload's own source file.
+    transferState.transferFiles.erase(commandId);
+    if (error) {
+        showFtpError(ftpClient->errorString());
+        return;
+    }
+    if (lastTransferStarted)
+        testCompleteness(QStringLiteral("Update Completed"), QStringLiteral("File Update Incomplete"));
+}
+
+void R9_update::finishDownload(int commandId, bool error)
+{
+    TransferRecord *record = nullptr;
+    for (TransferRecord &candidate : transferList) {
+        if (candidate.commandId == commandId)
+            record = &candidate;
+    }
+    if (record)
+        record->file = nullptr; // released below, whatever the outcome
+
+    if (error) {
+        // Dropping the temporary file leaves any earlier local copy as it was.
+        transferState.transferFiles.erase(commandId);
+        showFtpError(ftpClient->errorString());
+        return;
+    }
+    if (!putDownloadInPlace(commandId) && record)
+        record->done = false;
+    if (getFinishIndex >= 0 && getFinishIndex < transferList.size())
+        qDebug() << transferList.at(getFinishIndex).name;
+    ++getFinishIndex;
+    if (lastTransferStarted)
+        testCompleteness(QStringLiteral("Backup Completed"), QStringLiteral("Backup Incomplete"));
+}
+
+bool R9_update::putDownloadInPlace(int commandId)
+{
+    const auto found = transferState.transferFiles.find(commandId);
+    if (found == transferState.transferFiles.end())
+        return false;
+    auto *target = qobject_cast<QSaveFile *>(found->second.get());
+    const bool committed = target && target->isOpen() && target->commit();
+    if (!committed && target)
+        qWarning() << "could not put" << target->fileName() << "in place:" << target->errorString();
+    transferState.transferFiles.erase(found);
+    return committed;
+}
+
+void R9_update::testCompleteness(const QString &completedText, const QString &incompleteText)
+{
+    int doneCount = 0;
+    while (doneCount < transferList.size() && transferList.at(doneCount).done)
+        ++doneCount;
+
+    if (doneCount == transferList.size() && transferState.skippedEntries == 0) {
+        form->disp->setText(completedText);
+        ftpClient->close();
+        remoteList.clear();
+        transferList.clear();
+    } else {
+        QMessageBox::critical(this, tr("FTP Error"), incompleteText);
+    }
+}
