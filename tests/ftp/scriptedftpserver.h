@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A small FTP server for tests, on 127.0.0.1: answers each command by a
+// default rule or by a handler the test installs, and records every line
+// it receives exactly as received. Passive data connections are accepted on
+// 127.0.0.1 whatever address the 227 reply names.
+class ScriptedFtpServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Handler = std::function<void(const QByteArray &argument)>;
+    using DataAction = std::function<void(QTcpSocket *data)>;
+
+    explicit ScriptedFtpServer(QObject *parent = nullptr);
+    ~ScriptedFtpServer() override;
+
+    bool listen();
+    quint16 port() const;
+
+    // Sent on each new connection; empty: the server stays silent.
+    QByteArray greeting = "220 scripted server ready";
+    // The address written into 227 replies.
+    QByteArray passiveAddress = "127,0,0,1";
+    bool refuseExtendedPassive = false;
+    // Remote files: served by RETR and SIZE, written by STOR.
+    QHash<QByteArray, QByteArray> files;
+    // Lines sent for LIST, each ended with CR LF.
+    QList<QByteArray> listing;
+
+    // Replaces the default answer to `verb` (upper case).
+    void on(const QByteArray &verb, Handler handler);
+
+    // For handlers.
+    void reply(const QByteArray &line);
+    void writeRaw(const QByteArray &bytes);
+    void closeControl();
+    // Opens a data listener and returns its port.
+    quint16 openPassive();
+    // Runs `action` on the data connection as soon as the client opened it.
+    void withDataConnection(DataAction action);
+    // Sends `bytes` on the data connection, closes it and calls `then`
+    // once it is closed.
+    void sendData(const QByteArray &bytes, std::function<void()> then = {});
+
+    // Every line received, without CR LF, across connections.
+    QList<QByteArray> received;
+    QList<QByteArray> receivedVerbs() const;
+    int connectionCount = 0;
+    int dataConnectionCount = 0;
+
+signals:
+    void lineReceived(const QByteArray &line);
+
+private:
+    void onNewConnection();
+    void onControlReadyRead();
+    void onNewDataConnection();
+    void handle(const QByteArray &verb, const QByteArray &argument);
+    void runDataAction();
+
+    QTcpServer *m_server = nullptr;
+    QTcpServer *m_dataServer = nullptr;
+    QPointer<QTcpSocket> m_control;
+    QPointer<QTcpSocket> m_data;
+    DataAction m_dataAction;
+    QHash<QByteArray, Handler> m_handlers;
+};

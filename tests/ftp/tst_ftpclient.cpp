@@ -1,0 +1,526 @@
+// The client against real FTP servers: Debian's pyftpdlib, or (built with
+// R9_WITH_SIM) the instrument stand-in.
+#include "clientrecorder.h"
+#include "ftpclient.h"
+
+#include "pyftpdlibserver.h"
+#ifdef R9_WITH_SIM
+#include "instrumentserver.h"
+#endif
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+// One server under test, serving a fresh folder.
+class ServerUnderTest
+{
+public:
+    virtual ~ServerUnderTest() = default;
+    virtual bool start(const QString &root, QString *error) = 0;
+    virtual quint16 port() const = 0;
+    virtual QString userName() const = 0;
+    virtual QString password() const = 0;
+    // The folder change that leads back up one level.
+    virtual QString upFolder() const = 0;
+};
+
+class PyftpdlibUnderTest : public ServerUnderTest
+{
+public:
+    bool start(const QString &root, QString *error) override
+    {
+        QString why;
+        if (!PyftpdlibServer::isAvailable(&why)) {
+            *error = why;
+            return false;
+        }
+        if (!m_server.start(root)) {
+            *error = m_server.errorString();
+            return false;
+        }
+        return true;
+    }
+    quint16 port() const override { return m_server.port(); }
+    QString userName() const override { return m_server.userName(); }
+    QString password() const override { return m_server.password(); }
+    QString upFolder() const override { return QStringLiteral(".."); }
+
+private:
+    PyftpdlibServer m_server;
+};
+
+#ifdef R9_WITH_SIM
+class SimUnderTest : public ServerUnderTest
+{
+public:
+    bool start(const QString &root, QString *error) override
+    {
+        m_server.setRootPath(root);
+        if (!m_server.listen(0)) {
+            *error = m_server.errorString();
+            return false;
+        }
+        return true;
+    }
+    quint16 port() const override { return m_server.serverPort(); }
+    QString userName() const override { return QString::fromLatin1(InstrumentServer::userName); }
+    QString password() const override { return QString::fromLatin1(InstrumentServer::password); }
+    QString upFolder() const override { return QStringLiteral(" .."); }
+
+private:
+    InstrumentServer m_server;
+};
+#endif
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char(random.bounded(256));
+    // Make sure the bytes a text-mode transfer would damage are there.
+    const char special[] = { '\r', '\n', '\0', '\r', '\r', '\n', '\n', '\x1a' };
+    for (qint64 i = 0; i < size; i += 97)
+        bytes[i] = special[(i / 97) % sizeof special];
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestFtpClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase_data();
+    void init();
+    void cleanup();
+
+    void walkListsFolders();
+    void roundTripIsByteExact_data();
+    void roundTripIsByteExact();
+    void devicesOpenedWhenCommandStarts();
+    void manySmallFiles();
+    void mkdirCreatesFolders();
+    void failedCommandDropsTheRest();
+    void missingFileFailsDownload();
+    void listingReportsFilesOver4GiB();
+    void loginRefused();
+    void closeThenNotConnected();
+    void abortedDownloadKeepsConnectionUsable();
+
+private:
+    void connectAndLogin(FtpClient &client);
+    // Checks that each command's signals lie between its start and finish,
+    // that currentId()/currentCommand() named it there, and that done()
+    // comes last.
+    void verifySignalOrder(const ClientRecorder &recorder, const QList<int> &ids,
+                           const QList<FtpClient::Command> &commands);
+
+    std::unique_ptr<ServerUnderTest> m_server;
+    std::unique_ptr<QTemporaryDir> m_root;
+};
+
+void TestFtpClient::initTestCase_data()
+{
+    QTest::addColumn<QString>("server");
+#ifdef R9_WITH_SIM
+    QTest::newRow("r9-instrument-sim") << QStringLiteral("sim");
+#else
+    QTest::newRow("pyftpdlib") << QStringLiteral("pyftpdlib");
+#endif
+}
+
+void TestFtpClient::init()
+{
+    QFETCH_GLOBAL(QString, server);
+    m_root = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_root->isValid());
+#ifdef R9_WITH_SIM
+    if (server == QLatin1String("sim"))
+        m_server = std::make_unique<SimUnderTest>();
+#endif
+    if (server == QLatin1String("pyftpdlib"))
+        m_server = std::make_unique<PyftpdlibUnderTest>();
+    QString error;
+    if (!m_server->start(m_root->path(), &error))
+        QFAIL(qPrintable(QStringLiteral("Cannot start the server: ") + error));
+}
+
+void TestFtpClient::cleanup()
+{
+    m_server.reset();
+    m_root.reset();
+}
+
+void TestFtpClient::connectAndLogin(FtpClient &client)
+{
+    client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+    client.login(m_server->userName(), m_server->password());
+}
+
+void TestFtpClient::verifySignalOrder(const ClientRecorder &recorder, const QList<int> &ids,
+                                      const QList<FtpClient::Command> &commands)
+{
+    QCOMPARE(recorder.startedIds(), ids);
+    QCOMPARE(recorder.finishedIds(), ids);
+    QCOMPARE(recorder.doneCount(), 1);
+    QCOMPARE(recorder.events.last().type, ClientRecorder::Done);
+    QCOMPARE(recorder.events.last().currentCommand, FtpClient::None);
+    int running = -1;
+    for (const ClientRecorder::Event &e : recorder.events) {
+        switch (e.type) {
+        case ClientRecorder::Started:
+            QCOMPARE(running, -1);
+            running = int(ids.indexOf(e.id));
+            break;
+        case ClientRecorder::Finished:
+            QCOMPARE(int(ids.indexOf(e.id)), running);
+            QCOMPARE(e.currentId, e.id);
+            QCOMPARE(e.currentCommand, commands.at(running));
+            running = -1;
+            break;
+        case ClientRecorder::Progress:
+        case ClientRecorder::Entry:
+            QVERIFY2(running >= 0, "data reported outside a command");
+            QCOMPARE(e.currentId, ids.at(running));
+            QCOMPARE(e.currentCommand, commands.at(running));
+            break;
+        case ClientRecorder::Done:
+            QCOMPARE(running, -1);
+            break;
+        case ClientRecorder::State:
+            break;
+        }
+        if (e.type == ClientRecorder::Started) {
+            QCOMPARE(e.currentId, e.id);
+            QCOMPARE(e.currentCommand, commands.at(running));
+        }
+    }
+}
+
+void TestFtpClient::walkListsFolders()
+{
+    const QString root = m_root->path();
+    QVERIFY(writeFile(root + "/DATA/IPA_BD1/A.BIN", randomBytes(100, 1)));
+    QVERIFY(writeFile(root + "/DATA/IPA_BD1/B BLANK.BIN", QByteArray()));
+    QVERIFY(QDir(root).mkpath("TEXT"));
+    QVERIFY(writeFile(root + "/INIE91.CFG", randomBytes(50, 2)));
+
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    const QList<int> ids {
+        client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port()),
+        client.login(m_server->userName(), m_server->password()),
+        client.cd(QStringLiteral("DATA/IPA_BD1")),
+        client.list(),
+        client.cd(m_server->upFolder()),
+        client.cd(m_server->upFolder()),
+        client.list(),
+    };
+    QCOMPARE(client.currentCommand(), FtpClient::None); // nothing starts inside the calls
+    QVERIFY(client.hasPendingCommands());
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+
+    verifySignalOrder(recorder, ids,
+                      { FtpClient::ConnectToHost, FtpClient::Login, FtpClient::Cd, FtpClient::List,
+                        FtpClient::Cd, FtpClient::Cd, FtpClient::List });
+    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting,
+                                             FtpClient::Connected, FtpClient::LoggedIn }));
+    QCOMPARE(client.state(), FtpClient::LoggedIn);
+
+    QHash<QString, UrlInfo> first, second;
+    int listing = 0;
+    for (const ClientRecorder::Event &e : recorder.events) {
+        if (e.type == ClientRecorder::Started && e.currentCommand == FtpClient::List)
+            ++listing;
+        if (e.type == ClientRecorder::Entry)
+            (listing == 1 ? first : second).insert(e.info.name(), e.info);
+    }
+    first.remove("."), first.remove("..");
+    second.remove("."), second.remove("..");
+    QCOMPARE(first.size(), 2);
+    QCOMPARE(first.value("A.BIN").size(), 100);
+    QVERIFY(first.value("A.BIN").isFile());
+    QVERIFY(first.value("B BLANK.BIN").isFile());
+    QCOMPARE(first.value("B BLANK.BIN").size(), 0);
+    QCOMPARE(second.size(), 3);
+    QVERIFY(second.value("DATA").isDir());
+    QVERIFY(second.value("TEXT").isDir());
+    QVERIFY(second.value("INIE91.CFG").isFile());
+    QCOMPARE(second.value("INIE91.CFG").size(), 50);
+}
+
+void TestFtpClient::roundTripIsByteExact_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("empty") << qint64(0);
+    QTest::newRow("one byte") << qint64(1);
+    QTest::newRow("CR LF") << qint64(2);
+    QTest::newRow("64 KiB + 7") << qint64(64 * 1024 + 7);
+    QTest::newRow("3 MiB + 1") << qint64(3 * 1024 * 1024 + 1);
+}
+
+void TestFtpClient::roundTripIsByteExact()
+{
+    QFETCH(qint64, size);
+    const QByteArray original = size == 2 ? QByteArray("\r\n") : randomBytes(size, quint32(size));
+    QByteArray uploaded = original;
+    QBuffer source(&uploaded);
+    QByteArray downloaded;
+    QBuffer target(&downloaded);
+
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int put = client.put(&source, QStringLiteral("ROUND.BIN"));
+    const int get = client.get(QStringLiteral("ROUND.BIN"), &target);
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+
+    QCOMPARE(readFile(m_root->path() + "/ROUND.BIN"), original);
+    QCOMPARE(downloaded.size(), original.size());
+    QVERIFY(downloaded == original);
+
+    for (int id : { put, get }) {
+        const auto progress = recorder.progressOf(id);
+        QVERIFY2(!progress.isEmpty(), "a transfer reported no progress");
+        QCOMPARE(progress.last(), qMakePair(size, size));
+        for (int i = 1; i < progress.size(); ++i)
+            QVERIFY(progress[i].first >= progress[i - 1].first);
+    }
+}
+
+void TestFtpClient::devicesOpenedWhenCommandStarts()
+{
+    // Files are handed over closed, as the tool does; the client opens them
+    // when their command starts, and leaves them open for the caller.
+    QTemporaryDir local;
+    const QByteArray content = randomBytes(5000, 7);
+    QVERIFY(writeFile(local.path() + "/up.bin", content));
+    QFile source(local.path() + "/up.bin");
+    QFile target(local.path() + "/down.bin");
+
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.put(&source, QStringLiteral("UP.BIN"));
+    client.get(QStringLiteral("UP.BIN"), &target);
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    QCOMPARE(source.openMode(), QIODevice::ReadOnly);
+    QCOMPARE(target.openMode(), QIODevice::WriteOnly);
+    target.close();
+    QCOMPARE(readFile(target.fileName()), content);
+}
+
+void TestFtpClient::manySmallFiles()
+{
+    const int count = 40;
+    for (int i = 0; i < count; ++i)
+        QVERIFY(writeFile(m_root->path() + QStringLiteral("/F%1.BIN").arg(i), randomBytes(100 + i, i)));
+    QList<QByteArray> targets(count);
+    std::vector<std::unique_ptr<QBuffer>> buffers;
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    QList<int> ids;
+    for (int i = 0; i < count; ++i) {
+        buffers.push_back(std::make_unique<QBuffer>(&targets[i]));
+        ids.append(client.get(QStringLiteral("F%1.BIN").arg(i), buffers.back().get()));
+    }
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(targets[i], randomBytes(100 + i, i));
+        QCOMPARE(recorder.progressOf(ids[i]).last(), qMakePair(qint64(100 + i), qint64(100 + i)));
+    }
+}
+
+void TestFtpClient::mkdirCreatesFolders()
+{
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.mkdir(QStringLiteral("DATA"));
+    client.mkdir(QStringLiteral("DATA/IPA_BD1"));
+    client.cd(QStringLiteral("DATA/IPA_BD1"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    QVERIFY(QFileInfo(m_root->path() + "/DATA/IPA_BD1").isDir());
+}
+
+void TestFtpClient::failedCommandDropsTheRest()
+{
+    QByteArray sink;
+    QBuffer target(&sink);
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int cd = client.cd(QStringLiteral("MISSING"));
+    const int list = client.list();
+    const int get = client.get(QStringLiteral("X"), &target);
+    const int mkdir = client.mkdir(QStringLiteral("NOT_MADE"));
+    QVERIFY(recorder.waitForDone());
+
+    QVERIFY(recorder.events.last().error);
+    QVERIFY(recorder.finishedWithError(cd));
+    for (int dropped : { list, get, mkdir }) {
+        QVERIFY(!recorder.startedIds().contains(dropped));
+        QVERIFY(!recorder.finishedIds().contains(dropped));
+    }
+    QCOMPARE(recorder.doneCount(), 1);
+    QVERIFY2(client.errorString().startsWith("Changing directory failed:\n5"), qPrintable(client.errorString()));
+    QVERIFY(!target.isOpen());
+    QVERIFY(!QFileInfo::exists(m_root->path() + "/NOT_MADE"));
+    QVERIFY(!client.hasPendingCommands());
+
+    // The connection is still there for the next batch.
+    QCOMPARE(client.state(), FtpClient::LoggedIn);
+    recorder.clear();
+    client.mkdir(QStringLiteral("MADE"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    QVERIFY(QFileInfo(m_root->path() + "/MADE").isDir());
+}
+
+void TestFtpClient::missingFileFailsDownload()
+{
+    QByteArray sink;
+    QBuffer target(&sink);
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int get = client.get(QStringLiteral("NOPE.BIN"), &target);
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(recorder.finishedWithError(get));
+    QVERIFY2(client.errorString().startsWith("Downloading file NOPE.BIN failed:\n5"),
+             qPrintable(client.errorString()));
+    QCOMPARE(client.error(), FtpClient::UnknownError);
+}
+
+void TestFtpClient::listingReportsFilesOver4GiB()
+{
+    const qint64 size = 5LL * 1024 * 1024 * 1024 + 3;
+    QFile big(m_root->path() + "/BIG.BIN");
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(size)); // sparse: takes no disk space
+    big.close();
+
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.list();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    bool found = false;
+    for (const ClientRecorder::Event &e : recorder.ofType(ClientRecorder::Entry)) {
+        if (e.info.name() == QLatin1String("BIG.BIN")) {
+            found = true;
+            QCOMPARE(e.info.size(), size);
+        }
+    }
+    QVERIFY(found);
+}
+
+void TestFtpClient::loginRefused()
+{
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+    const int login = client.login(m_server->userName(), QStringLiteral("wrong password"));
+    const int cd = client.cd(QStringLiteral("DATA"));
+    QVERIFY(recorder.waitForDone(1, 60000));
+    QVERIFY(recorder.finishedWithError(login));
+    QVERIFY(!recorder.startedIds().contains(cd));
+    QVERIFY2(client.errorString().startsWith("Login failed:\n5"), qPrintable(client.errorString()));
+    QVERIFY(!recorder.states().contains(FtpClient::LoggedIn));
+}
+
+void TestFtpClient::closeThenNotConnected()
+{
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.close();
+    const int cd = client.cd(QStringLiteral("DATA"));
+    QVERIFY(recorder.waitForDone());
+    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected,
+                                             FtpClient::LoggedIn, FtpClient::Closing, FtpClient::Unconnected }));
+    QVERIFY(recorder.finishedWithError(cd));
+    QCOMPARE(client.error(), FtpClient::NotConnected);
+    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
+
+    // A close while unconnected is no error; a new connection works.
+    recorder.clear();
+    client.close();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(!recorder.events.last().error);
+    recorder.clear();
+    connectAndLogin(client);
+    client.list();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+}
+
+void TestFtpClient::abortedDownloadKeepsConnectionUsable()
+{
+    QFile big(m_root->path() + "/BIG.BIN");
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(512LL * 1024 * 1024));
+    big.close();
+    QVERIFY(writeFile(m_root->path() + "/SMALL.BIN", randomBytes(300, 3)));
+
+    QTemporaryDir local;
+    QFile target(local.path() + "/big.bin");
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int get = client.get(QStringLiteral("BIG.BIN"), &target);
+    const int dropped = client.list();
+    connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
+    QVERIFY(recorder.waitForDone());
+    disconnect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
+
+    QVERIFY(recorder.finishedWithError(get));
+    QVERIFY(!recorder.startedIds().contains(dropped));
+    QVERIFY2(client.errorString().contains("Aborted"), qPrintable(client.errorString()));
+    QVERIFY(target.size() < big.size());
+
+    // The replies still due for the aborted download must not be taken for
+    // the answers to what follows.
+    recorder.clear();
+    QByteArray small;
+    QBuffer smallTarget(&small);
+    client.list();
+    client.get(QStringLiteral("SMALL.BIN"), &smallTarget);
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    QVERIFY(recorder.entryNames().contains("SMALL.BIN"));
+    QCOMPARE(small, randomBytes(300, 3));
+}
+
+QTEST_GUILESS_MAIN(TestFtpClient)
+#include "tst_ftpclient.moc"

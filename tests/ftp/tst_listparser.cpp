@@ -1,0 +1,196 @@
+#include "listparser.h"
+
+#include <QTest>
+
+class TestListParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesEntries_data();
+    void parsesEntries();
+    void rejectsOtherLines_data();
+    void rejectsOtherLines();
+    void unixPermissions();
+    void recentDateYear_data();
+    void recentDateYear();
+};
+
+namespace {
+
+const QDate today(2026, 3, 15);
+
+enum Kind { File, Dir, Link, Other };
+
+QDateTime at(int y, int mo, int d, int h = 0, int mi = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi));
+}
+
+} // namespace
+
+void TestListParser::parsesEntries_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QDateTime>("modified");
+
+    QTest::newRow("unix file with time")
+            << "-rw-r--r--   1 root     root         1234 Mar 12 13:06 INIE91.CFG"
+            << "INIE91.CFG" << qint64(1234) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
+    QTest::newRow("unix file with year")
+            << "-rw-r--r--   1 root     root         1234 Jul 12  2023 INIE91.FLS"
+            << "INIE91.FLS" << qint64(1234) << int(File) << "" << "root" << "root" << at(2023, 7, 12);
+    QTest::newRow("unix dir")
+            << "drwxr-xr-x   2 owner    group        4096 Jan  1  2024 DATA"
+            << "DATA" << qint64(4096) << int(Dir) << "" << "owner" << "group" << at(2024, 1, 1);
+    QTest::newRow("name with blanks")
+            << "-rw-r--r--   1 u g 10 Feb  3 09:15 my file  name.txt"
+            << "my file  name.txt" << qint64(10) << int(File) << "" << "u" << "g" << at(2026, 2, 3, 9, 15);
+    QTest::newRow("name starting with a blank")
+            << "-rw-r--r--   1 u g 10 Feb  3 09:15  lead"
+            << " lead" << qint64(10) << int(File) << "" << "u" << "g" << at(2026, 2, 3, 9, 15);
+    QTest::newRow("name that looks like a date")
+            << "-rw-r--r--   1 u g 10 Feb  3 09:15 Mar 4 2020 x"
+            << "Mar 4 2020 x" << qint64(10) << int(File) << "" << "u" << "g" << at(2026, 2, 3, 9, 15);
+    QTest::newRow("symbolic link")
+            << "lrwxrwxrwx   1 root root 11 Mar  1 10:00 current -> DATA/IPA_BD1"
+            << "current" << qint64(11) << int(Link) << "DATA/IPA_BD1" << "root" << "root" << at(2026, 3, 1, 10, 0);
+    QTest::newRow("over 4 GiB")
+            << "-rw-r--r--   1 root root 5368709121 Jan 02  2025 big.bin"
+            << "big.bin" << qint64(5368709121LL) << int(File) << "" << "root" << "root" << at(2025, 1, 2);
+    QTest::newRow("largest 64-bit size")
+            << "-rw-r--r--   1 root root 9223372036854775807 Jan 02  2025 huge"
+            << "huge" << qint64(9223372036854775807LL) << int(File) << "" << "root" << "root" << at(2025, 1, 2);
+    QTest::newRow("character device")
+            << "crw-rw-rw-   1 root root   1,   3 Jan  1  2020 null"
+            << "null" << qint64(0) << int(Other) << "" << "root" << "root" << at(2020, 1, 1);
+    QTest::newRow("block device, one token")
+            << "brw-rw----   1 root disk 8,0 Jan  1  2020 sda"
+            << "sda" << qint64(0) << int(Other) << "" << "root" << "disk" << at(2020, 1, 1);
+    QTest::newRow("no group column")
+            << "-rw-r--r--   1 ftp        77 Mar 10 08:00 a.txt"
+            << "a.txt" << qint64(77) << int(File) << "" << "ftp" << "" << at(2026, 3, 10, 8, 0);
+    QTest::newRow("ACL marker and numeric owner")
+            << "-rw-r--r--+  1 1000 1000 5 Dec 31  1999 acl"
+            << "acl" << qint64(5) << int(File) << "" << "1000" << "1000" << at(1999, 12, 31);
+    QTest::newRow("tab separated, CR at the end")
+            << "-rw-r--r--\t1\troot\troot\t3\tMar 12 13:06 tabbed\r"
+            << "tabbed" << qint64(3) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
+    QTest::newRow("zero size")
+            << "-rw-r--r-- 1 root root 0 Mar 12 13:06 empty"
+            << "empty" << qint64(0) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
+    QTest::newRow("lower-case month")
+            << "-rw-r--r-- 1 root root 1 mar 12 13:06 m"
+            << "m" << qint64(1) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
+    QTest::newRow("non-ASCII name")
+            << QString::fromUtf8("-rw-r--r-- 1 root root 1 Mar 12 13:06 m\xc3\xa9sure.txt")
+            << QString::fromUtf8("m\xc3\xa9sure.txt") << qint64(1) << int(File) << "" << "root" << "root"
+            << at(2026, 3, 12, 13, 6);
+
+    QTest::newRow("dos dir")
+            << "12-07-26  01:06PM       <DIR>          FONTS"
+            << "FONTS" << qint64(0) << int(Dir) << "" << "" << "" << at(2026, 12, 7, 13, 6);
+    QTest::newRow("dos file")
+            << "12-07-26  01:06AM                 1234 INIE91.CFG"
+            << "INIE91.CFG" << qint64(1234) << int(File) << "" << "" << "" << at(2026, 12, 7, 1, 6);
+    QTest::newRow("dos file with blanks, noon")
+            << "03-01-99  12:00PM                   17 old  report.txt"
+            << "old  report.txt" << qint64(17) << int(File) << "" << "" << "" << at(1999, 3, 1, 12, 0);
+    QTest::newRow("dos midnight, four-digit year")
+            << "03-01-2024  12:30AM   6000000000 big.dat"
+            << "big.dat" << qint64(6000000000LL) << int(File) << "" << "" << "" << at(2024, 3, 1, 0, 30);
+    QTest::newRow("dos 24-hour time")
+            << "03-01-24  23:59   <DIR>  late"
+            << "late" << qint64(0) << int(Dir) << "" << "" << "" << at(2024, 3, 1, 23, 59);
+}
+
+void TestListParser::parsesEntries()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, name);
+    QFETCH(qint64, size);
+    QFETCH(int, kind);
+    QFETCH(QString, target);
+    QFETCH(QString, owner);
+    QFETCH(QString, group);
+    QFETCH(QDateTime, modified);
+
+    const UrlInfo info = parseListLine(line, today);
+    QVERIFY(info.isValid());
+    QCOMPARE(info.name(), name);
+    QCOMPARE(info.size(), size);
+    QCOMPARE(info.isFile(), kind == File);
+    QCOMPARE(info.isDir(), kind == Dir);
+    QCOMPARE(info.isSymLink(), kind == Link);
+    QCOMPARE(info.symLinkTarget(), target);
+    QCOMPARE(info.owner(), owner);
+    QCOMPARE(info.group(), group);
+    QCOMPARE(info.lastModified(), modified);
+}
+
+void TestListParser::rejectsOtherLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::newRow("total") << "total 12";
+    QTest::newRow("empty") << "";
+    QTest::newRow("blanks") << "   \t ";
+    QTest::newRow("CR only") << "\r";
+    QTest::newRow("no name") << "-rw-r--r-- 1 root root 12 Mar 12 13:06";
+    QTest::newRow("no name, trailing blank") << "-rw-r--r-- 1 root root 12 Mar 12 13:06 ";
+    QTest::newRow("bad type letter") << "?rw-r--r-- 1 root root 12 Mar 12 13:06 x";
+    QTest::newRow("bad permission letter") << "-rw-r--q-- 1 root root 12 Mar 12 13:06 x";
+    QTest::newRow("size not a number") << "-rw-r--r-- 1 root root 1x2 Mar 12 13:06 x";
+    QTest::newRow("size overflows 64 bits") << "-rw-r--r-- 1 root root 99999999999999999999 Mar 12 13:06 x";
+    QTest::newRow("negative size") << "-rw-r--r-- 1 root root -5 Mar 12 13:06 x";
+    QTest::newRow("no date") << "-rw-r--r-- 1 root root 12 x y";
+    QTest::newRow("bad day") << "-rw-r--r-- 1 root root 12 Mar 32 13:06 x";
+    QTest::newRow("bad time") << "-rw-r--r-- 1 root root 12 Mar 12 13-06 x";
+    QTest::newRow("dos without name") << "12-07-26  01:06PM       <DIR>";
+    QTest::newRow("dos bad date") << "13-45-26  01:06PM  12 x";
+    QTest::newRow("dos bad hour") << "12-07-26  13:06PM  12 x";
+    QTest::newRow("dos bad size") << "12-07-26  01:06PM  12a x";
+    QTest::newRow("server message") << "226 Transfer complete.";
+    QTest::newRow("garbage") << QString::fromLatin1("\x01\x02\xff garbage -> x");
+}
+
+void TestListParser::rejectsOtherLines()
+{
+    QFETCH(QString, line);
+    QVERIFY(!parseListLine(line, today).isValid());
+}
+
+void TestListParser::unixPermissions()
+{
+    QCOMPARE(parseListLine(u"-rwxr-x--x 1 u g 1 Mar 1 2020 a", today).permissions(), 0751);
+    QCOMPARE(parseListLine(u"-rwsr-Sr-T 1 u g 1 Mar 1 2020 a", today).permissions(), 0744);
+    QCOMPARE(parseListLine(u"---------- 1 u g 1 Mar 1 2020 a", today).permissions(), 0);
+    QCOMPARE(parseListLine(u"12-07-26  01:06PM  1 a", today).permissions(), 0);
+}
+
+void TestListParser::recentDateYear_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QDate>("expected");
+    QTest::newRow("earlier this year") << "Jan 10 10:00" << QDate(2026, 1, 10);
+    QTest::newRow("today") << "Mar 15 10:00" << QDate(2026, 3, 15);
+    QTest::newRow("tomorrow, clock skew") << "Mar 16 10:00" << QDate(2026, 3, 16);
+    QTest::newRow("later month: last year") << "Nov 20 10:00" << QDate(2025, 11, 20);
+}
+
+void TestListParser::recentDateYear()
+{
+    QFETCH(QString, date);
+    QFETCH(QDate, expected);
+    const UrlInfo info = parseListLine(QStringLiteral("-rw-r--r-- 1 u g 1 ") + date + QStringLiteral(" f"), today);
+    QVERIFY(info.isValid());
+    QCOMPARE(info.lastModified().date(), expected);
+}
+
+QTEST_APPLESS_MAIN(TestListParser)
+#include "tst_listparser.moc"
