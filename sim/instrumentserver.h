@@ -65,7 +65,9 @@ public:
     // Close the data connection after `bytes` bytes of a RETR or STOR (only
     // for `file` when given), then reply 426.
     void cutTransferAfter(qint64 bytes, const QString &file = QString());
-    // Never answer `verb` (with `argument`, only that argument).
+    // Never answer `verb` (with `argument`, only that argument). The session
+    // then hangs like a stuck instrument: it logs later commands but answers
+    // none of them, and keeps the connection open.
     void staySilentOn(const QString &verb, const QString &argument = QString());
     // Report `reportedSize` in LIST (not in SIZE) for `file`.
     void reportWrongSize(const QString &file, qint64 reportedSize);
@@ -74,6 +76,11 @@ public:
     // Limit each data transfer to `bytesPerSecond` (0: unlimited).
     void setRateLimit(qint64 bytesPerSecond);
     void clearFaults();
+
+    // How long a transfer command waits for the client's data connection
+    // before it is answered 425 (default 10 s).
+    void setDataConnectionTimeout(int msecs);
+    int dataConnectionTimeout() const;
 
 signals:
     void commandReceived(int session, const QString &line);

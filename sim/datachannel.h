@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+
+// The passive-mode data port of one PASV or EPSV: listens on 127.0.0.1,
+// accepts one connection, then stops listening.
+class DataChannel : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DataChannel(QObject *parent = nullptr);
+    ~DataChannel() override;
+
+    bool listen();
+    quint16 port() const { return m_port; }
+    QString errorString() const { return m_server.errorString(); }
+
+    bool hasConnection() const { return m_socket != nullptr; }
+    // Hands the accepted connection over; the caller owns it from then on.
+    QTcpSocket *takeConnection();
+
+signals:
+    void connectionArrived();
+
+private:
+    void accept();
+
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_socket;
+    quint16 m_port = 0;
+};

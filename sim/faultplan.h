@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The faults injected into every client connection of a server: which
+// commands to refuse or leave unanswered, which transfers to cut, which
+// sizes to misreport, and the pace of replies and data.
+class FaultPlan
+{
+public:
+    void refuse(const QString &verb, int code, const QString &argument);
+    void staySilent(const QString &verb, const QString &argument);
+    void cutAfter(qint64 bytes, const QString &file);
+    void reportSize(const QString &file, qint64 size);
+    void setDropAfter(int commandCount) { m_dropAfter = commandCount; }
+    void setReplyDelay(int msecs) { m_replyDelay = msecs; }
+    void setRateLimit(qint64 bytesPerSecond) { m_rateLimit = bytesPerSecond; }
+    void clear();
+
+    // The reply code that refuses this command, if one does.
+    std::optional<int> refusalFor(const QString &verb, const QString &argument) const;
+    bool silences(const QString &verb, const QString &argument) const;
+    // Bytes after which the transfer of `virtualPath` is cut; -1 for none.
+    qint64 cutFor(const QString &virtualPath) const;
+    std::optional<qint64> reportedSizeFor(const QString &virtualPath) const;
+    bool dropsAt(int commandCount) const { return m_dropAfter > 0 && commandCount == m_dropAfter; }
+    int replyDelay() const { return m_replyDelay; }
+    qint64 rateLimit() const { return m_rateLimit; }
+
+    // A file rule names the bare file name or the path from the top folder.
+    static bool namesFile(const QString &rule, const QString &virtualPath);
+
+private:
+    struct Refusal {
+        QString verb;
+        int code;
+        QString argument;
+    };
+    struct Silence {
+        QString verb;
+        QString argument;
+    };
+    struct Cut {
+        qint64 bytes;
+        QString file;
+    };
+
+    static bool matchesArgument(const QString &verb, const QString &rule, const QString &argument);
+
+    QList<Refusal> m_refusals;
+    QList<Silence> m_silences;
+    QList<Cut> m_cuts;
+    QList<QPair<QString, qint64>> m_reportedSizes;
+    int m_dropAfter = 0;
+    int m_replyDelay = 0;
+    qint64 m_rateLimit = 0;
+};
