@@ -3,8 +3,10 @@
 #include "ftpclient.h"
 
 #include <QList>
+#include <QEventLoop>
 #include <QObject>
 #include <QTest>
+#include <QTimer>
 
 // Records every signal of an FtpClient in order, with what currentCommand()
 // and currentId() answered inside it.
@@ -65,10 +67,21 @@ public:
 
     QList<Event> events;
 
-    // Waits until `count` done() signals have come in all.
+    // Waits until `count` done() signals have come in all, running the
+    // event loop meanwhile.
     bool waitForDone(int count = 1, int timeout = 30000)
     {
-        return QTest::qWaitFor([&] { return doneCount() >= count; }, timeout);
+        if (doneCount() >= count)
+            return true;
+        QEventLoop loop;
+        QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
+        const auto connection = connect(m_client, &FtpClient::done, &loop, [&] {
+            if (doneCount() >= count)
+                loop.quit();
+        });
+        loop.exec();
+        disconnect(connection);
+        return doneCount() >= count;
     }
 
     int doneCount() const { return countOf(Done); }

@@ -59,6 +59,7 @@ void ScriptedFtpServer::onNewConnection()
         if (m_control)
             m_control->disconnect(this);
         m_control = socket;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedFtpServer::onControlReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (!greeting.isEmpty())
