@@ -78,8 +78,8 @@ void ReceiveTransfer::pump()
     if (m_limits.cutAfterBytes >= 0 && m_received >= m_limits.cutAfterBytes
         && (m_socket->bytesAvailable() > 0 || !m_peerClosed)) {
         // What arrived up to the cut stays written, as on a real server.
-        m_socket->abort();
         finish(TransferOutcome::Cut, QString());
+        m_socket->abort();
         return;
     }
     if (m_peerClosed && m_socket->bytesAvailable() == 0) {
@@ -109,8 +109,8 @@ bool ReceiveTransfer::store(const QByteArray &wire)
         bytes = wire;
     }
     if (m_target->write(bytes) != bytes.size()) {
-        m_socket->abort();
         finish(TransferOutcome::LocalError, m_target->errorString());
+        m_socket->abort();
         return false;
     }
     return true;

@@ -1,0 +1,363 @@
+// Each injected fault does what it says, and only that.
+
+#include "instrumentserver.h"
+#include "instrumenttree.h"
+#include "rawftpclient.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+class TestFaultInjection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void refusedCommand_data();
+    void refusedCommand();
+    void refusalOf421ClosesTheConnection();
+    void dropAfterNthCommand();
+    void cutRetrieve();
+    void cutStoreKeepsWhatArrived();
+    void cutAppliesOnlyToTheChosenFile();
+    void silentCommandHangsTheSession();
+    void silentOnlyForTheChosenArgument();
+    void wrongSizeInListOnly();
+    void replyDelayIsApplied();
+    void delayedRepliesKeepTheirOrder();
+    void rateLimitRetrieve();
+    void rateLimitStore();
+    void clearFaultsRestoresTheService();
+    void hugeFileStreamsWithoutLoadingIt();
+
+private:
+    std::unique_ptr<RawFtpClient> loggedIn();
+
+    InstrumentTree m_tree;
+    InstrumentServer m_server;
+};
+
+void TestFaultInjection::initTestCase()
+{
+    QVERIFY(m_tree.isValid());
+    m_server.setRootPath(m_tree.root());
+    QVERIFY2(m_server.listen(0), qPrintable(m_server.errorString()));
+}
+
+void TestFaultInjection::init()
+{
+    m_server.clearFaults();
+    m_server.clearCommandLog();
+}
+
+std::unique_ptr<RawFtpClient> TestFaultInjection::loggedIn()
+{
+    auto client = std::make_unique<RawFtpClient>();
+    if (client->connectTo(m_server.serverPort()).code != 220 || !client->login())
+        return nullptr;
+    return client;
+}
+
+void TestFaultInjection::refusedCommand_data()
+{
+    QTest::addColumn<QString>("verb");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("argument");
+    QTest::addColumn<QByteArray>("refusedLine");
+    QTest::addColumn<QByteArray>("servedLine");   // same verb, served as usual
+    QTest::addColumn<int>("servedCode");
+
+    QTest::newRow("CWD of one folder") << "CWD" << 550 << "DATA/IPS_BD1" << QByteArray("CWD DATA/IPS_BD1")
+                                       << QByteArray("CWD DATA/IPA_BD1") << 250;
+    QTest::newRow("CWD ' ..'") << "CWD" << 450 << " .." << QByteArray("CWD  ..") << QByteArray("CWD ..") << 550;
+    QTest::newRow("SIZE of one file") << "SIZE" << 451 << "A.DAT" << QByteArray("SIZE DATA/IPA_BD1/A.DAT")
+                                      << QByteArray("SIZE DATA/IPA_BD1/B.DAT") << 213;
+    QTest::newRow("MKD, any") << "MKD" << 552 << "" << QByteArray("MKD NEWFOLDER") << QByteArray() << 0;
+    QTest::newRow("PWD with an odd code") << "pwd" << 500 << "" << QByteArray("PWD") << QByteArray() << 0;
+    QTest::newRow("TYPE") << "TYPE" << 504 << "I" << QByteArray("TYPE I") << QByteArray("TYPE A") << 200;
+}
+
+void TestFaultInjection::refusedCommand()
+{
+    QFETCH(QString, verb);
+    QFETCH(int, code);
+    QFETCH(QString, argument);
+    QFETCH(QByteArray, refusedLine);
+    QFETCH(QByteArray, servedLine);
+    QFETCH(int, servedCode);
+
+    m_server.refuseCommand(verb, code, argument);
+    auto client = loggedIn();
+    QVERIFY(client);
+    const RawFtpClient::Reply refused = client->command(refusedLine);
+    QCOMPARE(refused.code, code);
+    QVERIFY2(refused.text.size() > 5, qPrintable(refused.text));   // a readable reason
+    if (!servedLine.isEmpty())
+        QCOMPARE(client->command(servedLine).code, servedCode);
+    QVERIFY(!QFileInfo::exists(m_tree.path(QStringLiteral("NEWFOLDER"))));
+    QCOMPARE(client->command("NOOP").code, 200);
+}
+
+void TestFaultInjection::refusalOf421ClosesTheConnection()
+{
+    m_server.refuseCommand(QStringLiteral("RETR"), 421, QStringLiteral("B.DAT"));
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    RawFtpClient::Reply opening, final;
+    QCOMPARE(client->retrieve("RETR A.DAT", &opening, &final), m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")));
+    QCOMPARE(final.code, 226);
+    std::unique_ptr<QTcpSocket> data = client->openPassive();
+    QVERIFY(data);
+    QCOMPARE(client->command("RETR B.DAT").code, 421);
+    QVERIFY(client->waitForDisconnected());
+}
+
+void TestFaultInjection::dropAfterNthCommand()
+{
+    m_server.dropConnectionAfter(3);
+    QSignalSpy closed(&m_server, &InstrumentServer::sessionClosed);
+    for (int round = 0; round < 2; ++round) {
+        RawFtpClient client;
+        QCOMPARE(client.connectTo(m_server.serverPort()).code, 220);
+        QCOMPARE(client.command("USER root").code, 331);
+        QCOMPARE(client.command("PASS +00417263850").code, 230);
+        client.sendLine("CWD TEXT");
+        QVERIFY(client.waitForDisconnected());
+        QCOMPARE(client.socket().bytesAvailable(), 0);
+    }
+    QCOMPARE(m_server.commandLines(), QStringList({ "USER root", "PASS +00417263850", "CWD TEXT",
+                                                    "USER root", "PASS +00417263850", "CWD TEXT" }));
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, 5000);
+}
+
+void TestFaultInjection::cutRetrieve()
+{
+    m_server.cutTransferAfter(1000);
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    RawFtpClient::Reply opening, final;
+    const QByteArray received = client->retrieve("RETR A.DAT", &opening, &final);
+    QCOMPARE(opening.code, 150);
+    QCOMPARE(final.code, 426);
+    QCOMPARE(received, m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")).left(1000));
+    // A file no longer than the cut goes through whole.
+    QCOMPARE(client->retrieve("RETR B.DAT", &opening, &final).size(), 777);
+    QCOMPARE(final.code, 226);
+}
+
+void TestFaultInjection::cutStoreKeepsWhatArrived()
+{
+    m_server.cutTransferAfter(5000, QStringLiteral("PART.DAT"));
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD DATA/IPS_BD1").code, 250);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    const QByteArray content = InstrumentTree::binary(200000, 51);
+    std::unique_ptr<QTcpSocket> data = client->openPassive();
+    QVERIFY(data);
+    QCOMPARE(client->command("STOR PART.DAT").code, 150);
+    data->write(content);
+    QCOMPARE(client->nextReply(20000).code, 426);
+    QVERIFY(QTest::qWaitFor([&] { return data->state() == QAbstractSocket::UnconnectedState; }, 5000));
+    QCOMPARE(m_tree.content(QStringLiteral("DATA/IPS_BD1/PART.DAT")), content.left(5000));
+    QCOMPARE(client->command("SIZE PART.DAT").text, QStringLiteral("5000"));
+}
+
+void TestFaultInjection::cutAppliesOnlyToTheChosenFile()
+{
+    m_server.cutTransferAfter(10, QStringLiteral("DATA/IPS_BD1/C.DAT"));
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    RawFtpClient::Reply opening, final;
+    QCOMPARE(client->retrieve("RETR DATA/IPA_BD1/A.DAT", &opening, &final).size(), 5000);
+    QCOMPARE(final.code, 226);
+    QCOMPARE(client->command("CWD DATA/IPS_BD1").code, 250);
+    QCOMPARE(client->retrieve("RETR C.DAT", &opening, &final).size(), 10);
+    QCOMPARE(final.code, 426);
+}
+
+void TestFaultInjection::silentCommandHangsTheSession()
+{
+    m_server.staySilentOn(QStringLiteral("RETR"));
+    auto client = loggedIn();
+    QVERIFY(client);
+    std::unique_ptr<QTcpSocket> data = client->openPassive();
+    QVERIFY(data);
+    QSignalSpy received(&m_server, &InstrumentServer::commandReceived);
+    client->sendLine("RETR INIE91.CFG");
+    client->sendLine("NOOP");
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 2, 5000);
+    QVERIFY(client->staysQuiet(500));
+    QVERIFY(client->isConnected());
+    QCOMPARE(data->bytesAvailable(), 0);
+    QCOMPARE(m_server.commandLines().mid(2), QStringList({ "PASV", "RETR INIE91.CFG", "NOOP" }));
+
+    // Other connections are served as usual.
+    auto other = loggedIn();
+    QVERIFY(other);
+    QCOMPARE(other->command("NOOP").code, 200);
+}
+
+void TestFaultInjection::silentOnlyForTheChosenArgument()
+{
+    m_server.staySilentOn(QStringLiteral("CWD"), QStringLiteral(" .."));
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD TEXT").code, 250);
+    QCOMPARE(client->command("CWD ..").code, 250);
+    QCOMPARE(client->command("CWD TEXT").code, 250);
+    client->sendLine("CWD  ..");
+    QVERIFY(client->staysQuiet(500));
+    QVERIFY(client->isConnected());
+}
+
+void TestFaultInjection::wrongSizeInListOnly()
+{
+    m_server.reportWrongSize(QStringLiteral("A.DAT"), 123456789);
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    RawFtpClient::Reply opening, final;
+    const QString listing = QString::fromUtf8(client->retrieve("LIST", &opening, &final));
+    QCOMPARE(final.code, 226);
+    QVERIFY2(listing.contains(QRegularExpression(QStringLiteral(" 123456789 \\w{3} [ \\d]\\d [ \\d]\\d[:\\d]\\d\\d A\\.DAT\r\n"))),
+             qPrintable(listing));
+    QVERIFY2(listing.contains(QRegularExpression(QStringLiteral(" 777 \\w{3} [ \\d]\\d [ \\d]\\d[:\\d]\\d\\d B\\.DAT\r\n"))),
+             qPrintable(listing));
+    QCOMPARE(client->command("SIZE A.DAT").text, QStringLiteral("5000"));
+    QCOMPARE(client->retrieve("RETR A.DAT", &opening, &final), m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")));
+    QCOMPARE(final.code, 226);
+}
+
+void TestFaultInjection::replyDelayIsApplied()
+{
+    const int delay = 150;
+    m_server.setReplyDelay(delay);
+    QElapsedTimer clock;
+    clock.start();
+    RawFtpClient client;
+    QCOMPARE(client.connectTo(m_server.serverPort()).code, 220);
+    QVERIFY(client.login());
+    QCOMPARE(client.command("NOOP").code, 200);
+    // Greeting, USER, PASS and NOOP each waited one delay, one after another.
+    QVERIFY2(clock.elapsed() >= 4 * delay, qPrintable(QString::number(clock.elapsed())));
+
+    clock.restart();
+    RawFtpClient::Reply opening, final;
+    QCOMPARE(client.command("TYPE I").code, 200);
+    QCOMPARE(client.retrieve("RETR INIE91.CFG", &opening, &final), m_tree.content(QStringLiteral("INIE91.CFG")));
+    QCOMPARE(final.code, 226);
+    // TYPE, PASV, 150 and 226.
+    QVERIFY2(clock.elapsed() >= 4 * delay, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestFaultInjection::delayedRepliesKeepTheirOrder()
+{
+    auto client = loggedIn();
+    QVERIFY(client);
+    m_server.setReplyDelay(100);
+    client->sendRaw("NOOP\r\nPWD\r\nSYST\r\nCWD NOPE\r\n");
+    QCOMPARE(client->nextReply().code, 200);
+    QCOMPARE(client->nextReply().code, 257);
+    QCOMPARE(client->nextReply().code, 215);
+    QCOMPARE(client->nextReply().code, 550);
+}
+
+void TestFaultInjection::rateLimitRetrieve()
+{
+    const qint64 rate = 200 * 1024;
+    const QByteArray content = InstrumentTree::binary(400 * 1024, 61);
+    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/SLOW.DAT"), content));
+    m_server.setRateLimit(rate);
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    QElapsedTimer clock;
+    clock.start();
+    RawFtpClient::Reply opening, final;
+    QVERIFY(client->retrieve("RETR DATA/IPA_BD1/SLOW.DAT", &opening, &final, 60000) == content);
+    QCOMPARE(final.code, 226);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 1000 * content.size() / rate * 9 / 10, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
+}
+
+void TestFaultInjection::rateLimitStore()
+{
+    const qint64 rate = 200 * 1024;
+    const QByteArray content = InstrumentTree::binary(400 * 1024, 62);
+    m_server.setRateLimit(rate);
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    QElapsedTimer clock;
+    clock.start();
+    RawFtpClient::Reply opening, final;
+    client->store("STOR SLOWUP.DAT", content, &opening, &final, 60000);
+    QCOMPARE(final.code, 226);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 1000 * content.size() / rate * 9 / 10, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
+    QVERIFY(m_tree.content(QStringLiteral("SLOWUP.DAT")) == content);
+}
+
+void TestFaultInjection::clearFaultsRestoresTheService()
+{
+    m_server.refuseCommand(QStringLiteral("CWD"), 550);
+    m_server.staySilentOn(QStringLiteral("PWD"));
+    m_server.cutTransferAfter(1);
+    m_server.dropConnectionAfter(5);
+    m_server.setReplyDelay(5000);
+    m_server.clearFaults();
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD TEXT").code, 250);
+    QCOMPARE(client->command("PWD").code, 257);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    RawFtpClient::Reply opening, final;
+    QCOMPARE(client->retrieve("RETR X.TXT", &opening, &final), m_tree.content(QStringLiteral("TEXT/X.TXT")));
+    QCOMPARE(final.code, 226);
+}
+
+void TestFaultInjection::hugeFileStreamsWithoutLoadingIt()
+{
+    // Sparse: 5 GiB on paper, next to nothing on disk. Sizes above 4 GiB
+    // must survive SIZE and LIST, and a RETR must start at once.
+    const qint64 huge = 5LL * 1024 * 1024 * 1024;
+    {
+        QFile file(m_tree.path(QStringLiteral("DATA/IPA_BD1/HUGE.BIN")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(huge));
+    }
+    m_server.cutTransferAfter(3 * 1024 * 1024, QStringLiteral("HUGE.BIN"));
+    auto client = loggedIn();
+    QVERIFY(client);
+    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
+    QCOMPARE(client->command("TYPE I").code, 200);
+    QCOMPARE(client->command("SIZE HUGE.BIN").text, QString::number(huge));
+    RawFtpClient::Reply opening, final;
+    QVERIFY(client->retrieve("LIST HUGE.BIN", &opening, &final).contains(" 5368709120 "));
+    const QByteArray head = client->retrieve("RETR HUGE.BIN", &opening, &final);
+    QCOMPARE(head.size(), 3 * 1024 * 1024);
+    QCOMPARE(head.count('\0'), head.size());
+    QCOMPARE(final.code, 426);
+    QFile::remove(m_tree.path(QStringLiteral("DATA/IPA_BD1/HUGE.BIN")));
+}
+
+QTEST_GUILESS_MAIN(TestFaultInjection)
+#include "tst_faultinjection.moc"
