@@ -74,6 +74,7 @@ public:
     QString userName() const override { return QString::fromLatin1(InstrumentServer::userName); }
     QString password() const override { return QString::fromLatin1(InstrumentServer::password); }
     QString upFolder() const override { return QStringLiteral(" .."); }
+    InstrumentServer &server() { return m_server; }
 
 private:
     InstrumentServer m_server;
@@ -129,6 +130,11 @@ private slots:
     void loginRefused();
     void closeThenNotConnected();
     void abortedDownloadKeepsConnectionUsable();
+#ifdef R9_WITH_SIM
+    void simSeesTheExpectedCommandLines();
+    void simFaults_data();
+    void simFaults();
+#endif
 
 private:
     void connectAndLogin(FtpClient &client);
@@ -521,6 +527,81 @@ void TestFtpClient::abortedDownloadKeepsConnectionUsable()
     QVERIFY(recorder.entryNames().contains("SMALL.BIN"));
     QCOMPARE(small, randomBytes(300, 3));
 }
+
+#ifdef R9_WITH_SIM
+void TestFtpClient::simSeesTheExpectedCommandLines()
+{
+    InstrumentServer &sim = static_cast<SimUnderTest *>(m_server.get())->server();
+    QVERIFY(writeFile(m_root->path() + "/DATA/IPA_BD1/A.BIN", randomBytes(10, 1)));
+    QVERIFY(writeFile(m_root->path() + "/INIE91.CFG", randomBytes(20, 2)));
+    QByteArray a, cfg;
+    QBuffer targetA(&a), targetCfg(&cfg);
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.cd(QStringLiteral("DATA/IPA_BD1"));
+    client.list();
+    client.get(QStringLiteral("A.BIN"), &targetA);
+    client.cd(QStringLiteral(" .."));
+    client.get(QStringLiteral("INIE91.CFG"), &targetCfg);
+    client.close();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    QCOMPARE(a, randomBytes(10, 1));
+    QCOMPARE(cfg, randomBytes(20, 2));
+    const QStringList expected { "USER root", "PASS +00417263850", "CWD DATA/IPA_BD1", "EPSV", "LIST",
+                                 "TYPE I", "SIZE A.BIN", "EPSV", "RETR A.BIN", "CWD  ..",
+                                 "SIZE INIE91.CFG", "EPSV", "RETR INIE91.CFG", "QUIT" };
+    QCOMPARE(sim.commandLines(), expected);
+}
+
+void TestFtpClient::simFaults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("heading");
+    QTest::addColumn<int>("finalState");
+    QTest::newRow("cut download") << "cut" << "Downloading file F.BIN failed:\n" << int(FtpClient::LoggedIn);
+    QTest::newRow("dropped connection") << "drop" << "Downloading file F.BIN failed:\nConnection closed"
+                                        << int(FtpClient::Unconnected);
+    QTest::newRow("silent on RETR") << "silent"
+                                    << "Downloading file F.BIN failed:\nThe server did not answer within 300 ms"
+                                    << int(FtpClient::Unconnected);
+    QTest::newRow("refused RETR") << "refuse" << "Downloading file F.BIN failed:\n550" << int(FtpClient::LoggedIn);
+}
+
+void TestFtpClient::simFaults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, heading);
+    QFETCH(int, finalState);
+    InstrumentServer &sim = static_cast<SimUnderTest *>(m_server.get())->server();
+    QVERIFY(writeFile(m_root->path() + "/F.BIN", randomBytes(200000, 5)));
+    if (fault == "cut")
+        sim.cutTransferAfter(400, QStringLiteral("F.BIN"));
+    else if (fault == "drop")
+        sim.dropConnectionAfter(4); // USER, PASS, TYPE, SIZE: the fourth goes unanswered
+    else if (fault == "silent")
+        sim.staySilentOn(QStringLiteral("RETR"));
+    else
+        sim.refuseCommand(QStringLiteral("RETR"), 550);
+
+    QByteArray downloaded;
+    QBuffer target(&downloaded);
+    FtpClient client;
+    client.setIdleTimeout(300);
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int get = client.get(QStringLiteral("F.BIN"), &target);
+    const int dropped = client.list();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(recorder.finishedWithError(get));
+    QVERIFY(!recorder.startedIds().contains(dropped));
+    QVERIFY2(client.errorString().startsWith(heading), qPrintable(client.errorString()));
+    QCOMPARE(int(client.state()), finalState);
+    for (const auto &report : recorder.progressOf(get))
+        QVERIFY(report.first < 200000);
+}
+#endif
 
 QTEST_GUILESS_MAIN(TestFtpClient)
 #include "tst_ftpclient.moc"
