@@ -1,0 +1,253 @@
+// The sample instrument: the layout a technician's instrument has, and
+// content fixed by the seed.
+
+#include "samplegenerator.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Relative path -> SHA-256 of the content, for every file below `folder`.
+QMap<QString, QByteArray> fingerprint(const QString &folder)
+{
+    QMap<QString, QByteArray> prints;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(&file);
+        prints.insert(QDir(folder).relativeFilePath(path), hash.result());
+    }
+    return prints;
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+const QStringList rootEntries = { "COMMANDS.TXT", "DATA", "FONTS", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "TEXT" };
+
+} // namespace
+
+class TestSampleGenerator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void settingsFileNames();
+    void layout_data();
+    void layout();
+    void sameSeedSameBytes();
+    void otherSeedOtherBytes();
+    void bigFileIsStreamedToItsSize();
+    void dataFilesHoldAwkwardBytes();
+    void consysIsReadableText();
+    void refusesBadSpecs_data();
+    void refusesBadSpecs();
+    void reportsUnwritableFolder();
+};
+
+void TestSampleGenerator::settingsFileNames()
+{
+    QCOMPARE(SampleGenerator::settingsFileNames(),
+             QStringList({ "STARTPAGE", "ZEROADJ", "SERIALPROT", "SETNAMESERIAL", "MEASUNIT", "CURRLANG", "CONSYS.INI",
+                           "IOMODULE", "R9DMXRT", "MAXSCALE", "PPBRGLIM", "INPUTFILTER", "OEMPWD", "SERPWD" }));
+}
+
+void TestSampleGenerator::layout_data()
+{
+    QTest::addColumn<int>("dataFiles");
+    QTest::addColumn<int>("settings");
+    QTest::addColumn<int>("textFiles");
+    QTest::addColumn<int>("fontFiles");
+
+    QTest::newRow("defaults") << SampleSpec().filesPerDataFolder << SampleSpec().settingsFiles << SampleSpec().textFiles
+                              << SampleSpec().fontFiles;
+    QTest::newRow("no settings, no data") << 0 << 0 << 1 << 1;
+    QTest::newRow("all settings") << 3 << 14 << 4 << 3;
+    QTest::newRow("many small files") << 1500 << 2 << 20 << 12;
+}
+
+void TestSampleGenerator::layout()
+{
+    QFETCH(int, dataFiles);
+    QFETCH(int, settings);
+    QFETCH(int, textFiles);
+    QFETCH(int, fontFiles);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SampleSpec spec;
+    spec.filesPerDataFolder = dataFiles;
+    spec.settingsFiles = settings;
+    spec.textFiles = textFiles;
+    spec.fontFiles = fontFiles;
+    spec.minFileSize = 100;
+    spec.maxFileSize = 2000;
+    QString error;
+    QVERIFY2(SampleGenerator::generate(dir.path(), spec, &error), qPrintable(error));
+
+    QStringList expectedTop = rootEntries + SampleGenerator::settingsFileNames().mid(0, settings);
+    expectedTop.sort();
+    QCOMPARE(entries(dir.path()), expectedTop);
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("R9DIGIT"))).isFile());
+    for (const QString &name : SampleGenerator::settingsFileNames().mid(0, settings))
+        QVERIFY(QFileInfo(dir.filePath(name)).isFile());
+    QCOMPARE(entries(dir.filePath(QStringLiteral("DATA"))), QStringList({ "IPA_BD1", "IPS_BD1" }));
+
+    static const QRegularExpression dataName(QStringLiteral("^M\\d{7}\\.DAT$"));
+    for (const char *folder : { "DATA/IPA_BD1", "DATA/IPS_BD1" }) {
+        const QFileInfoList files = QDir(dir.filePath(QString::fromLatin1(folder))).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QCOMPARE(files.size(), dataFiles);
+        for (const QFileInfo &file : files) {
+            QVERIFY2(file.isFile() && dataName.match(file.fileName()).hasMatch(), qPrintable(file.fileName()));
+            QVERIFY2(file.size() >= spec.minFileSize && file.size() <= spec.maxFileSize, qPrintable(file.fileName()));
+        }
+    }
+    const QStringList texts = entries(dir.filePath(QStringLiteral("TEXT")));
+    QCOMPARE(texts.size(), textFiles);
+    QVERIFY(texts.contains(QStringLiteral("LANG_EN.TXT")));
+    for (const QString &name : texts)
+        QVERIFY2(QRegularExpression(QStringLiteral("^LANG_[A-Z0-9]{2}\\.TXT$")).match(name).hasMatch(), qPrintable(name));
+    const QStringList fonts = entries(dir.filePath(QStringLiteral("FONTS")));
+    QCOMPARE(fonts.size(), fontFiles);
+    QVERIFY(fonts.contains(QStringLiteral("F12X24.FNT")));
+    for (const QString &name : fonts)
+        QVERIFY2(QRegularExpression(QStringLiteral("^F\\d{1,2}X\\d{1,2}\\.FNT$")).match(name).hasMatch(), qPrintable(name));
+
+    // INIE91.FLS names the data files.
+    QFile list(dir.filePath(QStringLiteral("INIE91.FLS")));
+    QVERIFY(list.open(QIODevice::ReadOnly));
+    QCOMPARE(list.readAll().count("\r\n"), 2 * dataFiles);
+}
+
+void TestSampleGenerator::sameSeedSameBytes()
+{
+    QTemporaryDir first, second;
+    SampleSpec spec;
+    spec.seed = 1234;
+    spec.settingsFiles = 14;
+    QVERIFY(SampleGenerator::generate(first.path(), spec));
+    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    const auto a = fingerprint(first.path());
+    QVERIFY(a.size() > 30);
+    QCOMPARE(a, fingerprint(second.path()));
+}
+
+void TestSampleGenerator::otherSeedOtherBytes()
+{
+    QTemporaryDir first, second;
+    SampleSpec spec;
+    spec.seed = 1;
+    QVERIFY(SampleGenerator::generate(first.path(), spec));
+    spec.seed = 2;
+    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    const auto a = fingerprint(first.path());
+    const auto b = fingerprint(second.path());
+    QCOMPARE(a.size(), b.size());
+    QVERIFY(a != b);
+    QVERIFY(a.value(QStringLiteral("R9DIGIT")) != b.value(QStringLiteral("R9DIGIT")));
+    QVERIFY(a.value(QStringLiteral("INIE91.CFG")) != b.value(QStringLiteral("INIE91.CFG")));
+}
+
+void TestSampleGenerator::bigFileIsStreamedToItsSize()
+{
+    QTemporaryDir first, second;
+    SampleSpec spec;
+    spec.filesPerDataFolder = 1;
+    spec.bigFileSize = 3 * 1024 * 1024 + 5;
+    QVERIFY(SampleGenerator::generate(first.path(), spec));
+    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    const QString relative = QStringLiteral("DATA/IPA_BD1/BIGDATA.BIN");
+    QCOMPARE(QFileInfo(first.filePath(relative)).size(), spec.bigFileSize);
+    QCOMPARE(fingerprint(first.path()).value(relative), fingerprint(second.path()).value(relative));
+    QVERIFY(!QFileInfo::exists(first.filePath(QStringLiteral("DATA/IPS_BD1/BIGDATA.BIN"))));
+}
+
+void TestSampleGenerator::dataFilesHoldAwkwardBytes()
+{
+    QTemporaryDir dir;
+    SampleSpec spec;
+    spec.filesPerDataFolder = 3;
+    spec.minFileSize = 300;
+    QVERIFY(SampleGenerator::generate(dir.path(), spec));
+    const QFileInfoList files = QDir(dir.filePath(QStringLiteral("DATA/IPS_BD1"))).entryInfoList(QDir::Files);
+    QCOMPARE(files.size(), 3);
+    for (const QFileInfo &info : files) {
+        QFile file(info.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY(content.contains("\r\n"));
+        QVERIFY(content.contains('\0'));
+        QVERIFY(content.contains("\n\n"));
+    }
+}
+
+void TestSampleGenerator::consysIsReadableText()
+{
+    QTemporaryDir dir;
+    SampleSpec spec;
+    spec.settingsFiles = 7;
+    QVERIFY(SampleGenerator::generate(dir.path(), spec));
+    QFile file(dir.filePath(QStringLiteral("CONSYS.INI")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    QVERIFY(content.startsWith("[CONSYS]\r\n"));
+    for (char c : content)
+        QVERIFY2(c == '\r' || c == '\n' || (c >= 0x20 && c < 0x7F), content.constData());
+}
+
+void TestSampleGenerator::refusesBadSpecs_data()
+{
+    QTest::addColumn<int>("settings");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<qint64>("minSize");
+    QTest::addColumn<qint64>("maxSize");
+    QTest::newRow("15 settings files") << 15 << 1 << qint64(1) << qint64(2);
+    QTest::newRow("negative settings") << -1 << 1 << qint64(1) << qint64(2);
+    QTest::newRow("negative files") << 1 << -3 << qint64(1) << qint64(2);
+    QTest::newRow("empty size range") << 1 << 1 << qint64(10) << qint64(9);
+}
+
+void TestSampleGenerator::refusesBadSpecs()
+{
+    QFETCH(int, settings);
+    QFETCH(int, files);
+    QFETCH(qint64, minSize);
+    QFETCH(qint64, maxSize);
+    QTemporaryDir dir;
+    SampleSpec spec;
+    spec.settingsFiles = settings;
+    spec.filesPerDataFolder = files;
+    spec.minFileSize = minSize;
+    spec.maxFileSize = maxSize;
+    QString error;
+    QVERIFY(!SampleGenerator::generate(dir.path(), spec, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(entries(dir.path()).isEmpty());
+}
+
+void TestSampleGenerator::reportsUnwritableFolder()
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QString error;
+    QVERIFY(!SampleGenerator::generate(dir.filePath(QStringLiteral("file/sample")), SampleSpec(), &error));
+    QVERIFY2(error.contains(QLatin1String("file/sample")), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestSampleGenerator)
+#include "tst_samplegenerator.moc"
