@@ -15,6 +15,15 @@
 
 FtpClient *ftpClient = new FtpClient;
 
+// The icons live in a static library, whose resource registration the
+// linker would otherwise drop.
+static int registerResources()
+{
+    Q_INIT_RESOURCE(r9update);
+    return 0;
+}
+static const int resourcesRegistered = registerResources();
+
 InstrumentEndpoint &instrumentEndpoint()
 {
     static InstrumentEndpoint endpoint{QStringLiteral(R9_INSTRUMENT_HOST), R9_INSTRUMENT_PORT};

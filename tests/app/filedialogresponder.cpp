@@ -30,7 +30,7 @@ bool FileDialogResponder::eventFilter(QObject *watched, QEvent *event)
                 } else {
                     dialog->setDirectory(folder);
                     dialog->selectFile(folder);
-                    dialog->accept();
+                    static_cast<QDialog *>(dialog)->accept();
                 }
             });
         }

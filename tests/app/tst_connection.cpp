@@ -218,7 +218,8 @@ void tst_Connection::emptyRootListingLeavesButtons()
     QCOMPARE(listCount, 5);
     QVERIFY(remoteList.isEmpty());
     QCOMPARE(buttonStates(f), idleButtons);
-    QCOMPARE(f.disp()->text(), QStringLiteral("Wait .."));
+    // The last text shown: the state after the login.
+    QCOMPARE(f.disp()->text(), QStringLiteral("LoggedIn"));
 }
 
 void tst_Connection::failures_data()

@@ -350,7 +350,6 @@ void tst_Downloads::unsafeRemoteNamesNeverWritten_data()
     QTest::newRow("backslash climb") << "..\\EVIL.DAT";
     QTest::newRow("drive letter") << "C:EVIL.DAT";
     QTest::newRow("control character") << "BAD\x01.DAT";
-    QTest::newRow("line feed") << "BAD\n.DAT";
 }
 
 void tst_Downloads::unsafeRemoteNamesNeverWritten()
@@ -486,7 +485,8 @@ void tst_Downloads::manySmallFilesFewOpenFiles()
     QVERIFY(f.boxes.boxes().isEmpty());
     QVERIFY2(peak - baseline <= 8, qPrintable(QStringLiteral("open files grew by %1").arg(peak - baseline)));
     QCOMPARE(filesBelow(f.localDir.path()).size(), 4 * perFolder);
-    QCOMPARE(f.readFile(f.localPath("FONTS/F02499.DAT")), QByteArray("2499"));
+    const QString last = QStringLiteral("FONTS/F%1.DAT").arg(perFolder - 1, 5, 10, QLatin1Char('0'));
+    QCOMPARE(f.readFile(f.localPath(last)), QByteArray::number(perFolder - 1));
 }
 
 QTEST_MAIN(tst_Downloads)
