@@ -189,19 +189,19 @@ QStringList SampleGenerator::settingsFileNames()
              QStringLiteral("OEMPWD"), QStringLiteral("SERPWD") };
 }
 
-bool SampleGenerator::generate(const QString &folder, const SampleSpec &spec, QString *error)
+bool SampleGenerator::generate(const QString &folder, const SampleSpec &sample, QString *error)
 {
     auto refuse = [error](const QString &text) {
         if (error)
             *error = text;
         return false;
     };
-    if (spec.filesPerDataFolder < 0 || spec.textFiles < 0 || spec.fontFiles < 0 || spec.bigFileSize < 0)
+    if (sample.filesPerDataFolder < 0 || sample.textFiles < 0 || sample.fontFiles < 0 || sample.bigFileSize < 0)
         return refuse(QStringLiteral("File counts and sizes must not be negative"));
-    if (spec.minFileSize < 0 || spec.maxFileSize < spec.minFileSize)
+    if (sample.minFileSize < 0 || sample.maxFileSize < sample.minFileSize)
         return refuse(QStringLiteral("The file size range is empty"));
-    if (spec.settingsFiles < 0 || spec.settingsFiles > settingsFileNames().size())
-        return refuse(QStringLiteral("There are %1 settings files, not %2").arg(settingsFileNames().size()).arg(spec.settingsFiles));
+    if (sample.settingsFiles < 0 || sample.settingsFiles > settingsFileNames().size())
+        return refuse(QStringLiteral("There are %1 settings files, not %2").arg(settingsFileNames().size()).arg(sample.settingsFiles));
 
     Writer writer(folder, error);
     for (const char *sub : { "DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS" }) {
@@ -209,7 +209,7 @@ bool SampleGenerator::generate(const QString &folder, const SampleSpec &spec, QS
             return false;
     }
 
-    SplitMix64 layout(spec.seed);
+    SplitMix64 layout(sample.seed);
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime installed(QDate(2023, 1, 1).addDays(layout.between(0, 300)), QTime(8, 0).addSecs(layout.between(0, 36000)));
     auto recentOrOld = [&layout, &now]() { return now.addSecs(-layout.between(3600, 400LL * 24 * 3600)); };
@@ -218,49 +218,49 @@ bool SampleGenerator::generate(const QString &folder, const SampleSpec &spec, QS
     for (const char *sub : { "IPA_BD1", "IPS_BD1" }) {
         const QString dataFolder = QStringLiteral("DATA/") + QLatin1String(sub);
         qint64 number = layout.between(1, 5000);
-        for (int i = 0; i < spec.filesPerDataFolder; ++i) {
+        for (int i = 0; i < sample.filesPerDataFolder; ++i) {
             number += layout.between(1, 9);
             const QString name = QStringLiteral("M%1.DAT").arg(number, 7, 10, QLatin1Char('0'));
             const QString relative = dataFolder + QLatin1Char('/') + name;
-            const qint64 size = layout.between(spec.minFileSize, spec.maxFileSize);
-            if (!writer.write(relative, dataFile(spec.seed, relative, name, size), recentOrOld()))
+            const qint64 size = layout.between(sample.minFileSize, sample.maxFileSize);
+            if (!writer.write(relative, dataFile(sample.seed, relative, name, size), recentOrOld()))
                 return false;
             dataNames << name;
         }
     }
-    if (spec.bigFileSize > 0) {
+    if (sample.bigFileSize > 0) {
         const QString relative = QStringLiteral("DATA/IPA_BD1/BIGDATA.BIN");
-        if (!writer.writeStream(relative, spec.bigFileSize, streamSeed(spec.seed, relative), now.addSecs(-600)))
+        if (!writer.writeStream(relative, sample.bigFileSize, streamSeed(sample.seed, relative), now.addSecs(-600)))
             return false;
     }
 
-    for (int i = 0; i < spec.textFiles; ++i) {
+    for (int i = 0; i < sample.textFiles; ++i) {
         const QString language = i < int(std::size(languageCodes)) ? QString::fromLatin1(languageCodes[i])
                                                                    : QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
         const QString relative = QStringLiteral("TEXT/LANG_%1.TXT").arg(language);
-        if (!writer.write(relative, textFile(spec.seed, relative, language, layout.between(1024, 8192)), installed))
+        if (!writer.write(relative, textFile(sample.seed, relative, language, layout.between(1024, 8192)), installed))
             return false;
     }
-    for (int i = 0; i < spec.fontFiles; ++i) {
+    for (int i = 0; i < sample.fontFiles; ++i) {
         const int shape = i % int(std::size(fontShapes));
         const int width = fontShapes[shape][0] + 2 * (i / int(std::size(fontShapes)));
         const int height = fontShapes[shape][1];
         const QString relative = QStringLiteral("FONTS/F%1X%2.FNT").arg(width).arg(height);
-        if (!writer.write(relative, fontFile(spec.seed, relative, width, height), installed))
+        if (!writer.write(relative, fontFile(sample.seed, relative, width, height), installed))
             return false;
     }
 
-    SplitMix64 digit(streamSeed(spec.seed, QStringLiteral("R9DIGIT")));
-    if (!writer.write(QStringLiteral("COMMANDS.TXT"), commandsFile(spec.seed), installed)
-        || !writer.write(QStringLiteral("INIE91.CFG"), configFile(spec.seed), recentOrOld())
+    SplitMix64 digit(streamSeed(sample.seed, QStringLiteral("R9DIGIT")));
+    if (!writer.write(QStringLiteral("COMMANDS.TXT"), commandsFile(sample.seed), installed)
+        || !writer.write(QStringLiteral("INIE91.CFG"), configFile(sample.seed), recentOrOld())
         || !writer.write(QStringLiteral("INIE91.FLS"), fileListFile(dataNames), recentOrOld())
         || !writer.write(QStringLiteral("R9DIGIT"), QByteArray("R9DIGIT\0", 8) + randomBytes(digit, digit.between(4096, 32768)), installed))
         return false;
 
-    const QStringList settings = settingsFileNames().mid(0, spec.settingsFiles);
+    const QStringList settings = settingsFileNames().mid(0, sample.settingsFiles);
     for (const QString &name : settings) {
-        SplitMix64 rng(streamSeed(spec.seed, name));
-        const QByteArray content = name == QLatin1String("CONSYS.INI") ? consysFile(spec.seed)
+        SplitMix64 rng(streamSeed(sample.seed, name));
+        const QByteArray content = name == QLatin1String("CONSYS.INI") ? consysFile(sample.seed)
                                                                         : randomBytes(rng, rng.between(2, 256));
         if (!writer.write(name, content, recentOrOld()))
             return false;

@@ -88,15 +88,15 @@ void TestSampleGenerator::layout()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    SampleSpec spec;
-    spec.filesPerDataFolder = dataFiles;
-    spec.settingsFiles = settings;
-    spec.textFiles = textFiles;
-    spec.fontFiles = fontFiles;
-    spec.minFileSize = 100;
-    spec.maxFileSize = 2000;
+    SampleSpec sample;
+    sample.filesPerDataFolder = dataFiles;
+    sample.settingsFiles = settings;
+    sample.textFiles = textFiles;
+    sample.fontFiles = fontFiles;
+    sample.minFileSize = 100;
+    sample.maxFileSize = 2000;
     QString error;
-    QVERIFY2(SampleGenerator::generate(dir.path(), spec, &error), qPrintable(error));
+    QVERIFY2(SampleGenerator::generate(dir.path(), sample, &error), qPrintable(error));
 
     QStringList expectedTop = rootEntries + SampleGenerator::settingsFileNames().mid(0, settings);
     expectedTop.sort();
@@ -112,7 +112,7 @@ void TestSampleGenerator::layout()
         QCOMPARE(files.size(), dataFiles);
         for (const QFileInfo &file : files) {
             QVERIFY2(file.isFile() && dataName.match(file.fileName()).hasMatch(), qPrintable(file.fileName()));
-            QVERIFY2(file.size() >= spec.minFileSize && file.size() <= spec.maxFileSize, qPrintable(file.fileName()));
+            QVERIFY2(file.size() >= sample.minFileSize && file.size() <= sample.maxFileSize, qPrintable(file.fileName()));
         }
     }
     const QStringList texts = entries(dir.filePath(QStringLiteral("TEXT")));
@@ -135,11 +135,11 @@ void TestSampleGenerator::layout()
 void TestSampleGenerator::sameSeedSameBytes()
 {
     QTemporaryDir first, second;
-    SampleSpec spec;
-    spec.seed = 1234;
-    spec.settingsFiles = 14;
-    QVERIFY(SampleGenerator::generate(first.path(), spec));
-    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    SampleSpec sample;
+    sample.seed = 1234;
+    sample.settingsFiles = 14;
+    QVERIFY(SampleGenerator::generate(first.path(), sample));
+    QVERIFY(SampleGenerator::generate(second.path(), sample));
     const auto a = fingerprint(first.path());
     QVERIFY(a.size() > 30);
     QCOMPARE(a, fingerprint(second.path()));
@@ -148,11 +148,11 @@ void TestSampleGenerator::sameSeedSameBytes()
 void TestSampleGenerator::otherSeedOtherBytes()
 {
     QTemporaryDir first, second;
-    SampleSpec spec;
-    spec.seed = 1;
-    QVERIFY(SampleGenerator::generate(first.path(), spec));
-    spec.seed = 2;
-    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    SampleSpec sample;
+    sample.seed = 1;
+    QVERIFY(SampleGenerator::generate(first.path(), sample));
+    sample.seed = 2;
+    QVERIFY(SampleGenerator::generate(second.path(), sample));
     const auto a = fingerprint(first.path());
     const auto b = fingerprint(second.path());
     QCOMPARE(a.size(), b.size());
@@ -164,13 +164,13 @@ void TestSampleGenerator::otherSeedOtherBytes()
 void TestSampleGenerator::bigFileIsStreamedToItsSize()
 {
     QTemporaryDir first, second;
-    SampleSpec spec;
-    spec.filesPerDataFolder = 1;
-    spec.bigFileSize = 3 * 1024 * 1024 + 5;
-    QVERIFY(SampleGenerator::generate(first.path(), spec));
-    QVERIFY(SampleGenerator::generate(second.path(), spec));
+    SampleSpec sample;
+    sample.filesPerDataFolder = 1;
+    sample.bigFileSize = 3 * 1024 * 1024 + 5;
+    QVERIFY(SampleGenerator::generate(first.path(), sample));
+    QVERIFY(SampleGenerator::generate(second.path(), sample));
     const QString relative = QStringLiteral("DATA/IPA_BD1/BIGDATA.BIN");
-    QCOMPARE(QFileInfo(first.filePath(relative)).size(), spec.bigFileSize);
+    QCOMPARE(QFileInfo(first.filePath(relative)).size(), sample.bigFileSize);
     QCOMPARE(fingerprint(first.path()).value(relative), fingerprint(second.path()).value(relative));
     QVERIFY(!QFileInfo::exists(first.filePath(QStringLiteral("DATA/IPS_BD1/BIGDATA.BIN"))));
 }
@@ -178,10 +178,10 @@ void TestSampleGenerator::bigFileIsStreamedToItsSize()
 void TestSampleGenerator::dataFilesHoldAwkwardBytes()
 {
     QTemporaryDir dir;
-    SampleSpec spec;
-    spec.filesPerDataFolder = 3;
-    spec.minFileSize = 300;
-    QVERIFY(SampleGenerator::generate(dir.path(), spec));
+    SampleSpec sample;
+    sample.filesPerDataFolder = 3;
+    sample.minFileSize = 300;
+    QVERIFY(SampleGenerator::generate(dir.path(), sample));
     const QFileInfoList files = QDir(dir.filePath(QStringLiteral("DATA/IPS_BD1"))).entryInfoList(QDir::Files);
     QCOMPARE(files.size(), 3);
     for (const QFileInfo &info : files) {
@@ -197,9 +197,9 @@ void TestSampleGenerator::dataFilesHoldAwkwardBytes()
 void TestSampleGenerator::consysIsReadableText()
 {
     QTemporaryDir dir;
-    SampleSpec spec;
-    spec.settingsFiles = 7;
-    QVERIFY(SampleGenerator::generate(dir.path(), spec));
+    SampleSpec sample;
+    sample.settingsFiles = 7;
+    QVERIFY(SampleGenerator::generate(dir.path(), sample));
     QFile file(dir.filePath(QStringLiteral("CONSYS.INI")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
@@ -227,13 +227,13 @@ void TestSampleGenerator::refusesBadSpecs()
     QFETCH(qint64, minSize);
     QFETCH(qint64, maxSize);
     QTemporaryDir dir;
-    SampleSpec spec;
-    spec.settingsFiles = settings;
-    spec.filesPerDataFolder = files;
-    spec.minFileSize = minSize;
-    spec.maxFileSize = maxSize;
+    SampleSpec sample;
+    sample.settingsFiles = settings;
+    sample.filesPerDataFolder = files;
+    sample.minFileSize = minSize;
+    sample.maxFileSize = maxSize;
     QString error;
-    QVERIFY(!SampleGenerator::generate(dir.path(), spec, &error));
+    QVERIFY(!SampleGenerator::generate(dir.path(), sample, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(entries(dir.path()).isEmpty());
 }
