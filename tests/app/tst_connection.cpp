@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -407,9 +408,11 @@ void tst_Connection::traceLines()
     InstrumentFixture f;
     buildInstrument(f);
     capturedDebugLines.clear();
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
     const QtMessageHandler previous = qInstallMessageHandler(captureDebug);
     const bool walked = f.connectAndWalk();
     qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
     QVERIFY(walked);
     QVERIFY(capturedDebugLines.contains(QStringLiteral("io sono lo stato:  4")));
     QVERIFY(capturedDebugLines.contains(QStringLiteral("dolist \"INIE91.CFG\" 5")));
