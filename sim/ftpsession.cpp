@@ -65,6 +65,9 @@ FtpSession::FtpSession(int id, QTcpSocket *control, InstrumentServerPrivate *ser
     : QObject(parent), m_id(id), m_control(control), m_server(server)
 {
     m_control->setParent(this);
+    // Replies are short and each one is awaited: without this, Nagle's
+    // algorithm holds the next reply back until the last one is acknowledged.
+    m_control->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_replies = new ReplyScheduler(m_control, this);
     m_dataTimer.setSingleShot(true);
     connect(&m_dataTimer, &QTimer::timeout, this, &FtpSession::onDataTimeout);
@@ -596,6 +599,12 @@ void FtpSession::startTransfer()
     m_passive = nullptr;
     const PendingTransfer transfer = m_pending;
     m_pending = PendingTransfer();
+    if (!data) {
+        m_state = State::LoggedIn;
+        reply(425, QStringLiteral("Can't open data connection."));
+        readCommands();
+        return;
+    }
     const TransferLimits limits = limitsFor(transfer);
     const QString name = ServedTree::fileName(transfer.location.virtualPath);
 
