@@ -1,5 +1,7 @@
 #include "instrumentfixture.h"
 
+#include "eventwait.h"
+
 #include "app/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "transfer/transferstate.h"
@@ -82,19 +84,19 @@ bool InstrumentFixture::clickAndWaitForDone(const char *objectName, int timeoutM
     if (!pressed || !pressed->isEnabled())
         return false;
     pressed->click();
-    return QTest::qWaitFor([&] { return m_doneCount > before; }, timeoutMs);
+    return waitUntil([&] { return m_doneCount > before; }, timeoutMs);
 }
 
 bool InstrumentFixture::waitForDone(int timeoutMs)
 {
-    return QTest::qWaitFor([&] {
+    return waitUntil([&] {
         return !ftpClient->hasPendingCommands() && ftpClient->currentCommand() == FtpClient::None;
     }, timeoutMs);
 }
 
 bool InstrumentFixture::waitForUnconnected(int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return ftpClient->state() == FtpClient::Unconnected; }, timeoutMs);
+    return waitUntil([&] { return ftpClient->state() == FtpClient::Unconnected; }, timeoutMs);
 }
 
 QStringList InstrumentFixture::toolCommands() const

@@ -1,5 +1,7 @@
 #include "messageboxrecorder.h"
 
+#include "eventwait.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QMessageBox>
@@ -18,7 +20,7 @@ MessageBoxRecorder::~MessageBoxRecorder()
 
 bool MessageBoxRecorder::waitForCount(int count, int timeoutMs) const
 {
-    return QTest::qWaitFor([&] { return m_boxes.size() >= count; }, timeoutMs);
+    return waitUntil([&] { return m_boxes.size() >= count; }, timeoutMs);
 }
 
 bool MessageBoxRecorder::eventFilter(QObject *watched, QEvent *event)

@@ -2,6 +2,7 @@
 // display, the error boxes and the choice of the local folder.
 
 #include "filedialogresponder.h"
+#include "eventwait.h"
 #include "instrumentfixture.h"
 
 #include "app/instrumentendpoint.h"
@@ -319,11 +320,11 @@ void tst_Connection::connectPressedTwiceDuringWalk()
     f.localpath()->setText(f.localDir.path());
     f.button("connectbotton")->click();
     // Press again while the second listing runs.
-    QVERIFY(QTest::qWaitFor([&] { return listCount == 2; }, 20000));
+    QVERIFY(waitUntil([&] { return listCount == 2; }, 20000));
     QVERIFY(f.button("connectbotton")->isEnabled());
     f.button("connectbotton")->click();
     QCOMPARE(f.disp()->text(), QStringLiteral("Wait .."));
-    QVERIFY(QTest::qWaitFor([&] { return f.button("BackupBotton")->isEnabled(); }, 30000));
+    QVERIFY(waitUntil([&] { return f.button("BackupBotton")->isEnabled(); }, 30000));
     QVERIFY(f.waitForDone());
 
     QVERIFY(f.boxes.boxes().isEmpty());
@@ -340,7 +341,7 @@ void tst_Connection::disconnectDuringWalk()
     f.server.setReplyDelay(5);
     f.localpath()->setText(f.localDir.path());
     f.button("connectbotton")->click();
-    QVERIFY(QTest::qWaitFor([&] { return remoteList.size() >= 1 && listCount >= 2; }, 20000));
+    QVERIFY(waitUntil([&] { return remoteList.size() >= 1 && listCount >= 2; }, 20000));
     QVERIFY(QMetaObject::invokeMethod(f.window.get(), "on_deconbotton_clicked"));
     QVERIFY(remoteList.isEmpty());
     QVERIFY(transferList.isEmpty());

@@ -1,6 +1,7 @@
 // Data Backup and Clone: the command sequences, the local files, the end
 // messages, and what happens when the instrument or the transfer fails.
 
+#include "eventwait.h"
 #include "instrumentfixture.h"
 
 #include "ftpclient.h"
@@ -427,7 +428,7 @@ void tst_Downloads::disconnectWhileDownloadsQueued()
     QVERIFY(f.connectAndWalk());
     f.server.setRateLimit(100 * 1024);
     f.button("BackupBotton")->click();
-    QVERIFY(QTest::qWaitFor([&] { return f.disp()->text() == QLatin1String("B.DAT"); }, 20000));
+    QVERIFY(waitUntil([&] { return f.disp()->text() == QLatin1String("B.DAT"); }, 20000));
     f.button("deconbotton")->click();
     QVERIFY(transferList.isEmpty());
     QVERIFY(remoteList.isEmpty());
