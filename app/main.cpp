@@ -2,11 +2,19 @@
 #include "windowplacement.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QScreen>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The controls have fixed pixel sizes: keep their texts inside them
+    // where the desktop's default font is larger than the one they were
+    // laid out for.
+    QFont font = QApplication::font();
+    if (font.pointSizeF() > 8)
+        font.setPointSizeF(8);
+    QApplication::setFont(font);
     R9_update window;
     const QScreen *screen = QGuiApplication::primaryScreen();
     placeMainWindow(&window, screen ? screen->availableGeometry() : window.geometry());
