@@ -1,12 +1,38 @@
 #!/usr/bin/env bash
 # Runs the whole test suite from a fresh checkout: installs what is missing,
-# configures, builds and runs ctest.
+# then configures, builds and tests three builds: the debug build, the same
+# under AddressSanitizer/UndefinedBehaviorSanitizer, and the parser fuzzers
+# (clang, for a bounded time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/ensure-packages.sh
+scripts/ensure-packages.sh clang libclang-rt-14-dev
 
 export QT_QPA_PLATFORM=offscreen
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+
+run_ctest() {
+    ctest --preset "$1" 2>&1 | tee -a "$log"
+    return "${PIPESTATUS[0]}"
+}
+
+status=0
+
 cmake --preset dev
 cmake --build --preset dev -j2
-ctest --preset dev
+run_ctest dev || status=1
+
+cmake --preset asan
+cmake --build --preset asan -j2
+run_ctest asan || status=1
+
+cmake --preset fuzz
+cmake --build --preset fuzz -j2 --target fuzz_listparser fuzz_replyparser
+run_ctest fuzz || status=1
+
+# One closing line over the three runs.
+read -r passed failed < <(awk '/tests passed, [0-9]+ tests? failed out of/ {
+        total += $NF; failed += $4 } END { print total - failed, failed + 0 }' "$log")
+echo "total: ${passed} passed, ${failed} failed"
+exit "$status"
