@@ -55,7 +55,7 @@ private:
     void testCompleteness(const QString &completedText, const QString &incompleteText);
     void showProgress(qint64 done, qint64 total);
     // operations
-    bool beginOperation();
+    bool beginOperation(QString *base);
     void endQueueing(const QString &incompleteText);
     void endOperation();
     void setOperationButtonsEnabled(bool enabled);

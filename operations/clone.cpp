@@ -3,16 +3,11 @@
 #include "ftpclient.h"
 #include "transfer/transferstate.h"
 
-#include <QLineEdit>
 
 void R9_update::on_BackupBotton_clicked()
 {
-    const QString base = form->localpath->text();
-    if (base.isEmpty()) {
-        showPathError();
-        return;
-    }
-    if (!beginOperation())
+    QString base;
+    if (!beginOperation(&base))
         return;
     resetForDownloads();
     makeLocalFolders(base, {QStringLiteral("DATA"), QStringLiteral("FONTS"), QStringLiteral("TEXT"),

@@ -7,12 +7,19 @@
 #include <QDir>
 #include <QDebug>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 
-// One operation at a time: a second one would reset the tracking of the
-// first while its transfers still run.
-bool R9_update::beginOperation()
+// Reads the base folder for a new operation. An empty one is refused, and so
+// is a second operation while one runs: it would reset the tracking of the
+// first while its transfers are still queued.
+bool R9_update::beginOperation(QString *base)
 {
+    *base = form->localpath->text();
+    if (base->isEmpty()) {
+        showPathError();
+        return false;
+    }
     if (transferState.operationRunning)
         return false;
     transferState.operationRunning = true;

@@ -5,16 +5,11 @@
 #include "transfer/transferstate.h"
 
 #include <QLabel>
-#include <QLineEdit>
 
 void R9_update::on_BackupBotton_3_clicked()
 {
-    const QString base = form->localpath->text();
-    if (base.isEmpty()) {
-        showPathError();
-        return;
-    }
-    if (!beginOperation())
+    QString base;
+    if (!beginOperation(&base))
         return;
     resetForUploads();
     if (!checkRestoreFolder()

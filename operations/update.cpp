@@ -5,16 +5,11 @@
 #include "transfer/transferstate.h"
 
 #include <QLabel>
-#include <QLineEdit>
 
 void R9_update::on_updateButton_clicked()
 {
-    const QString base = form->localpath->text();
-    if (base.isEmpty()) {
-        showPathError();
-        return;
-    }
-    if (!beginOperation())
+    QString base;
+    if (!beginOperation(&base))
         return;
     resetForUploads();
     const QStringList setFolders = {QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1"),

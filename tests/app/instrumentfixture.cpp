@@ -7,12 +7,14 @@
 #include "transfer/transferstate.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -134,4 +136,31 @@ QString InstrumentFixture::instrumentPath(const QString &relative) const
 QString InstrumentFixture::localPath(const QString &relative) const
 {
     return localDir.filePath(relative);
+}
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(generator.bounded(256));
+    if (size > 8)
+        bytes.replace(0, 4, QByteArray("\r\n\0\n", 4));
+    return bytes;
+}
+
+QStringList filesBelow(const QString &root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+LabelTrace::LabelTrace(const InstrumentFixture &fixture)
+{
+    QObject::connect(ftpClient, &FtpClient::commandFinished, this,
+                     [this, &fixture] { texts << fixture.disp()->text(); });
 }

@@ -60,3 +60,19 @@ private:
 
 // The names of the six buttons, in form order.
 extern const char *const allButtons[6];
+
+// Random content of `size` bytes that starts with CR LF NUL LF, so that line
+// ends and NUL bytes must pass untouched.
+QByteArray randomBytes(int size, quint32 seed);
+
+// Every file below `root`, hidden ones included, relative to it and sorted.
+QStringList filesBelow(const QString &root);
+
+// Records the label right after each FTP command has been handled: the end
+// messages show only until the closing connection's states replace them.
+class LabelTrace : public QObject
+{
+public:
+    explicit LabelTrace(const InstrumentFixture &fixture);
+    QStringList texts;
+};

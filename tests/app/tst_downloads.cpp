@@ -28,18 +28,6 @@ const QStringList walk = {
     "CWD TEXT", "LIST", "CWD  ..", "CWD FONTS", "LIST", "CWD  ..", "LIST",
 };
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    // Line ends and NUL bytes must pass untouched.
-    if (size > 8)
-        bytes.replace(0, 4, QByteArray("\r\n\0\n", 4));
-    return bytes;
-}
-
 // The instrument of the worked examples.
 void buildExampleInstrument(InstrumentFixture &f)
 {
@@ -50,27 +38,6 @@ void buildExampleInstrument(InstrumentFixture &f)
     f.writeFile(f.instrumentPath("FONTS/F.FNT"), randomBytes(800, 5));
     f.writeFile(f.instrumentPath("INIE91.CFG"), randomBytes(120, 6));
     f.writeFile(f.instrumentPath("Z.CFG"), randomBytes(0, 7));
-}
-
-// Records the label right after each command has been handled.
-class LabelTrace : public QObject
-{
-public:
-    explicit LabelTrace(InstrumentFixture &f)
-    {
-        connect(ftpClient, &FtpClient::commandFinished, this, [this, &f] { texts << f.disp()->text(); });
-    }
-    QStringList texts;
-};
-
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 int openFileCount()

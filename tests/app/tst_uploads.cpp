@@ -21,27 +21,6 @@
 
 namespace {
 
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    if (size > 8)
-        bytes.replace(0, 4, QByteArray("\r\n\0\n", 4));
-    return bytes;
-}
-
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
-}
-
 // An instrument with its folders and one file in each, so that the listing
 // walk reports files.
 void buildInstrument(InstrumentFixture &f)
@@ -76,16 +55,6 @@ void buildUpdateSet(InstrumentFixture &f)
     f.writeFile(f.localPath("STARTPAGE"), randomBytes(42, 25));
     f.writeFile(f.localPath("consys.ini"), randomBytes(43, 26));
 }
-
-class LabelTrace : public QObject
-{
-public:
-    explicit LabelTrace(InstrumentFixture &f)
-    {
-        connect(ftpClient, &FtpClient::commandFinished, this, [this, &f] { texts << f.disp()->text(); });
-    }
-    QStringList texts;
-};
 
 } // namespace
 
