@@ -29,7 +29,11 @@ void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIO
     connect(m_socket, &QTcpSocket::bytesWritten, this, &FtpDataChannel::onBytesWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, &FtpDataChannel::onDisconnected);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &FtpDataChannel::onError);
-    m_socket->connectToHost(host, port);
+    // An upload writes straight to the network while the system takes it,
+    // instead of copying every chunk into the socket's own buffer first.
+    const QIODevice::OpenMode openMode = mode == Mode::Upload ? QIODevice::ReadWrite | QIODevice::Unbuffered
+                                                               : QIODevice::ReadWrite;
+    m_socket->connectToHost(host, port, openMode);
 }
 
 void FtpDataChannel::startSending()
@@ -155,14 +159,9 @@ bool FtpDataChannel::deliverListing(const char *data, qint64 size, bool atEnd)
     return true;
 }
 
-void FtpDataChannel::onBytesWritten(qint64 bytes)
+void FtpDataChannel::onBytesWritten()
 {
-    if (m_mode != Mode::Upload)
-        return;
-    const quint64 generation = m_generation;
-    m_bytesDone += bytes;
-    emit progress(m_bytesDone);
-    if (generation == m_generation)
+    if (m_mode == Mode::Upload)
         fillUpload();
 }
 
@@ -170,7 +169,10 @@ void FtpDataChannel::fillUpload()
 {
     if (!m_socket || m_sourceDone)
         return;
-    while (m_socket->bytesToWrite() < maxQueuedUpload) {
+    const quint64 generation = m_generation;
+    // Bounded per call, so that a fast network cannot hold up the event loop.
+    qint64 budget = 8 * chunkSize;
+    while (m_socket->bytesToWrite() < maxQueuedUpload && budget > 0) {
         if (!m_device) {
             fail(tr("The local file was deleted"));
             return;
@@ -182,13 +184,32 @@ void FtpDataChannel::fillUpload()
         }
         if (n == 0) {
             m_sourceDone = true;
-            // Sends what is queued, then closes; the end of the data
-            // connection is the end of the file for the server.
-            m_socket->disconnectFromHost();
+            break;
+        }
+        if (m_socket->write(m_buffer.constData(), n) != n) {
+            fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
             return;
         }
         m_bytesQueued += n;
-        m_socket->write(m_buffer.constData(), n);
+        budget -= n;
+    }
+    const qint64 sent = m_bytesQueued - m_socket->bytesToWrite();
+    if (sent != m_bytesDone) {
+        m_bytesDone = sent;
+        emit progress(m_bytesDone);
+        if (generation != m_generation)
+            return;
+    }
+    if (m_sourceDone) {
+        // Sends what is still queued, then closes; the end of the data
+        // connection is the end of the file for the server.
+        m_socket->disconnectFromHost();
+    } else if (m_socket->bytesToWrite() == 0) {
+        // All taken at once: no bytesWritten() will come to ask for more.
+        QMetaObject::invokeMethod(this, [this, generation] {
+            if (generation == m_generation)
+                fillUpload();
+        }, Qt::QueuedConnection);
     }
 }
 
@@ -196,6 +217,8 @@ void FtpDataChannel::onDisconnected()
 {
     if (!readAvailable())
         return;
+    if (m_mode == Mode::Upload)
+        m_bytesDone = m_bytesQueued - m_socket->bytesToWrite();
     if (m_mode == Mode::Listing && !deliverListing(nullptr, 0, true))
         return;
     if (m_mode == Mode::Upload && (!m_sourceDone || m_bytesDone != m_bytesQueued)) {

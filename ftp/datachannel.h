@@ -21,8 +21,8 @@ class FtpDataChannel : public QObject
 public:
     enum class Mode { Download, Upload, Listing };
 
-    // Bytes read from the socket in one go, and the most an upload keeps
-    // queued in the socket.
+    // Bytes moved between the socket and the device in one go, and the most
+    // an upload keeps queued in the socket.
     static constexpr qint64 chunkSize = 512 * 1024;
     static constexpr qint64 maxQueuedUpload = 1024 * 1024;
     // A listing line longer than this is dropped.
@@ -54,7 +54,7 @@ signals:
 private:
     void onConnected();
     void onReadyRead();
-    void onBytesWritten(qint64 bytes);
+    void onBytesWritten();
     void onDisconnected();
     void onError();
     bool readAvailable();

@@ -81,6 +81,7 @@ public:
     void handleReply(const FtpReply &reply);
     void handleTransferReply(const FtpReply &reply);
     void protocolError(const QString &reason);
+    void connectionLost(const QString &reason);
 
     void onDataProgress(qint64 bytes);
     void onDataFinished();
@@ -345,29 +346,15 @@ void FtpClientPrivate::onControlDisconnected()
 {
     QTcpSocket *socket = control;
     onControlReadyRead(); // replies sent just before the close still count
-    if (!socket || control != socket)
-        return;
-    if (current && !finishing && current->command == FtpClient::Close) {
-        QPointer<FtpClient> guard(q);
-        const quint64 token = runToken;
-        dropControlConnection();
-        if (stillRunning(guard, token))
-            finishCommand(false);
-        return;
-    }
-    if (current && !finishing && step != Step::Resync)
-        failCommand(QStringLiteral("Connection closed"), Connection::Drop);
-    else
-        dropControlConnection();
+    if (socket && control == socket)
+        connectionLost(QStringLiteral("Connection closed"));
 }
 
 void FtpClientPrivate::onControlError(QAbstractSocket::SocketError socketError)
 {
-    if (!control)
-        return;
-    if (socketError == QAbstractSocket::RemoteHostClosedError)
-        return; // reported as a disconnect
-    if (step == Step::Connecting && current) {
+    if (!control || socketError == QAbstractSocket::RemoteHostClosedError)
+        return; // a close by the server is reported as a disconnect
+    if (step == Step::Connecting && current && !finishing) {
         const QString host = current->argument;
         switch (socketError) {
         case QAbstractSocket::ConnectionRefusedError:
@@ -383,20 +370,31 @@ void FtpClientPrivate::onControlError(QAbstractSocket::SocketError socketError)
             return;
         }
     }
-    if (current && !finishing && step != Step::Resync && current->command != FtpClient::Close)
-        failCommand(control->errorString(), Connection::Drop);
-    else if (current && !finishing && current->command == FtpClient::Close)
-        onControlDisconnected();
-    else
-        dropControlConnection();
+    connectionLost(control->errorString());
 }
 
 void FtpClientPrivate::protocolError(const QString &reason)
 {
-    if (current && !finishing && current->command != FtpClient::Close && step != Step::Resync)
-        failCommand(reason, Connection::Drop);
-    else
-        onControlDisconnected();
+    connectionLost(reason);
+}
+
+// The control connection is gone or cannot be trusted any more: it is
+// dropped, and the running command fails, except a close, which is done.
+void FtpClientPrivate::connectionLost(const QString &reason)
+{
+    if (!current || finishing || step == Step::Resync) {
+        dropControlConnection();
+        return;
+    }
+    if (current->command == FtpClient::Close) {
+        QPointer<FtpClient> guard(q);
+        const quint64 token = runToken;
+        dropControlConnection();
+        if (stillRunning(guard, token))
+            finishCommand(false);
+        return;
+    }
+    failCommand(reason, Connection::Drop);
 }
 
 // The one place where replies move the running command on.

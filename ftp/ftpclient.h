@@ -53,7 +53,9 @@ public:
     int list(const QString &dir = QString());
     int cd(const QString &dir);
     // The device is written as data arrives; an unopened device is opened
-    // WriteOnly when the command starts. The caller keeps ownership.
+    // WriteOnly when the command starts. The caller keeps ownership, and the
+    // client never closes it. A null device is refused: the command fails
+    // (QFtp's readyRead()/readAll() mode is not offered).
     int get(const QString &file, QIODevice *device, TransferType type = Binary);
     // An unopened device is opened ReadOnly when the command starts. The
     // caller keeps ownership; the device must live until the command ends.
@@ -79,7 +81,10 @@ public:
     int idleTimeout() const;
 
 public slots:
-    // Drops the pending commands and ends the running one with an error.
+    // Drops the pending commands and ends the running one with an error
+    // ("Aborted"), then done(true); no signal when nothing runs. A transfer's
+    // data connection is closed; the server's late answer to the interrupted
+    // command is skipped, so the connection stays usable.
     void abort();
 
 signals:

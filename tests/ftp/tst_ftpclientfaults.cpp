@@ -30,6 +30,7 @@ private slots:
     void unknownSizeStillReportsFullCount();
     void cutTransferFailsDespite226();
     void controlDroppedMidDownload();
+    void dataClosedMidUpload();
     void silentServerTimesOut_data();
     void silentServerTimesOut();
     void badRepliesFailTheCommand_data();
@@ -291,6 +292,42 @@ void TestFtpClientFaults::controlDroppedMidDownload()
     QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
     QCOMPARE(client.state(), FtpClient::Unconnected);
     QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nConnection closed"));
+}
+
+void TestFtpClientFaults::dataClosedMidUpload()
+{
+    m_server->on("STOR", [&](const QByteArray &) {
+        m_server->reply("150 Ready");
+        m_server->withDataConnection([&](QTcpSocket *data) {
+            connect(data, &QTcpSocket::readyRead, m_server, [&, data] {
+                if (data->state() != QAbstractSocket::ConnectedState)
+                    return;
+                data->readAll();
+                data->abort();
+                m_server->reply("426 Connection closed; transfer aborted");
+            });
+        });
+    });
+    QByteArray upload = pattern(8 * 1024 * 1024);
+    QBuffer source(&upload);
+    FtpClient client;
+    client.setIdleTimeout(5000);
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int put = client.put(&source, QStringLiteral("h"));
+    const int dropped = client.cd(QStringLiteral("X"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(recorder.finishedWithError(put));
+    QVERIFY(!recorder.startedIds().contains(dropped));
+    QVERIFY2(client.errorString().startsWith("Uploading file h failed:\n"), qPrintable(client.errorString()));
+    for (const auto &report : recorder.progressOf(put))
+        QVERIFY(report.first < upload.size());
+
+    // The connection stays in step for the next command.
+    recorder.clear();
+    const int cd = client.cd(QStringLiteral("NEXT"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.finishedWithError(cd), qPrintable(client.errorString()));
 }
 
 void TestFtpClientFaults::silentServerTimesOut_data()
