@@ -88,10 +88,9 @@ bool FtpDataChannel::readAvailable()
     const qint64 before = m_bytesDone;
     while (m_socket && m_socket->bytesAvailable() > 0) {
         if (m_mode == Mode::Upload) {
-            m_socket->skip(m_socket->bytesAvailable());
+            m_socket->skip(m_socket->bytesAvailable()); // nothing is due from the server
             break;
         }
-        char *chunk = m_mode == Mode::Listing ? nullptr : m_buffer.data();
         if (m_mode == Mode::Listing) {
             const QByteArray data = m_socket->read(chunkSize);
             m_bytesDone += data.size();
@@ -99,15 +98,14 @@ bool FtpDataChannel::readAvailable()
                 return false;
             continue;
         }
-        const qint64 n = m_socket->read(chunk, chunkSize);
+        const qint64 n = m_socket->read(m_buffer.data(), chunkSize);
         if (n <= 0)
             break;
         if (!m_device) {
             fail(tr("The local file was deleted"));
             return false;
         }
-        const qint64 written = m_device->write(chunk, n);
-        if (written != n) {
+        if (m_device->write(m_buffer.constData(), n) != n) {
             fail(tr("Writing the local file failed: %1").arg(m_device->errorString()));
             return false;
         }
