@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the benchmark driver (release) and runs the FTP client benchmark
 # against local servers; writes bench/ftp/RESULTS.md. Extra arguments go to
-# bench.py (e.g. --big-mib 256 --small-count 500 for a quick run).
+# ftp_bench_runner.py (e.g. --big-mib 256 --small-count 500 for a quick run).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -21,4 +21,4 @@ if cmake --build "$build" -j2 --target r9-instrument-sim >/dev/null 2>&1; then
 else
     echo "r9-instrument-sim does not build; benchmarking against pyftpdlib only" >&2
 fi
-exec /usr/bin/python3 "$here/bench.py" --driver "$build/ftpbench" --sim "$sim" "$@"
+exec /usr/bin/python3 "$here/ftp_bench_runner.py" --driver "$build/ftpbench" --sim "$sim" "$@"

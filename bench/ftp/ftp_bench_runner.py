@@ -26,22 +26,22 @@ TIME_LIMIT = 600  # seconds for any one client run
 
 
 def run(argv, cwd=None):
-    """Runs a client; returns (seconds, peak RSS in KiB). Raises on failure.
+    """Runs a client; returns (seconds, peak RSS in KiB, CPU seconds). Raises on failure.
 
     GNU time measures the peak RSS: the rusage of a child forked from this
     Python process would count Python's own pages from before the exec.
     """
     with tempfile.NamedTemporaryFile("r") as rss_file:
         start = time.perf_counter()
-        proc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file.name] + argv, cwd=cwd,
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", rss_file.name] + argv, cwd=cwd,
                               stdin=subprocess.DEVNULL, capture_output=True, timeout=TIME_LIMIT)
         seconds = time.perf_counter() - start
         if proc.returncode != 0:
             raise RuntimeError("%s exited %d: %s %s" % (argv[0], proc.returncode,
                                                        proc.stdout[-500:].decode(errors="replace"),
                                                        proc.stderr[-500:].decode(errors="replace")))
-        rss = int(rss_file.read().split()[-1])
-    return seconds, rss
+        rss, user, system = rss_file.read().split()[-3:]
+    return seconds, int(rss), float(user) + float(system)
 
 
 class Server:
@@ -135,8 +135,10 @@ def main():
     parser.add_argument("--sim-small-count", type=int, default=50,
                         help="the stand-in serves small files slowly; it gets a subset")
     parser.add_argument("--sim-curl-small-count", type=int, default=10)
-    parser.add_argument("--repeat", type=int, default=3,
-                        help="runs per client and task, interleaved; the fastest counts")
+    parser.add_argument("--repeat", type=int, default=5,
+                        help="runs per client and large-file task, interleaved; the median counts")
+    parser.add_argument("--repeat-small", type=int, default=3,
+                        help="runs per client and small-file task")
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--work", default="")
     args = parser.parse_args()
@@ -174,7 +176,8 @@ def main():
                     pass
 
     servers = ["pyftpdlib"] + (["r9-instrument-sim"] if args.sim and os.path.exists(args.sim) else [])
-    results = {}  # (server, task, client) -> (rate, unit, seconds, rss KiB, files)
+    results = {}  # (server, task, client) -> (rate, unit, seconds, rss KiB, files, spread)
+    runs = {}  # (server, task, client) -> [(seconds, rss KiB)]
     failures = {}  # (server, task, client) -> reason
     for kind in servers:
         server = Server(kind, served, args.sim)
@@ -186,7 +189,7 @@ def main():
                                small_dir)
             for task in ("get big", "put big", "get small", "put small"):
                 order = ["r9ftp", "curl", "lftp"]
-                for rep in range(args.repeat):
+                for rep in range(args.repeat if task.endswith("big") else args.repeat_small):
                     for client in order:
                         key = (kind, task, client)
                         if key in failures:
@@ -195,31 +198,39 @@ def main():
                         cleanup_outputs(work, served)
                         os.sync()
                         try:
-                            seconds, rss = run(argv)
+                            seconds, rss, cpu = run(argv)
                         except (RuntimeError, subprocess.TimeoutExpired) as error:
                             failures[key] = str(error).strip().splitlines()[-1][:120]
                             print("  %-18s %-9s %-6s FAILED %s" % (kind, task, client, error), flush=True)
                             continue
-                        if task.endswith("big"):
-                            rate, unit = big_bytes / seconds / 1e6, "MB/s"
-                        else:
-                            rate, unit = files / seconds, "files/s"
-                        best = results.get(key)
-                        if not best or seconds < best[2]:
-                            results[key] = (rate, unit, seconds, max(rss, best[3] if best else 0), files)
-                        elif rss > best[3]:
-                            results[key] = best[:3] + (rss,) + best[4:]
-                        print("  %-18s %-9s %-6s %8.1f %-7s %7.2f s  RSS %6.1f MiB" %
-                              (kind, task, client, rate, unit, seconds, rss / 1024), flush=True)
+                        runs.setdefault(key, []).append((seconds, rss, cpu))
+                        rate = big_bytes / seconds / 1e6 if task.endswith("big") else files / seconds
+                        print("  %-18s %-9s %-6s %8.1f %-7s %7.2f s  CPU %5.2f s  RSS %6.1f MiB" %
+                              (kind, task, client, rate, "MB/s" if task.endswith("big") else "files/s",
+                               seconds, cpu, rss / 1024), flush=True)
                     order = order[1:] + order[:1]  # nobody always goes first
+            for (k, task, client), measured in runs.items():
+                if k != kind:
+                    continue
+                times = sorted(t for t, _, _ in measured)
+                cpus = sorted(c for _, _, c in measured)
+                median = times[len(times) // 2]
+                files = commands[(client, task)][1]
+                work_done = big_bytes / 1e6 if task.endswith("big") else files
+                rate = work_done / median
+                unit = "MB/s" if task.endswith("big") else "files/s"
+                spread = (work_done / times[-1], work_done / times[0])
+                results[(kind, task, client)] = (rate, unit, median, max(r for _, r, _ in measured), files, spread,
+                                                 cpus[len(cpus) // 2])
             # Memory must not grow with the file: the same download at 1/16 the size.
             small_big = os.path.join(served, "big16.bin")
             with open(os.path.join(served, "big.bin"), "rb") as src, open(small_big, "wb") as dst:
                 dst.write(src.read(big_bytes // 16))
             cleanup_outputs(work, served)
-            seconds, rss = run([args.driver, "--port", str(server.port), "get", "big16.bin",
-                                os.path.join(work, "down-r9-16.bin")])
-            results[(kind, "get big/16", "r9ftp")] = (big_bytes / 16 / seconds / 1e6, "MB/s", seconds, rss, 1)
+            seconds, rss, cpu = run([args.driver, "--port", str(server.port), "get", "big16.bin",
+                                     os.path.join(work, "down-r9-16.bin")])
+            results[(kind, "get big/16", "r9ftp")] = (big_bytes / 16 / seconds / 1e6, "MB/s", seconds, rss, 1,
+                                                      None, cpu)
             print("  %-18s %-9s %-6s RSS %6.1f MiB" % (kind, "get 1/16", "r9ftp", rss / 1024), flush=True)
             os.remove(small_big)
         finally:
@@ -258,27 +269,31 @@ def write_report(args, results, servers):
         "on each one; its files/s are over those."
         % (args.big_mib, args.small_count, args.small_size, args.sim_small_count, args.curl_small_count,
            args.sim_curl_small_count),
-        "- Every client talks to the same server process on 127.0.0.1. Each figure is the fastest of %d runs, "
-        "interleaved between the clients, each after a sync with the files in the page cache; RSS is the "
-        "largest of those runs (GNU time)." % args.repeat,
+        "- Every client talks to the same server process on 127.0.0.1. Each rate is the median of %d runs "
+        "(small files: %d), interleaved between the clients, each run after a sync with the files in the page "
+        "cache; the range shows the slowest and the fastest run. Peak RSS is the largest of those runs "
+        "(GNU time), CPU time is user + system time of the client alone. The machine is shared with other "
+        "developers' builds and tests: expect a spread in the times; the CPU times are steadier." %
+        (args.repeat, args.repeat_small),
         "",
     ]
     for kind in servers:
         lines += ["## Server: %s" % kind, "",
-                  "| Task | Client | Rate | Time | Peak RSS | Ratio to best peer |",
-                  "|---|---|---|---|---|---|"]
+                  "| Task | Client | Rate (median) | Range | Time (median) | CPU time (median) | Peak RSS "
+                  "| Ratio to best peer |",
+                  "|---|---|---|---|---|---|---|---|"]
         for task in ("get big", "put big", "get small", "put small"):
             peers = [results[(kind, task, c)][0] for c in ("curl", "lftp") if (kind, task, c) in results]
             best = max(peers) if peers else 0
             for client in ("r9ftp", "curl", "lftp"):
                 r = results.get((kind, task, client))
                 if not r:
-                    lines.append("| %s | %s | failed: %s | | | |" %
+                    lines.append("| %s | %s | failed: %s | | | | | |" %
                                  (task, client, args.failures.get((kind, task, client), "?").replace("|", "/")))
                     continue
                 ratio = "%.2f" % (r[0] / best) if best and client == "r9ftp" else ""
-                lines.append("| %s | %s | %.1f %s | %.2f s | %.1f MiB | %s |" %
-                             (task, client, r[0], r[1], r[2], r[3] / 1024, ratio))
+                lines.append("| %s | %s | %.1f %s | %.0f–%.0f | %.2f s | %.2f s | %.1f MiB | %s |" %
+                             (task, client, r[0], r[1], r[5][0], r[5][1], r[2], r[6], r[3] / 1024, ratio))
         r16 = results.get((kind, "get big/16", "r9ftp"))
         rbig = results.get((kind, "get big", "r9ftp"))
         if r16 and rbig:
