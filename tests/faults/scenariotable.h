@@ -1,0 +1,103 @@
+#pragma once
+
+#include "ftpclient.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The fault matrix as data: every operation of the tool crossed with every
+// fault the stand-in or the PC can show, each with the outcome the tool must
+// reach. A new fault is one more entry in the fault list of the .cpp.
+
+enum class Operation { ConnectWalk, DataBackup, Clone, DataRestore, Update };
+
+// One file of the instrument of every scenario. Its path is also its path
+// below the local base folder.
+struct InstrumentFile
+{
+    QString path;
+    int size = 0;
+    QString name() const { return path.section(QLatin1Char('/'), -1); }
+};
+
+const QList<InstrumentFile> &instrumentFiles();
+const InstrumentFile &instrumentFile(const QString &name);
+
+struct OperationPlan
+{
+    Operation operation = Operation::ConnectWalk;
+    QString title;
+    const char *button = nullptr;
+    bool uploads = false;
+    QStringList transfers;  // file names in the order they move
+    QStringList commands;   // the lines the stand-in receives, transfer plumbing left out
+    QString completedText;
+    QString incompleteText;
+    bool isWalk() const { return operation == Operation::ConnectWalk; }
+};
+
+enum class FaultKind {
+    None,
+    Refuse,             // the stand-in answers a command with an error code
+    Silent,             // the stand-in never answers a command
+    DropAt,             // the stand-in closes the control connection on receipt of a command
+    DropMidTransfer,    // the stand-in goes away while a file moves
+    Cut,                // the data connection closes after some bytes
+    WrongSize,          // the listing shows another size than the file has
+    SlowLink,           // reply delay and rate limit
+    FolderIsFile,       // target folder unwritable: a file stands where it should be
+    DiskFull,           // writes past a size fail (RLIMIT_FSIZE)
+    SourceVanishes,     // an upload source is deleted after it was queued
+    SourceUnreadable,   // an upload source is replaced by a folder after it was queued
+    InstrumentDiskFull, // the in-process stand-in cannot write past a size (RLIMIT_FSIZE)
+};
+
+// Which transfer of an operation a file-bound fault hits.
+enum class Role { None, First, Middle, Last };
+
+struct Fault
+{
+    FaultKind kind = FaultKind::None;
+    QString title;            // "%1" stands for RETR or STOR
+    QString verb;             // Refuse, Silent, DropAt; "XFER" stands for RETR or STOR
+    QString argument;         // exact argument of the command, when it matters
+    Role role = Role::None;   // with it, the argument is that transfer's file name
+    int code = 0;             // Refuse: the reply code
+    int occurrence = 1;       // DropAt: which command of that verb
+    qint64 amount = 0;        // Cut: bytes; WrongSize: offset to the size; DiskFull: limit
+    QString localFolder;      // FolderIsFile: below the base folder
+    bool emptyInstrument = false; // the walk finds folders but no files
+};
+
+struct Expectation
+{
+    enum class End { Completed, Incomplete, Failed };
+    End end = End::Completed;
+    QStringList commands;     // what the stand-in receives after the walk (or in it)
+    int delivered = 0;        // transfers that arrive, from the first on
+    QString failedFile;       // the transfer the fault stops, if any
+    int boxCount = 0;         // "FTP Error" boxes, all with the same text
+    QString boxPattern;       // regular expression for the whole text of each box
+    FtpClient::State finalState = FtpClient::Unconnected;
+    QString fallbackVerb;     // a verb the client must use to get round the fault
+    bool partialRemoteFile = false; // the instrument keeps part of a broken upload
+};
+
+struct Scenario
+{
+    QString title;
+    OperationPlan plan;
+    Fault fault;              // resolved: no "XFER", no role left open
+    Expectation expected;
+    QString dropLine;         // DropAt: the command line whose receipt ends the connection
+    int dropOccurrence = 0;   // ... counted among equal lines
+    // Runs in a process of its own: the server closes the connection right
+    // after its error reply, and a crash there must not take the other
+    // scenarios down with it.
+    bool isolated = false;
+};
+
+constexpr int silentIdleTimeoutMs = 1500;
+
+const QList<Scenario> &faultScenarios();
