@@ -88,16 +88,19 @@ bool PyftpdlibServer::start(const QString &rootPath, int timeoutMsecs)
     return true;
 }
 
-void PyftpdlibServer::stop()
+bool PyftpdlibServer::stop()
 {
+    bool endedByItself = true;
     if (m_process.state() != QProcess::NotRunning) {
         m_process.closeWriteChannel();
         if (!m_process.waitForFinished(5000)) {
+            endedByItself = false;
             m_process.kill();
             m_process.waitForFinished(5000);
         }
     }
     m_port = 0;
+    return endedByItself;
 }
 
 bool PyftpdlibServer::isRunning() const

@@ -30,7 +30,9 @@ public:
 
     // Starts the server and waits (at most timeoutMsecs) until it listens.
     bool start(const QString &rootPath, int timeoutMsecs = 15000);
-    void stop();
+    // Closes the server's standard input and waits for it to end; kills it
+    // if it has not ended after 5 s. Returns true when it ended by itself.
+    bool stop();
     bool isRunning() const;
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
