@@ -35,6 +35,7 @@ public:
 class PyftpdlibUnderTest : public ServerUnderTest
 {
 public:
+    explicit PyftpdlibUnderTest(bool passiveOnly) { m_server.setExtendedPassiveRefused(passiveOnly); }
     bool start(const QString &root, QString *error) override
     {
         QString why;
@@ -155,6 +156,7 @@ void TestFtpClient::initTestCase_data()
     QTest::newRow("r9-instrument-sim") << QStringLiteral("sim");
 #else
     QTest::newRow("pyftpdlib") << QStringLiteral("pyftpdlib");
+    QTest::newRow("pyftpdlib, PASV only") << QStringLiteral("pyftpdlib-pasv");
 #endif
 }
 
@@ -167,8 +169,8 @@ void TestFtpClient::init()
     if (server == QLatin1String("sim"))
         m_server = std::make_unique<SimUnderTest>();
 #endif
-    if (server == QLatin1String("pyftpdlib"))
-        m_server = std::make_unique<PyftpdlibUnderTest>();
+    if (server.startsWith(QLatin1String("pyftpdlib")))
+        m_server = std::make_unique<PyftpdlibUnderTest>(server.endsWith(QLatin1String("-pasv")));
     QString error;
     if (!m_server->start(m_root->path(), &error))
         QFAIL(qPrintable(QStringLiteral("Cannot start the server: ") + error));

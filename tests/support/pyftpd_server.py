@@ -30,6 +30,8 @@ def main():
     parser.add_argument("--user", default="root")
     parser.add_argument("--password", default="+00417263850")
     parser.add_argument("--max-seconds", type=float, default=900)
+    parser.add_argument("--no-epsv", action="store_true",
+                        help="refuse EPSV, as older servers do: clients must fall back to PASV")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 
@@ -45,6 +47,8 @@ def main():
         ac_in_buffer_size = 256 * 1024
         ac_out_buffer_size = 256 * 1024
 
+    if args.no_epsv:
+        Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "EPSV"}
     Handler.authorizer = authorizer
     Handler.dtp_handler = DataHandler
     Handler.banner = "pyftpdlib ready"

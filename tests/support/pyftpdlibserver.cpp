@@ -55,6 +55,8 @@ bool PyftpdlibServer::start(const QString &rootPath, int timeoutMsecs)
                             QStringLiteral("--max-seconds"), QString::number(m_maxSeconds) };
     if (m_verbose)
         arguments << QStringLiteral("--verbose");
+    if (m_noEpsv)
+        arguments << QStringLiteral("--no-epsv");
     // The server watches its standard input: it stays a pipe from us, and
     // closes when we end, however we end.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);

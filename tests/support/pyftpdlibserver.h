@@ -25,6 +25,8 @@ public:
 
     void setCredentials(const QString &userName, const QString &password);
     void setMaxSeconds(int seconds) { m_maxSeconds = seconds; }
+    // Refuses EPSV (500), as older servers do.
+    void setExtendedPassiveRefused(bool refused) { m_noEpsv = refused; }
     // Logs every command to the server's output (serverOutput()).
     void setVerbose(bool verbose) { m_verbose = verbose; }
 
@@ -52,4 +54,5 @@ private:
     quint16 m_port = 0;
     int m_maxSeconds = 900;
     bool m_verbose = false;
+    bool m_noEpsv = false;
 };
