@@ -47,8 +47,10 @@ def run(argv, cwd=None):
 class Server:
     def __init__(self, kind, root, sim_path):
         self.kind = kind
-        if kind == "pyftpdlib":
+        if kind.startswith("pyftpdlib"):
             argv = ["/usr/bin/python3", PYFTPD, "--root", root, "--max-seconds", "3600"]
+            if kind.endswith("pasv"):
+                argv.append("--no-epsv")
             pattern = re.compile(r"PORT (\d+)")
         else:
             argv = [sim_path, "--root", root, "--port", "0", "--exit-on-stdin-close"]
@@ -237,6 +239,26 @@ def main():
             server.stop()
             cleanup_outputs(work, served)
 
+    # EPSV or PASV: the same small-file download from a server that refuses
+    # EPSV, so that the client falls back to PASV.
+    passive = {}
+    for kind in ("pyftpdlib", "pyftpdlib-pasv"):
+        server = Server(kind, served, args.sim)
+        try:
+            small_dir, small_names = small_sets["pyftpdlib"]
+            times = []
+            for _ in range(args.repeat_small):
+                cleanup_outputs(work, served)
+                os.sync()
+                seconds, _, _ = run([args.driver, "--port", str(server.port), "getdir", small_dir,
+                                     os.path.join(work, "down-r9-small")])
+                times.append(seconds)
+            passive[kind] = len(small_names) / sorted(times)[len(times) // 2]
+            print("  %-18s get small r9ftp %8.1f files/s" % (kind, passive[kind]), flush=True)
+        finally:
+            server.stop()
+            cleanup_outputs(work, served)
+    args.passive = passive
     args.failures = failures
     write_report(args, results, servers)
     if not args.work:
@@ -300,6 +322,11 @@ def write_report(args, results, servers):
             lines += ["", "Memory against file size (r9ftp download): %d MiB file: %.1f MiB RSS; %d MiB file: "
                       "%.1f MiB RSS." % (args.big_mib // 16, r16[3] / 1024, args.big_mib, rbig[3] / 1024)]
         lines.append("")
+    if len(args.passive) == 2:
+        lines += ["## EPSV or PASV", "",
+                  "r9ftp downloading the small files from pyftpdlib: %.1f files/s with EPSV, %.1f files/s from "
+                  "the same server refusing EPSV (one refused EPSV per connection, then PASV)."
+                  % (args.passive["pyftpdlib"], args.passive["pyftpdlib-pasv"]), ""]
     with open(args.out, "w") as f:
         f.write("\n".join(lines) + "\n")
     print("wrote %s" % args.out)
