@@ -178,7 +178,12 @@ void FtpClientPrivate::scheduleStart()
 
 void FtpClientPrivate::startNext()
 {
-    if (current || pending.isEmpty() || step == Step::Resync)
+    if (current || pending.isEmpty())
+        return;
+    // A reply still due would be taken for the next command's; a new
+    // connection or a close does not care.
+    const FtpClient::Command next = pending.first().command;
+    if (step == Step::Resync && next != FtpClient::ConnectToHost && next != FtpClient::Close)
         return;
     current = pending.takeFirst();
     error = FtpClient::NoError;

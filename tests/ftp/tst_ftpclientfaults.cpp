@@ -39,6 +39,7 @@ private slots:
     void commandsWhileUnconnected();
     void connectWhileConnectedStartsAnew();
     void abortSkipsTheInterruptedReply();
+    void closeRightAfterAbortDoesNotWait();
     void localFileFailures_data();
     void localFileFailures();
     void connectionRefused();
@@ -563,6 +564,32 @@ void TestFtpClientFaults::abortSkipsTheInterruptedReply()
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.finishedWithError(cd), qPrintable(client.errorString()));
     QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
+}
+
+void TestFtpClientFaults::closeRightAfterAbortDoesNotWait()
+{
+    // The server never answers the interrupted RETR: a close must not wait
+    // for that answer.
+    m_server->files.insert("f", pattern(100000));
+    m_server->on("RETR", [&](const QByteArray &) {
+        m_server->reply("150 Sending");
+        m_server->withDataConnection([&](QTcpSocket *data) { data->write(pattern(1000)); });
+    });
+    QByteArray downloaded;
+    QBuffer target(&downloaded);
+    FtpClient client;
+    client.setIdleTimeout(20000);
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.get(QStringLiteral("f"), &target);
+    connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
+    QVERIFY(recorder.waitForDone());
+    recorder.clear();
+    const int close = client.close();
+    QVERIFY(recorder.waitForDone(1, 10000));
+    QVERIFY(!recorder.finishedWithError(close));
+    QCOMPARE(client.state(), FtpClient::Unconnected);
+    QCOMPARE(m_server->received.last(), QByteArray("QUIT"));
 }
 
 void TestFtpClientFaults::localFileFailures_data()
