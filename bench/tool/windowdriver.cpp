@@ -1,0 +1,125 @@
+#include "windowdriver.h"
+
+#include "app/r9_update.h"
+#include "ftpclient.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+WindowDriver::WindowDriver(R9_update *window)
+    : m_window(window)
+{
+    // Connected after the window's own slots, so each of these sees the
+    // window's state once it has handled the same signal.
+    connect(ftpClient, &FtpClient::commandStarted, this, &WindowDriver::onCommandStarted);
+    connect(ftpClient, &FtpClient::dataTransferProgress, this,
+            [this](qint64 done, qint64) { onProgress(done); });
+    connect(ftpClient, &FtpClient::commandFinished, this,
+            [this](int, bool error) { onCommandFinished(error); });
+}
+
+QPushButton *WindowDriver::button(const QString &objectName) const
+{
+    return m_window->findChild<QPushButton *>(objectName);
+}
+
+bool WindowDriver::connectToInstrument(const QString &localFolder, int timeoutMs, double *seconds)
+{
+    auto *localpath = m_window->findChild<QLineEdit *>(QStringLiteral("localpath"));
+    QPushButton *connectButton = button(QStringLiteral("connectbotton"));
+    if (!localpath || !connectButton)
+        return false;
+    localpath->setText(localFolder);
+    bool error = false;
+    if (!clickAndWaitForDone(connectButton, timeoutMs, seconds, &error) || error)
+        return false;
+    QPushButton *ready = button(QStringLiteral("BackupBotton"));
+    return ready && ready->isEnabled();
+}
+
+WindowDriver::Measurement WindowDriver::runOperation(const QString &buttonName, const QString &completedText,
+                                                     int timeoutMs)
+{
+    m_measurement = Measurement();
+    m_completedText = completedText;
+    QPushButton *pressed = button(buttonName);
+    if (!pressed || !pressed->isEnabled())
+        return m_measurement;
+    m_meter.restartOpenFilesPeak();
+    m_measuring = true;
+    double seconds = 0;
+    bool error = false;
+    m_measurement.finished = clickAndWaitForDone(pressed, timeoutMs, &seconds, &error);
+    m_measuring = false;
+    m_measurement.seconds = seconds;
+    m_measurement.clientError = error;
+    m_measurement.peakOpenFiles = m_meter.peakOpenFiles();
+    return m_measurement;
+}
+
+bool WindowDriver::clickAndWaitForDone(QPushButton *pressed, int timeoutMs, double *seconds, bool *error)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    bool doneSeen = false;
+    const QMetaObject::Connection onDone =
+        connect(ftpClient, &FtpClient::done, &loop, [&](bool failed) {
+            *seconds = clock.nsecsElapsed() / 1e9;
+            *error = failed;
+            doneSeen = true;
+            loop.quit();
+        });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(timeoutMs);
+
+    clock.start();
+    pressed->click();
+    if (!doneSeen)
+        loop.exec();
+    disconnect(onDone);
+    return doneSeen;
+}
+
+void WindowDriver::onCommandStarted()
+{
+    const FtpClient::Command command = ftpClient->currentCommand();
+    m_inTransfer = command == FtpClient::Get || command == FtpClient::Put;
+    if (!m_measuring || !m_inTransfer)
+        return;
+    ++m_measurement.files;
+    m_transferBytes = 0;
+    // The local file and the data connection are open once bytes move;
+    // one look per transfer keeps the cost of looking small.
+    m_sampleOnProgress = true;
+}
+
+void WindowDriver::onProgress(qint64 done)
+{
+    if (!m_measuring)
+        return;
+    m_transferBytes = done;
+    if (m_sampleOnProgress) {
+        m_sampleOnProgress = false;
+        m_meter.sampleOpenFiles();
+    }
+}
+
+void WindowDriver::onCommandFinished(bool error)
+{
+    if (!m_measuring || !m_inTransfer)
+        return;
+    m_inTransfer = false;
+    if (!error)
+        m_measurement.bytes += m_transferBytes;
+    // The completion text shows only until the closing connection
+    // overwrites it with the state names.
+    auto *disp = m_window->findChild<QLabel *>(QStringLiteral("disp"));
+    if (disp && disp->text() == m_completedText)
+        m_measurement.completed = true;
+}

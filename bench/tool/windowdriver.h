@@ -1,0 +1,52 @@
+#pragma once
+
+#include "resourcemeter.h"
+
+#include <QObject>
+#include <QString>
+
+class QPushButton;
+class R9_update;
+
+// Works the real window as a technician does (local folder, Connect, one
+// operation button) and follows the FTP client while the operation runs:
+// the files and bytes moved, the open files once each transfer moves bytes,
+// and whether the window reported the operation complete.
+class WindowDriver : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Measurement {
+        bool finished = false;   // the client's queue ran empty within the time limit
+        bool clientError = false;
+        bool completed = false;  // the label showed the operation's completion text
+        double seconds = 0;      // from the click to the client's done
+        int files = 0;
+        qint64 bytes = 0;
+        int peakOpenFiles = 0;
+    };
+
+    explicit WindowDriver(R9_update *window);
+
+    // True once the listing walk has enabled the operation buttons.
+    bool connectToInstrument(const QString &localFolder, int timeoutMs, double *seconds);
+    Measurement runOperation(const QString &buttonName, const QString &completedText, int timeoutMs);
+
+private:
+    QPushButton *button(const QString &objectName) const;
+    // Presses the button and runs the event loop until the client's done.
+    bool clickAndWaitForDone(QPushButton *pressed, int timeoutMs, double *seconds, bool *error);
+    void onCommandStarted();
+    void onProgress(qint64 done);
+    void onCommandFinished(bool error);
+
+    R9_update *m_window;
+    ResourceMeter m_meter;
+    Measurement m_measurement;
+    QString m_completedText;
+    bool m_measuring = false;
+    bool m_inTransfer = false;
+    bool m_sampleOnProgress = false;
+    qint64 m_transferBytes = 0;
+};
