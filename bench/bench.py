@@ -1,0 +1,739 @@
+#!/usr/bin/python3
+"""Benchmark of the whole tool: its real window, driven headless, against
+curl and lftp doing the same work on the same instrument stand-in.
+
+Every figure is measured in one run on this machine, against one stand-in
+process per scenario, with the clients interleaved, so that noise cancels in
+the ratios. Everything runs on 127.0.0.1.
+"""
+import argparse
+import collections
+import datetime
+import json
+import os
+import platform
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+USER, PASSWORD = "root", "+00417263850"
+MiB = 1024 * 1024
+UP_TO_TOP = " .."  # the instrument's way back to its top folder: a blank, then two dots
+DATA_FOLDERS = ["DATA/IPA_BD1", "DATA/IPS_BD1"]
+SET_FOLDERS = DATA_FOLDERS + ["TEXT", "FONTS"]
+DATA_BACKUP_ROOT_FILES = ["INIE91.CFG", "INIE91.FLS"]
+OPERATIONS = ["clone", "backup", "update"]
+OPERATION_TITLES = {"clone": "Clone", "backup": "Data Backup", "update": "Update"}
+# Commands that every client sends once per session, whatever it transfers.
+SESSION_VERBS = {"USER", "PASS", "FEAT", "AUTH", "SYST", "PWD", "OPTS", "QUIT"}
+
+
+# --------------------------------------------------------------------------
+# What each operation moves
+
+
+class Item:
+    """One file of an operation: the instrument folder ("" for the top
+    folder), its name, and its path below the local base folder."""
+
+    def __init__(self, folder, name, size):
+        self.folder, self.name, self.size = folder, name, size
+        self.relpath = os.path.join(folder, name) if folder else name
+
+
+def files_of(folder):
+    """Regular files directly in `folder`, ordered like QDir's default
+    listing (by name, ignoring letter case)."""
+    if not os.path.isdir(folder):
+        return []
+    names = [n for n in os.listdir(folder) if not n.startswith(".") and os.path.isfile(os.path.join(folder, n))]
+    return sorted(names, key=lambda n: (n.lower(), n))
+
+
+def plan(operation, instrument):
+    """The files of `operation` on `instrument`, in the order the tool moves them."""
+    folders = SET_FOLDERS if operation in ("clone", "update") else DATA_FOLDERS
+    items = []
+    for folder in folders:
+        for name in files_of(os.path.join(instrument, folder)):
+            items.append(Item(folder, name, os.path.getsize(os.path.join(instrument, folder, name))))
+    for name in files_of(instrument):
+        if operation != "backup" or name in DATA_BACKUP_ROOT_FILES:
+            items.append(Item("", name, os.path.getsize(os.path.join(instrument, name))))
+    return items
+
+
+def local_tree(base):
+    """relative path -> size of every file below `base`."""
+    tree = {}
+    for folder, _, names in os.walk(base):
+        for name in names:
+            path = os.path.join(folder, name)
+            tree[os.path.relpath(path, base)] = os.path.getsize(path)
+    return tree
+
+
+# --------------------------------------------------------------------------
+# The stand-in
+
+
+class Standin:
+    """One r9-instrument-sim process serving `root` on a free 127.0.0.1 port."""
+
+    def __init__(self, sim, root, log, delay_ms, generate):
+        self.log = log
+        argv = [sim, "--root", root, "--port", "0", "--log", log, "--exit-on-stdin-close"]
+        if generate:
+            argv += ["--generate"] + generate
+        if delay_ms:
+            argv += ["--delay", str(delay_ms)]
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        line = self.proc.stdout.readline().decode()
+        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("r9-instrument-sim did not start: %r" % line)
+        self.port = int(match.group(1))
+
+    def log_size(self):
+        return os.path.getsize(self.log) if os.path.exists(self.log) else 0
+
+    def lines_before(self, offset):
+        with open(self.log, "rb") as f:
+            return f.read(offset).count(b"\n")
+
+    def commands_since(self, offset):
+        """(session, verb, line) of every command logged after byte `offset`."""
+        with open(self.log, "rb") as f:
+            f.seek(offset)
+            text = f.read().decode("utf-8", errors="replace")
+        commands = []
+        for line in text.splitlines():
+            session, _, command = line.partition(" ")
+            commands.append((session, command.split(" ", 1)[0].upper(), command))
+        return commands
+
+    def stop(self):
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=20)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+# --------------------------------------------------------------------------
+# The clients: the tool and its peers
+
+
+def ftp_url(port, path):
+    return "ftp://127.0.0.1:%d/%s" % (port, urllib.parse.quote(path))
+
+
+def curl_config(path, groups):
+    """Writes a curl config of `groups`: (options, [(url, local file, is upload)])."""
+    with open(path, "w") as cfg:
+        cfg.write('silent\nshow-error\n')
+        first = True
+        for options, transfers in groups:
+            if not first:
+                cfg.write("next\n")
+            first = False
+            cfg.write('user = "%s:%s"\n' % (USER, PASSWORD))
+            for option in options:
+                cfg.write(option + "\n")
+            for url, local, upload in transfers:
+                cfg.write('url = "%s"\n' % url)
+                cfg.write('%s = "%s"\n' % ("upload-file" if upload else "output", local))
+
+
+def lftp_script(path, port, lines):
+    with open(path, "w") as script:
+        script.write("\n".join([
+            "set ftp:ssl-allow no",
+            "set ftp:passive-mode on",
+            "set cmd:fail-exit yes",
+            "set net:max-retries 1",
+            "set net:timeout 60",
+            "set xfer:clobber on",
+            # An empty folder lists as nothing; lftp would then try NLST, which
+            # the instrument does not know.
+            "set ftp:list-empty-ok yes",
+            # Extras the instrument does not know; each would cost a round trip.
+            "set ftp:use-mdtm no",
+            "set ftp:use-site-utime no",
+            "set ftp:use-site-utime2 no",
+            "open -u %s,%s -p %d 127.0.0.1" % (USER, PASSWORD, port),
+        ] + lines + ["quit"]) + "\n")
+
+
+def lftp_quote_cwd(folder):
+    return 'quote "CWD %s"' % folder
+
+
+class Client:
+    """One way of doing an operation's work, and whether it follows the
+    tool's command sequence (the per-file folder changes).
+
+    `stalls`: curl 7.88 sometimes waits a whole second before it opens a data
+    connection when nothing but EPSV precedes the transfer and the reply comes
+    at once (it then polls only its wake-up pipe, with curl's 1 s timeout).
+    Such a client gets the first few files only, one run, and its figures are
+    shown but not compared."""
+
+    def __init__(self, name, same_sequence, note, stalls=False, diagnostic=False):
+        self.name, self.same_sequence, self.note = name, same_sequence, note
+        self.stalls, self.diagnostic = stalls, diagnostic
+
+
+TOOL = Client("r9-update", True, "the real window, Connect then the operation button")
+# The tool again, with fsync() and fdatasync() made no-ops by a preloaded
+# library: not a peer, it shows what the sync of each downloaded file costs.
+TOOL_NOFSYNC = Client("r9-update, no fsync", True, "diagnostic: the tool with its syncs to disk turned "
+                      "into no-ops (`LD_PRELOAD` of `libr9-bench-nofsync.so`); not a peer", diagnostic=True)
+DOWNLOAD_PEERS = [
+    Client("curl -Q", True, "one curl run, connection reused; `-Q` sends the tool's folder changes before "
+                            "each file"),
+    Client("curl singlecwd", False, "one curl run, `--ftp-method singlecwd`: a folder change only when "
+                                    "the folder changes", stalls=True),
+    Client("curl nocwd", False, "one curl run, `--ftp-method nocwd`: paths in SIZE/RETR, no folder changes",
+           stalls=True),
+    Client("lftp quote+get", True, "one lftp script: `quote CWD` with the tool's folder changes, then "
+                                   "`get`, per file"),
+    Client("lftp mirror", False, "`lftp mirror` of the folders: lists them and fetches, no constraints"),
+]
+UPLOAD_PEERS = [
+    Client("curl -Q", True, "one curl run, connection reused; `-Q` sends the tool's folder changes before "
+                            "the first file of each folder", stalls=True),
+    Client("curl singlecwd", False, "one curl run, `--ftp-method singlecwd`, `-T` per file", stalls=True),
+    Client("lftp quote+put", True, "one lftp script: `quote CWD` with the tool's folder changes, then "
+                                   "`put` per file"),
+    Client("lftp mirror -R", False, "`lftp mirror -R --transfer-all --overwrite`, no constraints"),
+]
+
+
+def peers_of(operation):
+    return UPLOAD_PEERS if operation == "update" else DOWNLOAD_PEERS
+
+
+def clients_of(scenario, operation):
+    """Everybody measured for `operation`: the tool first, then the peers."""
+    diagnostics = [TOOL_NOFSYNC] if operation != "update" and scenario.diagnose else []
+    return [TOOL] + diagnostics + peers_of(operation)
+
+
+def tool_folder_changes(previous, folder, operation):
+    """The folder changes the tool queues before `folder`'s next file."""
+    if operation == "update":
+        if folder == previous:
+            return []
+        changes = [] if previous is None else [UP_TO_TOP]
+        return changes + ([folder] if folder else [])
+    return [UP_TO_TOP] + ([folder] if folder else [])
+
+
+def peer_argv(client, operation, items, port, local, scratch):
+    """argv of a peer doing `operation` on `items`; downloads go below `local`,
+    uploads come from `local`."""
+    upload = operation == "update"
+    if client.name == "curl -Q":
+        groups, previous = [], None
+        for item in items:
+            quotes = tool_folder_changes(previous, item.folder, operation)
+            previous = item.folder
+            # The file is named bare: the quoted folder changes choose its folder.
+            transfer = (ftp_url(port, item.name), os.path.join(local, item.relpath), upload)
+            options = ['quote = "CWD %s"' % q for q in quotes]
+            # curl sends a group's quotes before each of its files: an upload's
+            # folder changes, once per folder, need a group of their own.
+            if groups and groups[-1][0] == options and not (upload and options):
+                groups[-1][1].append(transfer)
+            else:
+                groups.append((options, [transfer]))
+        cfg = os.path.join(scratch, "curl.cfg")
+        curl_config(cfg, groups)
+        return ["curl", "-K", cfg]
+    if client.name.startswith("curl "):
+        method = client.name.split()[1]
+        transfers = [(ftp_url(port, item.relpath), os.path.join(local, item.relpath), upload) for item in items]
+        cfg = os.path.join(scratch, "curl.cfg")
+        curl_config(cfg, [(["ftp-method = %s" % method], transfers)])
+        return ["curl", "-K", cfg]
+    if client.name in ("lftp quote+get", "lftp quote+put"):
+        lines, previous = [], None
+        for item in items:
+            lines += [lftp_quote_cwd(q) for q in tool_folder_changes(previous, item.folder, operation)]
+            previous = item.folder
+            if upload:
+                lines.append('put "%s" -o "%s"' % (os.path.join(local, item.relpath), item.name))
+            else:
+                lines.append('get "%s" -o "%s"' % (item.name, os.path.join(local, item.relpath)))
+        script = os.path.join(scratch, "lftp.scr")
+        lftp_script(script, port, lines)
+        return ["lftp", "-f", script]
+    if client.name == "lftp mirror -R":
+        script = os.path.join(scratch, "lftp.scr")
+        lftp_script(script, port, ['mirror -R --transfer-all --overwrite --no-perms "%s" /' % local])
+        return ["lftp", "-f", script]
+    if client.name == "lftp mirror":
+        script = os.path.join(scratch, "lftp.scr")
+        if operation == "clone":
+            lines = ['mirror --no-perms / "%s"' % local]
+        else:
+            lines = ['mirror --no-perms DATA "%s"' % os.path.join(local, "DATA"),
+                     'get -O "%s" %s' % (local, " ".join(DATA_BACKUP_ROOT_FILES))]
+        lftp_script(script, port, lines)
+        return ["lftp", "-f", script]
+    raise ValueError(client.name)
+
+
+# --------------------------------------------------------------------------
+# Running and measuring
+
+
+class Measurement:
+    def __init__(self, seconds, cpu_seconds, files, nbytes, rss_kib, commands, tool=None):
+        self.seconds, self.cpu_seconds = seconds, cpu_seconds
+        self.files, self.bytes, self.rss_kib = files, nbytes, rss_kib
+        self.commands = commands  # [(session, verb, line)] of the work itself
+        self.tool = tool          # the driver's own report, for the tool
+
+
+def timed_run(argv, stdout_path, stderr_path, time_limit, env=None):
+    """Runs argv under GNU time; returns (seconds, CPU seconds, peak RSS KiB, exit status)."""
+    with tempfile.NamedTemporaryFile("r") as rss_file, \
+            open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
+        start = time.perf_counter()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", rss_file.name] + argv,
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=time_limit, env=env)
+        seconds = time.perf_counter() - start
+        # The last line; GNU time puts a note about a failed command before it.
+        fields = (rss_file.read().strip().splitlines() or [""])[-1].split()
+        try:
+            rss, cpu = int(fields[0]), float(fields[1]) + float(fields[2])
+        except (IndexError, ValueError):
+            rss, cpu = 0, 0.0
+    return seconds, cpu, rss, proc.returncode
+
+
+def tail(path, limit=300):
+    try:
+        with open(path, "rb") as f:
+            return f.read()[-limit:].decode(errors="replace").strip()
+    except OSError:
+        return ""
+
+
+def run_once(args, scenario, standin, operation, client, items, scratch):
+    """One measured run of `client`; returns a Measurement or raises RuntimeError."""
+    upload = operation == "update"
+    if client.stalls:
+        items = items[:args.stalling_files]
+    # Each download gets a new folder, and small files stay until the end:
+    # ext4 scans past recently deleted inodes when it makes a file, which
+    # would charge one client for the clean-up after another.
+    scenario.runs += 1
+    local = scenario.upload_set if upload else os.path.join(scratch, "down-%03d" % scenario.runs)
+    try:
+        return measure(args, standin, operation, client, items, local, scratch)
+    finally:
+        if not upload and sum(item.size for item in items) > 64 * MiB:
+            shutil.rmtree(local, ignore_errors=True)  # a few large files: no inode churn
+
+
+def measure(args, standin, operation, client, items, local, scratch):
+    upload = operation == "update"
+    if not upload:
+        os.makedirs(local)
+        if client not in (TOOL, TOOL_NOFSYNC):
+            # The tool makes its local folders itself; the peers get theirs made.
+            for item in items:
+                os.makedirs(os.path.dirname(os.path.join(local, item.relpath)), exist_ok=True)
+    # Start from a quiet disk: nobody pays for the previous run's writing.
+    os.sync()
+    offset = standin.log_size()
+    out, err = os.path.join(scratch, "stdout.txt"), os.path.join(scratch, "stderr.txt")
+    env = None
+    if client in (TOOL, TOOL_NOFSYNC):
+        if client is TOOL_NOFSYNC:
+            env = dict(os.environ, LD_PRELOAD=args.nofsync)
+        argv = [args.driver, "--port", str(standin.port), "--local", local, "--operation", operation,
+                "--command-log", standin.log, "--timeout", str(args.time_limit)]
+    else:
+        argv = peer_argv(client, operation, items, standin.port, local, scratch)
+    try:
+        seconds, cpu, rss, status = timed_run(argv, out, err, args.time_limit + 60, env)
+    except subprocess.TimeoutExpired:
+        raise RuntimeError("no end within %d s" % (args.time_limit + 60))
+    commands = standin.commands_since(offset)
+    report = None
+    if client in (TOOL, TOOL_NOFSYNC):
+        try:
+            with open(out) as f:
+                report = json.loads(f.read().strip().splitlines()[-1])
+        except (ValueError, IndexError):
+            raise RuntimeError("driver exited %d without a report: %s" % (status, tail(err)))
+        if not report.get("ok"):
+            raise RuntimeError("driver: %s" % json.dumps(report))
+        seconds, cpu = report["seconds"], report["cpu_seconds"]
+        # Only the operation's own commands: the login and listing walk came first.
+        commands = commands[max(0, report["log_line_at_click"] - standin.lines_before(offset)):]
+        if report["files"] != len(items):
+            raise RuntimeError("the window moved %d files of %d" % (report["files"], len(items)))
+    elif status != 0:
+        raise RuntimeError("%s exited %d: %s" % (argv[0], status, tail(err) or tail(out)))
+    else:
+        # The peers' work: everything after their login.
+        logged_in = [i for i, c in enumerate(commands) if c[1] == "PASS"]
+        commands = commands[logged_in[0] + 1:] if logged_in else commands
+
+    # Every file must have moved, whole.
+    verb = "STOR" if upload else "RETR"
+    moved = sum(1 for c in commands if c[1] == verb)
+    # lftp mirror makes an empty file without fetching it.
+    needed = sum(1 for item in items if upload or item.size > 0)
+    if not needed <= moved <= len(items):
+        raise RuntimeError("%d %s commands for %d files" % (moved, verb, len(items)))
+    if not upload:
+        expected = {item.relpath: item.size for item in items}
+        got = local_tree(local)
+        if got != expected:
+            missing = sorted(set(expected) - set(got))[:3]
+            wrong = sorted(k for k in expected if k in got and got[k] != expected[k])[:3]
+            extra = sorted(set(got) - set(expected))[:3]
+            raise RuntimeError("local files differ: missing %s, wrong size %s, extra %s" % (missing, wrong, extra))
+    nbytes = sum(item.size for item in items)
+    if report and report["bytes"] != nbytes:
+        raise RuntimeError("the window counted %d bytes, the set holds %d" % (report["bytes"], nbytes))
+    return Measurement(seconds, cpu, len(items), nbytes, rss, commands, report)
+
+
+class Scenario:
+    def __init__(self, key, title, generate, delay_ms, repeat, operations, work, large=False, diagnose=False):
+        self.key, self.title, self.generate, self.delay_ms = key, title, generate, delay_ms
+        self.large, self.diagnose = large, diagnose
+        self.files = {}  # operation -> files in the whole set
+        self.runs = 0
+        self.repeat, self.operations = repeat, operations
+        self.folder = os.path.join(work, key)
+        self.instrument = os.path.join(self.folder, "instrument")
+        self.upload_set = os.path.join(self.folder, "set")
+
+
+def run_scenario(args, scenario, results, failures):
+    shutil.rmtree(scenario.folder, ignore_errors=True)
+    os.makedirs(scenario.folder)
+    scratch = os.path.join(scenario.folder, "scratch")
+    os.makedirs(scratch)
+    log = os.path.join(scenario.folder, "commands.log")
+    print("== %s" % scenario.title, flush=True)
+    standin = Standin(args.sim, scenario.instrument, log, scenario.delay_ms, scenario.generate)
+    try:
+        # The set that Update sends back is the one Clone fetches: the instrument's own files.
+        shutil.copytree(scenario.instrument, scenario.upload_set)
+        for operation in scenario.operations:
+            items = plan(operation, scenario.instrument)
+            scenario.files[operation] = len(items)
+            order = clients_of(scenario, operation)
+            for rep in range(scenario.repeat):
+                for client in order:
+                    key = (scenario.key, operation, client.name)
+                    # Stalling rows are shown, not compared: one run will do.
+                    if key in failures or (client.stalls and rep > 0):
+                        continue
+                    try:
+                        m = run_once(args, scenario, standin, operation, client, items, scratch)
+                    except RuntimeError as error:
+                        failures[key] = str(error)
+                        print("  %-11s %-16s FAILED %s" % (operation, client.name, error), flush=True)
+                        continue
+                    runs = results.setdefault(key, [])
+                    runs.append(m)
+                    print("  %-11s %-20s %8.3f s %8.1f files/s %8.1f MB/s %5.2f cmds/file  CPU %6.3f s  RSS %6.1f MiB"
+                          % (operation, client.name, m.seconds, m.files / m.seconds, m.bytes / m.seconds / 1e6,
+                             len(m.commands) / m.files, m.cpu_seconds, m.rss_kib / 1024), flush=True)
+                order = order[1:] + order[:1]  # nobody always goes first
+    finally:
+        standin.stop()
+        # Many small files are deleted at the very end, for the same reason
+        # as the download folders; a large instrument makes room at once.
+        if scenario.large and not args.keep_work:
+            shutil.rmtree(scenario.folder, ignore_errors=True)
+
+
+# --------------------------------------------------------------------------
+# The report
+
+
+def best(runs):
+    return min(runs, key=lambda m: m.seconds)
+
+
+def per_file_verbs(m):
+    counts = collections.Counter(verb for _, verb, _ in m.commands)
+    return ", ".join("%s %.2f" % (verb, n / m.files) for verb, n in sorted(counts.items(), key=lambda kv: -kv[1]))
+
+
+def fmt_rate(value):
+    return "%.1f" % value if value < 100 else "%.0f" % value
+
+
+def machine_lines(args):
+    cpu = "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    ram = "?"
+    with open("/proc/meminfo") as f:
+        for line in f:
+            if line.startswith("MemTotal:"):
+                ram = "%.1f GiB" % (int(line.split()[1]) / 1024 / 1024)
+                break
+    nproc = subprocess.run(["nproc"], capture_output=True, text=True).stdout.strip()
+
+    def first_line(argv):
+        try:
+            return subprocess.run(argv, capture_output=True, text=True, timeout=10).stdout.splitlines()[0].strip()
+        except Exception:
+            return "?"
+
+    qt = first_line(["dpkg-query", "-W", "-f", "${Version}\n", "qt6-base-dev"])
+    return [
+        "- Machine: %s, `nproc` %s, %s RAM, %s" % (cpu, nproc, ram, platform.platform()),
+        "- Qt %s (Debian package qt6-base-dev); the tool built with the CMake preset `bench` (Release)" % qt,
+        "- Peers: %s; %s" % (first_line(["curl", "--version"]).split(" (")[0],
+                             first_line(["lftp", "--version"]).replace("| ", "").split(" Copyright")[0]),
+    ]
+
+
+def write_report(args, scenarios, results, failures, started):
+    lines = ["# Benchmark of the whole tool", "",
+             "Written by `bench/run.sh%s` on %s (%.0f minutes)." %
+             (" --quick" if args.quick else "", started.strftime("%Y-%m-%d %H:%M"),
+              (datetime.datetime.now() - started).total_seconds() / 60), ""]
+    lines += machine_lines(args)
+    lines += [
+        "- Each scenario has one stand-in (`r9-instrument-sim`, generated with `--generate`) on 127.0.0.1; "
+        "the tool and every peer talk to that same process, one after the other, interleaved, in rotating "
+        "order, each after a `sync`. Each figure is the fastest of the runs given per scenario; RSS is the "
+        "largest of them (GNU time).",
+        "- The tool's time runs from the click on the operation button to the FTP client's `done` (its "
+        "Connect and listing walk come before and are not counted; the closing QUIT is). A peer's time is "
+        "its whole process: start, login, work and QUIT.",
+        "- Commands per file: the stand-in's command log (`--log`) of the run, after the login (the tool: "
+        "after the click), divided by the files moved. Each command waits for its reply, so this is the "
+        "number of round trips per file.",
+        "- *Same sequence*: the peer sends the tool's folder changes (`CWD  ..` and `CWD <folder>` before every "
+        "file of a download; one pair per folder for Update). The small-file target compares with the best of "
+        "these; the large-file target with the best of all peers. Only peers that moved the whole set count.",
+        "- Rows marked *(first N files)*: curl 7.88.1 sometimes waits a whole second before it opens a data "
+        "connection when nothing but EPSV comes before the transfer and the reply is immediate (strace: it "
+        "then polls only its wake-up pipe, with its 1 s timeout). It does so against this fast stand-in, not "
+        "against a slower server, and not when a `-Q` command precedes the transfer. Those rows move only the "
+        "first %d files, once, and are shown, not compared." % args.stalling_files,
+        "- CPU per file: user and system time over the files moved, of the fastest run; for the tool only "
+        "while the operation runs (getrusage in the driver), for a peer its whole process.",
+        "- The tool writes its debug lines (`qDebug`) to standard error, redirected to a file, as a field "
+        "build does.",
+        "",
+        "Clients:", ""]
+    for client in [TOOL, TOOL_NOFSYNC]:
+        lines.append("- **%s**: %s" % (client.name, client.note))
+    for client in DOWNLOAD_PEERS:
+        lines.append("- downloads, **%s**: %s" % (client.name, client.note))
+    for client in UPLOAD_PEERS:
+        lines.append("- Update, **%s**: %s" % (client.name, client.note))
+    lines.append("")
+
+    def label(client, m, full):
+        name = "**%s**" % client.name if client is TOOL else client.name
+        if m and m.files < full:
+            name += " *(first %d files)*" % m.files
+        return name
+
+    verdicts = []
+    for scenario in scenarios:
+        if scenario.delay_ms:
+            continue
+        lines += ["## %s" % scenario.title, "",
+                  "| Operation | Client | Same sequence | Files | MiB | Time | files/s | MB/s | Cmds/file "
+                  "| CPU per file | Peak RSS | Ratio to best same-sequence peer | Ratio to best peer |",
+                  "|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
+        for operation in scenario.operations:
+            full = scenario.files.get(operation, 0)
+            compared = {}
+            for client in peers_of(operation):
+                runs = results.get((scenario.key, operation, client.name))
+                if runs and best(runs).files == full:
+                    compared[client.name] = (client, best(runs))
+            same = [m for c, m in compared.values() if c.same_sequence]
+            best_same = min(same, key=lambda m: m.seconds) if same else None
+            best_all = min((m for _, m in compared.values()), key=lambda m: m.seconds) if compared else None
+            for client in clients_of(scenario, operation):
+                key = (scenario.key, operation, client.name)
+                if key not in results:
+                    lines.append("| %s | %s | %s | | | failed: %s | | | | | | | |" %
+                                 (OPERATION_TITLES[operation], label(client, None, full),
+                                  "yes" if client.same_sequence else "no",
+                                  failures.get(key, "?").replace("|", "/")[:200]))
+                    continue
+                runs = results[key]
+                m = best(runs)
+                rss = max(r.rss_kib for r in runs)
+                ratio_same = ratio_all = ""
+                if client in (TOOL, TOOL_NOFSYNC):
+                    if best_same:
+                        ratio_same = "%.2f" % (best_same.seconds / m.seconds)
+                    if best_all:
+                        ratio_all = "%.2f" % (best_all.seconds / m.seconds)
+                lines.append("| %s | %s | %s | %d | %.1f | %.3f s | %s | %s | %.2f | %.2f ms | %.1f MiB | %s | %s |" % (
+                    OPERATION_TITLES[operation], label(client, m, full),
+                    "yes" if client.same_sequence else "no", m.files, m.bytes / MiB, m.seconds,
+                    fmt_rate(m.files / m.seconds), fmt_rate(m.bytes / m.seconds / 1e6),
+                    len(m.commands) / m.files, m.cpu_seconds / m.files * 1000, rss / 1024, ratio_same, ratio_all))
+            tool_key = (scenario.key, operation, TOOL.name)
+            if tool_key in results:
+                m = best(results[tool_key])
+                if scenario.large and best_all:
+                    ratio = best_all.seconds / m.seconds
+                    verdicts.append("%s, %s: %.0f MB/s, %.2f × the best peer's %.0f MB/s (target ≥ 0.95): %s" % (
+                        scenario.title, OPERATION_TITLES[operation], m.bytes / m.seconds / 1e6, ratio,
+                        best_all.bytes / best_all.seconds / 1e6, "met" if ratio >= 0.95 else "**missed**"))
+                elif not scenario.large and best_same:
+                    ratio = best_same.seconds / m.seconds
+                    verdicts.append("%s, %s: %.0f files/s, %.2f × the best same-sequence peer's %.0f files/s "
+                                    "(target ≥ 0.9): %s" % (
+                                        scenario.title, OPERATION_TITLES[operation], m.files / m.seconds, ratio,
+                                        best_same.files / best_same.seconds,
+                                        "met" if ratio >= 0.9 else "**missed**"))
+            else:
+                verdicts.append("%s, %s: the tool failed: %s" % (scenario.title, OPERATION_TITLES[operation],
+                                                                 failures.get(tool_key, "?")))
+        lines.append("")
+        lines += ["Commands per file, by command (fastest run):", ""]
+        for operation in scenario.operations:
+            for client in clients_of(scenario, operation):
+                key = (scenario.key, operation, client.name)
+                if key in results:
+                    lines.append("- %s, %s: %s" % (OPERATION_TITLES[operation], client.name,
+                                                   per_file_verbs(best(results[key]))))
+        lines.append("")
+
+    lines += ["## Targets", ""] + ["- " + v for v in verdicts] + [""]
+
+    delayed = [s for s in scenarios if s.delay_ms]
+    if delayed:
+        lines += ["## Slow links: the stand-in delays each reply", "",
+                  "| Reply delay | Operation | Client | Same sequence | Files | Time per file | Cmds/file "
+                  "| Time per file / delay |",
+                  "|---|---|---|---|---|---|---|---|"]
+        for scenario in delayed:
+            for operation in scenario.operations:
+                for client in clients_of(scenario, operation):
+                    key = (scenario.key, operation, client.name)
+                    if key not in results:
+                        lines.append("| %d ms | %s | %s | | | failed: %s | | |" % (
+                            scenario.delay_ms, OPERATION_TITLES[operation], client.name,
+                            failures.get(key, "?").replace("|", "/")[:200]))
+                        continue
+                    m = best(results[key])
+                    per_file_ms = m.seconds / m.files * 1000
+                    lines.append("| %d ms | %s | %s | %s | %d | %.1f ms | %.2f | %.1f |" % (
+                        scenario.delay_ms, OPERATION_TITLES[operation],
+                        "**%s**" % client.name if client is TOOL else client.name,
+                        "yes" if client.same_sequence else "no", m.files, per_file_ms, len(m.commands) / m.files,
+                        per_file_ms / scenario.delay_ms))
+        lines.append("")
+
+    lines += ["## Memory and open files of the tool", "",
+              "Read by the driver from /proc/self: resident memory just before the click (after Connect and "
+              "the listing walk), the peak (VmHWM) at the end, and /proc/self/fd counted before the click and "
+              "when each transfer has moved its first bytes (the local file and the data connection are then "
+              "open).", "",
+              "| Scenario | Operation | Files | MiB | RSS before | Peak RSS | Growth | Open files before "
+              "| Peak open files |",
+              "|---|---|---|---|---|---|---|---|---|"]
+    for scenario in scenarios:
+        for operation in scenario.operations:
+            runs = results.get((scenario.key, operation, TOOL.name))
+            if not runs:
+                continue
+            before = max(r.tool["rss_before_kib"] for r in runs)
+            peak = max(r.tool["hwm_kib"] for r in runs)
+            lines.append("| %s | %s | %d | %.1f | %.1f MiB | %.1f MiB | %+.1f MiB | %d | %d |" % (
+                scenario.title, OPERATION_TITLES[operation], runs[0].files, runs[0].bytes / MiB,
+                before / 1024, peak / 1024, (peak - before) / 1024,
+                max(r.tool["open_files_before"] for r in runs), max(r.tool["peak_open_files"] for r in runs)))
+    lines.append("")
+    if args.findings and os.path.exists(args.findings):
+        with open(args.findings) as f:
+            lines += [f.read().rstrip(), ""]
+
+    with open(args.out, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    print("\n".join(lines))
+    print("wrote %s" % args.out)
+
+
+# --------------------------------------------------------------------------
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--driver", required=True, help="r9-bench-tool")
+    parser.add_argument("--sim", required=True, help="r9-instrument-sim")
+    parser.add_argument("--nofsync", required=True, help="libr9-bench-nofsync.so, for the diagnostic row")
+    parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke run")
+    parser.add_argument("--work", default=os.path.join(HERE, "work"))
+    parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
+    parser.add_argument("--findings", default=os.path.join(HERE, "findings.md"),
+                        help="text appended to the report: what the figures mean for the code")
+    parser.add_argument("--keep-work", action="store_true", help="keep the generated instruments")
+    parser.add_argument("--time-limit", type=int, default=1800, help="seconds for any one run")
+    parser.add_argument("--only", default="", help="comma-separated scenario keys to run")
+    args = parser.parse_args()
+
+    if args.quick:
+        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 100, "256M", (25, 5), 1, 1, 1
+        args.stalling_files = 20
+    else:
+        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 3, 2, 2
+        args.stalling_files = 50
+    scenarios = [
+        Scenario("small", "%d small files" % (2 * small_files + 16),
+                 ["--seed", "9", "--files", str(small_files)], 0, repeat_small, OPERATIONS, args.work,
+                 diagnose=True),
+        Scenario("big", "One %siB file" % big, ["--seed", "9", "--files", "0", "--big-file", big], 0,
+                 repeat_big, OPERATIONS, args.work, large=True, diagnose=True),
+        Scenario("slow1", "1 ms reply delay", ["--seed", "9", "--files", str(slow_files[0])], 1,
+                 repeat_slow, OPERATIONS, args.work),
+        Scenario("slow10", "10 ms reply delay", ["--seed", "9", "--files", str(slow_files[1])], 10,
+                 repeat_slow, OPERATIONS, args.work),
+    ]
+    if args.only:
+        wanted = args.only.split(",")
+        scenarios = [s for s in scenarios if s.key in wanted]
+
+    started = datetime.datetime.now()
+    os.makedirs(args.work, exist_ok=True)
+    results, failures = {}, {}
+    for scenario in scenarios:
+        run_scenario(args, scenario, results, failures)
+    if not args.keep_work:
+        for scenario in scenarios:
+            shutil.rmtree(scenario.folder, ignore_errors=True)
+    write_report(args, scenarios, results, failures, started)
+    tool_failed = [k for k in failures if k[2] == TOOL.name]
+    return 1 if tool_failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
