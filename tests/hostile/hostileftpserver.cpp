@@ -3,6 +3,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <optional>
+
 namespace {
 
 constexpr qint64 chunkSize = 64 * 1024;
@@ -167,10 +169,10 @@ void HostileFtpServer::handle(const QByteArray &line)
         reply("227 Entering Passive Mode (" + address + "," + QByteArray::number(port / 256) + ","
               + QByteArray::number(port % 256) + ")");
     } else if (verb == "SIZE" || verb == "RETR") {
-        const QByteArray *content = nullptr;
+        std::optional<QByteArray> content;
         for (const auto &file : m_files.value(m_cwd)) {
             if (file.first == argument)
-                content = &file.second;
+                content = file.second;
         }
         if (!content)
             reply("550 No such file");
