@@ -171,7 +171,8 @@ void tst_FaultMatrix::runInChild(const Scenario &s)
     }
     const QByteArray output = child.readAll();
     QVERIFY2(ended, "the scenario's process did not end");
-    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+    const QByteArray passed = "PASS   : tst_FaultMatrix::scenario(" + s.title.toUtf8() + ")";
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 && output.contains(passed),
              qPrintable(QStringLiteral("the scenario's process %1:\n%2")
                             .arg(child.exitStatus() == QProcess::NormalExit
                                          ? QStringLiteral("failed (exit code %1)").arg(child.exitCode())
@@ -203,7 +204,7 @@ void tst_FaultMatrix::armServer(InstrumentFixture &f, const Scenario &s, QObject
         break;
     case FaultKind::DropAt: {
         auto seen = std::make_shared<int>(0);
-        connect(&server, &InstrumentServer::commandReceived, context, [&server, &s, seen](int session, const QString &line) {
+        const auto dropAtLine = [&server, &s, seen](int session, const QString &line) {
             if (line != s.dropLine || ++*seen != s.dropOccurrence)
                 return;
             int count = 0;
@@ -211,7 +212,8 @@ void tst_FaultMatrix::armServer(InstrumentFixture &f, const Scenario &s, QObject
                 count += command.session == session ? 1 : 0;
             // Takes effect for the command being received now.
             server.dropConnectionAfter(count);
-        });
+        };
+        connect(&server, &InstrumentServer::commandReceived, context, dropAtLine);
         break;
     }
     case FaultKind::DropMidTransfer: {
