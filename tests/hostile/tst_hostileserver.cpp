@@ -291,15 +291,26 @@ void tst_HostileServer::passiveAddressIsIgnored()
     QVERIFY(h.press("BackupBotton"));
     QVERIFY2(h.f.boxes.boxes().isEmpty(), qPrintable(boxTexts(h.f).join(u'|')));
     QVERIFY(labels.texts.contains(QStringLiteral("Backup Completed")));
-    const QString problem = h.localFilesAre({"A1.DAT", "S1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"});
+    QString problem = h.localFilesAre({"A1.DAT", "S1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"});
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 
-    // Five listings and five downloads, each over PASV, each to 127.0.0.1.
+    // A new connection for Data Backup, over the same kind of PASV reply.
+    QVERIFY(waitUntil([] { return ftpClient->state() == FtpClient::Unconnected; }, 10000));
+    QVERIFY(h.press("connectbotton"));
+    labels.texts.clear();
+    QVERIFY(h.press("BackupBotton_2"));
+    QVERIFY2(h.f.boxes.boxes().isEmpty(), qPrintable(boxTexts(h.f).join(u'|')));
+    QVERIFY(labels.texts.contains(QStringLiteral("Backup Completed")));
+    problem = h.localFilesAre({"A1.DAT", "S1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"});
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    // Twice five listings, five downloads for Clone and four for Data
+    // Backup: each over PASV, each to 127.0.0.1.
     int passive = 0;
     for (const QByteArray &line : h.server.commandLines())
         passive += line == "PASV" ? 1 : 0;
-    QCOMPARE(passive, 10);
-    QCOMPARE(h.server.dataPeers().size(), 10);
+    QCOMPARE(passive, 19);
+    QCOMPARE(h.server.dataPeers().size(), 19);
     for (const QHostAddress &peer : h.server.dataPeers())
         QVERIFY(peer.isLoopback());
 }
