@@ -24,11 +24,17 @@ void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIO
     if (m_buffer.size() != chunkSize && mode != Mode::Listing)
         m_buffer.resize(chunkSize);
 
-    connect(m_socket, &QTcpSocket::connected, this, &FtpDataChannel::onConnected);
-    connect(m_socket, &QTcpSocket::readyRead, this, &FtpDataChannel::onReadyRead);
-    connect(m_socket, &QTcpSocket::bytesWritten, this, &FtpDataChannel::onBytesWritten);
-    connect(m_socket, &QTcpSocket::disconnected, this, &FtpDataChannel::onDisconnected);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &FtpDataChannel::onError);
+    const auto handle = [this](void (FtpDataChannel::*handler)()) {
+        return [this, handler] {
+            SocketDisposal::Scope scope(m_disposal);
+            (this->*handler)();
+        };
+    };
+    connect(m_socket, &QTcpSocket::connected, this, handle(&FtpDataChannel::onConnected));
+    connect(m_socket, &QTcpSocket::readyRead, this, handle(&FtpDataChannel::onReadyRead));
+    connect(m_socket, &QTcpSocket::bytesWritten, this, handle(&FtpDataChannel::onBytesWritten));
+    connect(m_socket, &QTcpSocket::disconnected, this, handle(&FtpDataChannel::onDisconnected));
+    connect(m_socket, &QTcpSocket::errorOccurred, this, handle(&FtpDataChannel::onError));
     // An upload writes straight to the network while the system takes it,
     // instead of copying every chunk into the socket's own buffer first.
     const QIODevice::OpenMode openMode = mode == Mode::Upload ? QIODevice::ReadWrite | QIODevice::Unbuffered
@@ -47,9 +53,7 @@ void FtpDataChannel::close()
 {
     ++m_generation;
     if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        m_socket->deleteLater();
+        m_disposal.retire(m_socket, this);
         m_socket = nullptr;
     }
     m_device = nullptr;

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include "socketdisposal.h"
+
 class QIODevice;
 class QTcpSocket;
 
@@ -64,6 +66,7 @@ private:
 
     Mode m_mode = Mode::Download;
     QTcpSocket *m_socket = nullptr;
+    SocketDisposal m_disposal;
     QPointer<QIODevice> m_device;
     QByteArray m_buffer;
     QByteArray m_line;

@@ -4,6 +4,7 @@
 #include "listparser.h"
 #include "passivereply.h"
 #include "replyparser.h"
+#include "socketdisposal.h"
 
 #include <QElapsedTimer>
 #include <QFileDevice>
@@ -118,6 +119,7 @@ public:
     QString errorString = QStringLiteral("Unknown error");
 
     QTcpSocket *control = nullptr;
+    SocketDisposal disposal;
     FtpReplyParser replies;
     Step step = Step::Idle;
     int repliesToSkip = 0;
@@ -289,13 +291,26 @@ void FtpClientPrivate::startConnect()
     discardControlSocket();
     control = new QTcpSocket(q);
     control->setReadBufferSize(controlReadBufferSize);
-    QObject::connect(control, &QTcpSocket::stateChanged, q,
-                     [this](QAbstractSocket::SocketState s) { onControlStateChanged(s); });
-    QObject::connect(control, &QTcpSocket::connected, q, [this] { onControlConnected(); });
-    QObject::connect(control, &QTcpSocket::readyRead, q, [this] { onControlReadyRead(); });
-    QObject::connect(control, &QTcpSocket::disconnected, q, [this] { onControlDisconnected(); });
-    QObject::connect(control, &QTcpSocket::errorOccurred, q,
-                     [this](QAbstractSocket::SocketError e) { onControlError(e); });
+    QObject::connect(control, &QTcpSocket::stateChanged, q, [this](QAbstractSocket::SocketState s) {
+        SocketDisposal::Scope scope(disposal);
+        onControlStateChanged(s);
+    });
+    QObject::connect(control, &QTcpSocket::connected, q, [this] {
+        SocketDisposal::Scope scope(disposal);
+        onControlConnected();
+    });
+    QObject::connect(control, &QTcpSocket::readyRead, q, [this] {
+        SocketDisposal::Scope scope(disposal);
+        onControlReadyRead();
+    });
+    QObject::connect(control, &QTcpSocket::disconnected, q, [this] {
+        SocketDisposal::Scope scope(disposal);
+        onControlDisconnected();
+    });
+    QObject::connect(control, &QTcpSocket::errorOccurred, q, [this](QAbstractSocket::SocketError e) {
+        SocketDisposal::Scope scope(disposal);
+        onControlError(e);
+    });
 
     step = Step::Connecting;
     armTimer(connectTimeout);
@@ -764,9 +779,7 @@ void FtpClientPrivate::finishCommand(bool failed)
 void FtpClientPrivate::discardControlSocket()
 {
     if (control) {
-        control->disconnect(q);
-        control->abort();
-        control->deleteLater();
+        disposal.retire(control, q);
         control = nullptr;
     }
     replies.clear();
