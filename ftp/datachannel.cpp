@@ -172,9 +172,12 @@ void FtpDataChannel::fillUpload()
     if (!m_socket || m_sourceDone)
         return;
     const quint64 generation = m_generation;
-    // Bounded per call, so that a fast network cannot hold up the event loop.
+    // A chunk goes straight to the system only while the socket holds
+    // nothing back; what the system does not take at once waits in the
+    // socket until bytesWritten() asks for more. Bounded per call, so that
+    // a fast network cannot hold up the event loop.
     qint64 budget = 8 * chunkSize;
-    while (m_socket->bytesToWrite() < maxQueuedUpload && budget > 0) {
+    while (m_socket->bytesToWrite() == 0 && budget > 0) {
         if (!m_device) {
             fail(tr("The local file was deleted"));
             return;

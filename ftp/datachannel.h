@@ -23,10 +23,9 @@ class FtpDataChannel : public QObject
 public:
     enum class Mode { Download, Upload, Listing };
 
-    // Bytes moved between the socket and the device in one go, and the most
-    // an upload keeps queued in the socket.
+    // Bytes moved between the socket and the device in one go; an upload
+    // keeps at most one chunk queued in the socket.
     static constexpr qint64 chunkSize = 512 * 1024;
-    static constexpr qint64 maxQueuedUpload = 1024 * 1024;
     // A listing line longer than this is dropped.
     static constexpr int maxListingLineLength = 8 * 1024;
 
