@@ -3,6 +3,7 @@
 #include "ftpclient.h"
 #include "instrumentendpoint.h"
 #include "mainform.h"
+#include "repaintthrottle.h"
 
 #include <QProgressBar>
 
@@ -45,6 +46,8 @@ R9_update::R9_update(QWidget *parent)
 
     form->FtpBar->setMaximum(1);
     form->FtpBar->setValue(0);
+
+    new RepaintThrottle(this, 40);
 }
 
 R9_update::~R9_update()
