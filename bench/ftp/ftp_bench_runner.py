@@ -23,6 +23,12 @@ PYFTPD = os.path.join(ROOT, "tests", "support", "pyftpd_server.py")
 USER, PASSWORD = "root", "+00417263850"
 MiB = 1024 * 1024
 TIME_LIMIT = 600  # seconds for any one client run
+RUN_LOG = []  # every measurement, in the order it was taken
+
+
+def report(line):
+    RUN_LOG.append(line)
+    print(line, flush=True)
 
 
 def run(argv, cwd=None):
@@ -203,13 +209,13 @@ def main():
                             seconds, rss, cpu = run(argv)
                         except (RuntimeError, subprocess.TimeoutExpired) as error:
                             failures[key] = str(error).strip().splitlines()[-1][:120]
-                            print("  %-18s %-9s %-6s FAILED %s" % (kind, task, client, error), flush=True)
+                            report("  %-18s %-9s %-6s FAILED %s" % (kind, task, client, error))
                             continue
                         runs.setdefault(key, []).append((seconds, rss, cpu))
                         rate = big_bytes / seconds / 1e6 if task.endswith("big") else files / seconds
-                        print("  %-18s %-9s %-6s %8.1f %-7s %7.2f s  CPU %5.2f s  RSS %6.1f MiB" %
-                              (kind, task, client, rate, "MB/s" if task.endswith("big") else "files/s",
-                               seconds, cpu, rss / 1024), flush=True)
+                        report("  %-18s %-9s %-6s %8.1f %-7s %7.2f s  CPU %5.2f s  RSS %6.1f MiB" %
+                               (kind, task, client, rate, "MB/s" if task.endswith("big") else "files/s",
+                                seconds, cpu, rss / 1024))
                     order = order[1:] + order[:1]  # nobody always goes first
             for (k, task, client), measured in runs.items():
                 if k != kind:
@@ -233,7 +239,7 @@ def main():
                                      os.path.join(work, "down-r9-16.bin")])
             results[(kind, "get big/16", "r9ftp")] = (big_bytes / 16 / seconds / 1e6, "MB/s", seconds, rss, 1,
                                                       None, cpu)
-            print("  %-18s %-9s %-6s RSS %6.1f MiB" % (kind, "get 1/16", "r9ftp", rss / 1024), flush=True)
+            report("  %-18s %-9s %-6s RSS %6.1f MiB" % (kind, "get 1/16", "r9ftp", rss / 1024))
             os.remove(small_big)
         finally:
             server.stop()
@@ -254,7 +260,7 @@ def main():
                                      os.path.join(work, "down-r9-small")])
                 times.append(seconds)
             passive[kind] = len(small_names) / sorted(times)[len(times) // 2]
-            print("  %-18s get small r9ftp %8.1f files/s" % (kind, passive[kind]), flush=True)
+            report("  %-18s get small r9ftp %8.1f files/s" % (kind, passive[kind]))
         finally:
             server.stop()
             cleanup_outputs(work, served)
@@ -327,6 +333,7 @@ def write_report(args, results, servers):
                   "r9ftp downloading the small files from pyftpdlib: %.1f files/s with EPSV, %.1f files/s from "
                   "the same server refusing EPSV (one refused EPSV per connection, then PASV)."
                   % (args.passive["pyftpdlib"], args.passive["pyftpdlib-pasv"]), ""]
+    lines += ["## Every run, in order", "", "```"] + [l.strip() for l in RUN_LOG] + ["```", ""]
     with open(args.out, "w") as f:
         f.write("\n".join(lines) + "\n")
     print("wrote %s" % args.out)
