@@ -232,8 +232,9 @@ void FtpDataChannel::onDisconnected()
     }
     m_finished = true;
     if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->deleteLater();
+        // Slots of finished() may run a nested event loop: not deleted before
+        // this handler has returned.
+        m_disposal.retire(m_socket, this);
         m_socket = nullptr;
     }
     emit finished();

@@ -414,6 +414,14 @@ void FtpClientPrivate::connectionLost(const QString &reason)
             finishCommand(false);
         return;
     }
+    if (step == Step::Transfer && finalReplySeen && !dataEnded) {
+        // The server has confirmed the transfer; its last data is still on
+        // the way and completes the command without a control connection.
+        discardControlSocket();
+        step = Step::Transfer;
+        changeState(FtpClient::Unconnected);
+        return;
+    }
     failCommand(reason, Connection::Drop);
 }
 

@@ -43,6 +43,9 @@ private slots:
     void localFileFailures_data();
     void localFileFailures();
     void connectionRefused();
+    void nestedEventLoopsInSlots_data();
+    void nestedEventLoopsInSlots();
+    void confirmedDownloadSurvivesTheServerLeaving();
 
 private:
     void connectAndLogin(FtpClient &client);
@@ -669,6 +672,92 @@ void TestFtpClientFaults::connectionRefused()
     QCOMPARE(client.error(), FtpClient::ConnectionRefused);
     QCOMPARE(client.errorString(), QStringLiteral("Connecting to host failed:\nConnection refused to host 127.0.0.1"));
     QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Unconnected }));
+}
+
+void TestFtpClientFaults::nestedEventLoopsInSlots_data()
+{
+    QTest::addColumn<QByteArray>("signal");
+    QTest::newRow("dataTransferProgress") << QByteArray("dataTransferProgress");
+    QTest::newRow("stateChanged") << QByteArray("stateChanged");
+    QTest::newRow("commandFinished") << QByteArray("commandFinished");
+}
+
+void TestFtpClientFaults::nestedEventLoopsInSlots()
+{
+    // A slot may run a nested event loop (a modal message box) while the
+    // server drops the connection in the middle of a download: the download
+    // still fails once, cleanly, whichever signal the slot is on (and the
+    // address sanitizer watches the sockets dropped meanwhile).
+    QFETCH(QByteArray, signal);
+    m_server->files.insert("f", pattern(400000));
+    m_server->on("RETR", [&](const QByteArray &) {
+        m_server->reply("150 Sending");
+        m_server->withDataConnection([&](QTcpSocket *data) {
+            data->write(pattern(100000));
+            QTimer::singleShot(10, m_server, [&] { m_server->closeControl(); });
+        });
+    });
+    QByteArray downloaded;
+    QBuffer target(&downloaded);
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    int nested = 0;
+    const auto runNestedLoop = [&] {
+        ++nested;
+        QEventLoop loop;
+        QTimer::singleShot(40, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    connectAndLogin(client);
+    const int get = client.get(QStringLiteral("f"), &target);
+    connect(&client, &FtpClient::commandStarted, this, [&](int id) {
+        if (id != get)
+            return;
+        if (signal == "commandFinished")
+            connect(&client, &FtpClient::commandFinished, this, runNestedLoop);
+        else if (signal == "stateChanged")
+            connect(&client, &FtpClient::stateChanged, this, runNestedLoop);
+        else
+            connect(&client, &FtpClient::dataTransferProgress, this, runNestedLoop);
+    });
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(nested > 0);
+    QVERIFY(recorder.finishedWithError(get));
+    QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nConnection closed"));
+    QCOMPARE(client.state(), FtpClient::Unconnected);
+}
+
+void TestFtpClientFaults::confirmedDownloadSurvivesTheServerLeaving()
+{
+    // 226 has come, then the server closes the control connection while the
+    // last data is still on its way: the download is complete all the same.
+    const QByteArray content = pattern(2 * 1024 * 1024);
+    m_server->files.insert("f", content);
+    m_server->on("RETR", [&](const QByteArray &) {
+        m_server->reply("150 Sending");
+        m_server->withDataConnection([&](QTcpSocket *data) {
+            data->write(content.left(1000));
+            m_server->reply("226 Done");
+            m_server->closeControl();
+            QTimer::singleShot(50, data, [&, data] {
+                data->write(content.mid(1000));
+                data->disconnectFromHost();
+            });
+        });
+    });
+    QByteArray downloaded;
+    QBuffer target(&downloaded);
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    const int get = client.get(QStringLiteral("f"), &target);
+    const int cd = client.cd(QStringLiteral("X"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.finishedWithError(get), qPrintable(client.errorString()));
+    QVERIFY(downloaded == content);
+    QCOMPARE(recorder.progressOf(get).last(), qMakePair(qint64(content.size()), qint64(content.size())));
+    QVERIFY(recorder.finishedWithError(cd));
+    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
 }
 
 QTEST_GUILESS_MAIN(TestFtpClientFaults)
