@@ -29,8 +29,6 @@ SET_FOLDERS = DATA_FOLDERS + ["TEXT", "FONTS"]
 DATA_BACKUP_ROOT_FILES = ["INIE91.CFG", "INIE91.FLS"]
 OPERATIONS = ["clone", "backup", "update"]
 OPERATION_TITLES = {"clone": "Clone", "backup": "Data Backup", "update": "Update"}
-# Commands that every client sends once per session, whatever it transfers.
-SESSION_VERBS = {"USER", "PASS", "FEAT", "AUTH", "SYST", "PWD", "OPTS", "QUIT"}
 
 
 # --------------------------------------------------------------------------
@@ -187,16 +185,20 @@ class Client:
     Such a client gets the first few files only, one run, and its figures are
     shown but not compared."""
 
-    def __init__(self, name, same_sequence, note, stalls=False, diagnostic=False):
+    def __init__(self, name, same_sequence, note, stalls=False, nofsync=False, hidden=False):
         self.name, self.same_sequence, self.note = name, same_sequence, note
-        self.stalls, self.diagnostic = stalls, diagnostic
+        self.stalls, self.nofsync, self.hidden = stalls, nofsync, hidden
 
 
 TOOL = Client("r9-update", True, "the real window, Connect then the operation button")
 # The tool again, with fsync() and fdatasync() made no-ops by a preloaded
-# library: not a peer, it shows what the sync of each downloaded file costs.
+# library, and then also with its window never shown: not peers, they show
+# what the sync of each downloaded file and the painting of the window cost.
 TOOL_NOFSYNC = Client("r9-update, no fsync", True, "diagnostic: the tool with its syncs to disk turned "
-                      "into no-ops (`LD_PRELOAD` of `libr9-bench-nofsync.so`); not a peer", diagnostic=True)
+                      "into no-ops (`LD_PRELOAD` of `libr9-bench-nofsync.so`); not a peer", nofsync=True)
+TOOL_UNPAINTED = Client("r9-update, no fsync, hidden", True, "diagnostic: as *no fsync*, and the window is "
+                        "never shown (`--hidden`), so nothing is painted; not a peer", nofsync=True, hidden=True)
+TOOL_CLIENTS = (TOOL, TOOL_NOFSYNC, TOOL_UNPAINTED)
 DOWNLOAD_PEERS = [
     Client("curl -Q", True, "one curl run, connection reused; `-Q` sends the tool's folder changes before "
                             "each file"),
@@ -224,7 +226,10 @@ def peers_of(operation):
 
 def clients_of(scenario, operation):
     """Everybody measured for `operation`: the tool first, then the peers."""
-    diagnostics = [TOOL_NOFSYNC] if operation != "update" and scenario.diagnose else []
+    diagnostics = []
+    if scenario.diagnose:
+        # Uploads sync nothing: only the unpainted row tells something there.
+        diagnostics = [TOOL_UNPAINTED] if operation == "update" else [TOOL_NOFSYNC, TOOL_UNPAINTED]
     return [TOOL] + diagnostics + peers_of(operation)
 
 
@@ -322,6 +327,24 @@ def timed_run(argv, stdout_path, stderr_path, time_limit, env=None):
     return seconds, cpu, rss, proc.returncode
 
 
+def sockets_in_time_wait():
+    with open("/proc/net/sockstat") as f:
+        for line in f:
+            if line.startswith("TCP:"):
+                fields = line.split()
+                return int(fields[fields.index("tw") + 1])
+    return 0
+
+
+def wait_for_free_ports(limit=8000, max_seconds=120):
+    """Every file opens a data connection, and each closed one holds its port
+    for a minute: thousands of files in a row would run the machine out of
+    ports and fail whoever comes next."""
+    deadline = time.monotonic() + max_seconds
+    while sockets_in_time_wait() > limit and time.monotonic() < deadline:
+        time.sleep(1)
+
+
 def tail(path, limit=300):
     try:
         with open(path, "rb") as f:
@@ -351,20 +374,23 @@ def measure(args, standin, operation, client, items, local, scratch):
     upload = operation == "update"
     if not upload:
         os.makedirs(local)
-        if client not in (TOOL, TOOL_NOFSYNC):
+        if client not in TOOL_CLIENTS:
             # The tool makes its local folders itself; the peers get theirs made.
             for item in items:
                 os.makedirs(os.path.dirname(os.path.join(local, item.relpath)), exist_ok=True)
     # Start from a quiet disk: nobody pays for the previous run's writing.
     os.sync()
+    wait_for_free_ports()
     offset = standin.log_size()
     out, err = os.path.join(scratch, "stdout.txt"), os.path.join(scratch, "stderr.txt")
     env = None
-    if client in (TOOL, TOOL_NOFSYNC):
-        if client is TOOL_NOFSYNC:
+    if client in TOOL_CLIENTS:
+        if client.nofsync:
             env = dict(os.environ, LD_PRELOAD=args.nofsync)
         argv = [args.driver, "--port", str(standin.port), "--local", local, "--operation", operation,
                 "--command-log", standin.log, "--timeout", str(args.time_limit)]
+        if client.hidden:
+            argv.append("--hidden")
     else:
         argv = peer_argv(client, operation, items, standin.port, local, scratch)
     try:
@@ -373,7 +399,7 @@ def measure(args, standin, operation, client, items, local, scratch):
         raise RuntimeError("no end within %d s" % (args.time_limit + 60))
     commands = standin.commands_since(offset)
     report = None
-    if client in (TOOL, TOOL_NOFSYNC):
+    if client in TOOL_CLIENTS:
         try:
             with open(out) as f:
                 report = json.loads(f.read().strip().splitlines()[-1])
@@ -539,13 +565,15 @@ def write_report(args, scenarios, results, failures, started):
         "then polls only its wake-up pipe, with its 1 s timeout). It does so against this fast stand-in, not "
         "against a slower server, and not when a `-Q` command precedes the transfer. Those rows move only the "
         "first %d files, once, and are shown, not compared." % args.stalling_files,
+        "- Before each run: `sync`, and a wait until fewer than 8000 sockets are in TIME-WAIT (every file "
+        "opens a data connection; thousands in a minute would exhaust the ports and fail the next client).",
         "- CPU per file: user and system time over the files moved, of the fastest run; for the tool only "
         "while the operation runs (getrusage in the driver), for a peer its whole process.",
         "- The tool writes its debug lines (`qDebug`) to standard error, redirected to a file, as a field "
         "build does.",
         "",
         "Clients:", ""]
-    for client in [TOOL, TOOL_NOFSYNC]:
+    for client in TOOL_CLIENTS:
         lines.append("- **%s**: %s" % (client.name, client.note))
     for client in DOWNLOAD_PEERS:
         lines.append("- downloads, **%s**: %s" % (client.name, client.note))
@@ -589,7 +617,7 @@ def write_report(args, scenarios, results, failures, started):
                 m = best(runs)
                 rss = max(r.rss_kib for r in runs)
                 ratio_same = ratio_all = ""
-                if client in (TOOL, TOOL_NOFSYNC):
+                if client in TOOL_CLIENTS:
                     if best_same:
                         ratio_same = "%.2f" % (best_same.seconds / m.seconds)
                     if best_all:
@@ -628,6 +656,44 @@ def write_report(args, scenarios, results, failures, started):
         lines.append("")
 
     lines += ["## Targets", ""] + ["- " + v for v in verdicts] + [""]
+
+    lines += ["## Where the tool's time goes", "",
+              "From the diagnostic rows of the same run: the tool as built, without its syncs to disk, and "
+              "also without painting its window, beside the best peer on the same command sequence. Time "
+              "per file and CPU per file of the fastest runs.", "",
+              "| Scenario | Operation | As built | No fsync | No fsync, hidden | Best same-sequence peer "
+              "| Share of the syncs | Share of the painting |",
+              "|---|---|---|---|---|---|---|---|"]
+    for scenario in scenarios:
+        if not scenario.diagnose:
+            continue
+        for operation in scenario.operations:
+            def row(client):
+                runs = results.get((scenario.key, operation, client.name))
+                return best(runs) if runs else None
+            tool, nofsync, hidden = row(TOOL), row(TOOL_NOFSYNC), row(TOOL_UNPAINTED)
+            full = scenario.files.get(operation, 0)
+            same = [best(results[(scenario.key, operation, c.name)]) for c in peers_of(operation)
+                    if c.same_sequence and (scenario.key, operation, c.name) in results
+                    and best(results[(scenario.key, operation, c.name)]).files == full]
+            peer = min(same, key=lambda m: m.seconds) if same else None
+
+            def cell(m):
+                if not m:
+                    return "–"
+                return "%.2f ms (CPU %.2f ms)" % (m.seconds / m.files * 1000, m.cpu_seconds / m.files * 1000)
+
+            sync_share = paint_share = "–"
+            if tool and nofsync:
+                sync_share = "%.0f %%" % (100 * max(0.0, tool.seconds - nofsync.seconds) / tool.seconds)
+            if tool and hidden:
+                base = nofsync if nofsync else tool
+                paint_share = "%.0f %%" % (100 * max(0.0, base.seconds - hidden.seconds) / tool.seconds)
+            lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                scenario.title, OPERATION_TITLES[operation], cell(tool), "–" if operation == "update" else
+                cell(nofsync), cell(hidden), cell(peer), "–" if operation == "update" else sync_share,
+                paint_share))
+    lines.append("")
 
     delayed = [s for s in scenarios if s.delay_ms]
     if delayed:
@@ -673,9 +739,19 @@ def write_report(args, scenarios, results, failures, started):
                 before / 1024, peak / 1024, (peak - before) / 1024,
                 max(r.tool["open_files_before"] for r in runs), max(r.tool["peak_open_files"] for r in runs)))
     lines.append("")
-    if args.findings and os.path.exists(args.findings):
-        with open(args.findings) as f:
-            lines += [f.read().rstrip(), ""]
+    growth = []
+    for operation in OPERATIONS:
+        points = []
+        for scenario in scenarios:
+            runs = results.get((scenario.key, operation, TOOL.name))
+            if runs and not scenario.large:
+                points.append((runs[0].files, max(r.tool["hwm_kib"] - r.tool["rss_before_kib"] for r in runs)))
+        if len(points) >= 2 and max(points)[0] > min(points)[0]:
+            (few, low), (many, high) = min(points), max(points)
+            growth.append("%s %.1f KiB" % (OPERATION_TITLES[operation], (high - low) / (many - few)))
+    if growth:
+        lines += ["Growth of the peak per file moved, between the runs with the fewest and the most small "
+                  "files: %s." % ", ".join(growth), ""]
 
     with open(args.out, "w") as f:
         f.write("\n".join(lines) + "\n")
@@ -694,8 +770,6 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke run")
     parser.add_argument("--work", default=os.path.join(HERE, "work"))
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
-    parser.add_argument("--findings", default=os.path.join(HERE, "findings.md"),
-                        help="text appended to the report: what the figures mean for the code")
     parser.add_argument("--keep-work", action="store_true", help="keep the generated instruments")
     parser.add_argument("--time-limit", type=int, default=1800, help="seconds for any one run")
     parser.add_argument("--only", default="", help="comma-separated scenario keys to run")
@@ -705,7 +779,7 @@ def main():
         small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 100, "256M", (25, 5), 1, 1, 1
         args.stalling_files = 20
     else:
-        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 3, 2, 2
+        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 5, 3, 2
         args.stalling_files = 50
     scenarios = [
         Scenario("small", "%d small files" % (2 * small_files + 16),
@@ -725,7 +799,9 @@ def main():
     started = datetime.datetime.now()
     os.makedirs(args.work, exist_ok=True)
     results, failures = {}, {}
-    for scenario in scenarios:
+    # The large files first: they leave before the many small ones arrive,
+    # which stay until the end, so the disk holds only one of the two.
+    for scenario in sorted(scenarios, key=lambda s: not s.large):
         run_scenario(args, scenario, results, failures)
     if not args.keep_work:
         for scenario in scenarios:
