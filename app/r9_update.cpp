@@ -52,5 +52,7 @@ R9_update::R9_update(QWidget *parent)
 
 R9_update::~R9_update()
 {
+    // Files that arrived whole are not lost because the window closes.
+    putStagedDownloadsInPlace();
     delete form;
 }

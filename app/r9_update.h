@@ -51,7 +51,8 @@ private:
     void countListing();
     void finishUpload(int commandId, bool error);
     void finishDownload(int commandId, bool error);
-    bool putDownloadInPlace(int commandId);
+    bool stageDownload(int commandId);
+    void putStagedDownloadsInPlace();
     void testCompleteness(const QString &completedText, const QString &incompleteText);
     void showProgress(qint64 done, qint64 total);
     // operations

@@ -35,6 +35,8 @@ void R9_update::endOperation()
     transferState.operationRunning = false;
     // Dropped commands never report back; their local files go here.
     transferState.transferFiles.clear();
+    // Whatever arrived whole before the operation broke off is kept.
+    putStagedDownloadsInPlace();
     if (ftpClient->state() == FtpClient::LoggedIn)
         setOperationButtonsEnabled(true);
 }

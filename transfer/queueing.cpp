@@ -1,9 +1,9 @@
 #include "app/r9_update.h"
 #include "ftpclient.h"
+#include "stagedfile.h"
 #include "transferstate.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 // The local file is opened by the client when the command starts, and
 // released when the command ends, so a long operation keeps only one file
@@ -18,11 +18,11 @@ void R9_update::queuePut(const QString &localPath, const QString &remoteName, qi
 }
 
 // A download goes to a temporary file beside its target and replaces the
-// target only when it has arrived whole: a failed transfer never costs the
-// technician an earlier copy.
+// target only when it has arrived whole and is on disk: a failed transfer
+// never costs the technician an earlier copy.
 void R9_update::queueGet(const QString &localPath, const QString &remoteName, qint64 size)
 {
-    auto target = std::make_unique<QSaveFile>(localPath);
+    auto target = std::make_unique<StagedFile>(localPath);
     currentFile = target.get();
     const int id = ftpClient->get(remoteName, target.get(), FtpClient::Binary);
     transferState.transferFiles[id] = std::move(target);

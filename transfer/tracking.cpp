@@ -1,13 +1,13 @@
 #include "app/mainform.h"
 #include "app/r9_update.h"
 #include "ftpclient.h"
+#include "stagedfile.h"
 #include "transferstate.h"
 
 #include <QDebug>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QSaveFile>
 
 #include <climits>
 
@@ -103,26 +103,50 @@ void R9_update::finishDownload(int commandId, bool error)
         showFtpError(ftpClient->errorString());
         return;
     }
-    if (!putDownloadInPlace(commandId) && record)
+    if (!stageDownload(commandId) && record)
         record->done = false;
     if (getFinishIndex >= 0 && getFinishIndex < transferList.size())
         qDebug() << transferList.at(getFinishIndex).name;
     ++getFinishIndex;
-    if (lastTransferStarted)
+    if (lastTransferStarted) {
+        putStagedDownloadsInPlace();
         testCompleteness(QStringLiteral("Backup Completed"), QStringLiteral("Backup Incomplete"));
+    } else if (transferState.stagedDownloads.isFull()) {
+        putStagedDownloadsInPlace();
+    }
 }
 
-bool R9_update::putDownloadInPlace(int commandId)
+// The file has arrived whole: close it and let it wait for the others.
+bool R9_update::stageDownload(int commandId)
 {
     const auto found = transferState.transferFiles.find(commandId);
     if (found == transferState.transferFiles.end())
         return false;
-    auto *target = qobject_cast<QSaveFile *>(found->second.get());
-    const bool committed = target && target->isOpen() && target->commit();
-    if (!committed && target)
-        qWarning() << "could not put" << target->fileName() << "in place:" << target->errorString();
-    transferState.transferFiles.erase(found);
-    return committed;
+    auto *target = qobject_cast<StagedFile *>(found->second.get());
+    bool staged = false;
+    if (target && target->isOpen()) {
+        target->close();
+        staged = target->error() == QFileDevice::NoError;
+        if (staged)
+            transferState.stagedDownloads.add({target->release(), target->targetPath(), target->size(), commandId});
+        else
+            qWarning() << "could not write" << target->targetPath() << ":" << target->errorString();
+    }
+    transferState.transferFiles.erase(found); // removes the temporary file unless staged
+    return staged;
+}
+
+// A file that cannot be put in place is not done, so the operation ends
+// as incomplete.
+void R9_update::putStagedDownloadsInPlace()
+{
+    const QList<int> failed = transferState.stagedDownloads.commit();
+    if (failed.isEmpty())
+        return;
+    for (TransferRecord &record : transferList) {
+        if (failed.contains(record.commandId))
+            record.done = false;
+    }
 }
 
 void R9_update::testCompleteness(const QString &completedText, const QString &incompleteText)

@@ -29,4 +29,5 @@ void TransferState::reset()
     operationRunning = false;
     skippedEntries = 0;
     transferFiles.clear();
+    stagedDownloads.discard();
 }

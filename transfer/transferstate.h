@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stagedbatch.h"
+
 #include <QList>
 #include <QString>
 
@@ -48,6 +50,8 @@ struct TransferState
     // until its command has finished or the client has dropped it, whatever
     // happens to transferList meanwhile.
     std::map<int, std::unique_ptr<QFileDevice>> transferFiles;
+    // Downloads that have arrived whole, waiting to be put in place together.
+    StagedBatch stagedDownloads;
 
     void reset();
 };

@@ -1,0 +1,200 @@
+// A download's file stays out of sight until it is put in place, and putting
+// it in place never costs an earlier copy unless the new one is whole.
+
+#include "transfer/stagedbatch.h"
+#include "transfer/stagedfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QStringList namesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// Writes `content` the way the FTP client does: opened by the writer, then
+// in pieces.
+std::unique_ptr<StagedFile> staged(const QString &target, const QByteArray &content, int piece = 4096)
+{
+    auto file = std::make_unique<StagedFile>(target);
+    if (!file->open(QIODevice::WriteOnly))
+        return nullptr;
+    for (qsizetype at = 0; at < content.size(); at += piece)
+        file->write(content.constData() + at, qMin<qsizetype>(piece, content.size() - at));
+    file->close();
+    return file;
+}
+
+} // namespace
+
+class tst_StagedFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void putInPlace_data();
+    void putInPlace();
+    void droppedFileLeavesEarlierCopy();
+    void failedReplacementKeepsTheRest();
+    void unwritableFolderNamesTheTarget();
+    void batchFillsByCountAndBytes();
+};
+
+void tst_StagedFiles::putInPlace_data()
+{
+    QTest::addColumn<bool>("earlierCopy");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("piece");
+
+    QTest::newRow("new file") << false << 1000 << 4096;
+    QTest::newRow("replaces an earlier copy") << true << 1000 << 4096;
+    QTest::newRow("empty file over an earlier copy") << true << 0 << 4096;
+    // Past the writeback step, in pieces that do not fall on it.
+    QTest::newRow("20 MiB in odd pieces") << true << (20 << 20) + 17 << 65521;
+}
+
+void tst_StagedFiles::putInPlace()
+{
+    QFETCH(bool, earlierCopy);
+    QFETCH(int, size);
+    QFETCH(int, piece);
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("B.DAT"));
+    if (earlierCopy) {
+        writeAll(target, "earlier copy");
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    }
+    QByteArray content(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        content[i] = char((i * 7 + i / 251) & 0xff);
+
+    std::unique_ptr<StagedFile> file = staged(target, content, piece);
+    QVERIFY(file);
+    QCOMPARE(file->error(), QFileDevice::NoError);
+    // Until it is put in place, only a hidden temporary file is new.
+    QCOMPARE(readAll(target), earlierCopy ? QByteArray("earlier copy") : QByteArray("<missing>"));
+    const QStringList during = namesIn(dir.path());
+    QCOMPARE(during.size(), earlierCopy ? 2 : 1);
+    QVERIFY(during.first().startsWith(u'.'));
+
+    StagedBatch batch;
+    batch.add({file->release(), file->targetPath(), content.size(), 7});
+    file.reset(); // a released file is not removed with its object
+    QCOMPARE(batch.commit(), QList<int>());
+    QVERIFY(batch.isEmpty());
+
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("B.DAT")});
+    QVERIFY(readAll(target) == content);
+    if (earlierCopy)
+        QCOMPARE(QFile::permissions(target) & ~QFileDevice::Permissions(0x0f00), // not the "user" bits
+                 QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void tst_StagedFiles::droppedFileLeavesEarlierCopy()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("A.DAT"));
+    const QString second = dir.filePath(QStringLiteral("B.DAT"));
+    writeAll(first, "earlier A");
+    writeAll(second, "earlier B");
+
+    // A transfer that broke off: its object goes without being released.
+    {
+        auto broken = std::make_unique<StagedFile>(first);
+        QVERIFY(broken->open(QIODevice::WriteOnly));
+        broken->write("half of");
+    }
+    // Files that arrived whole but whose operation is thrown away.
+    {
+        StagedBatch batch;
+        std::unique_ptr<StagedFile> whole = staged(second, "new B");
+        batch.add({whole->release(), second, 5, 1});
+        QCOMPARE(namesIn(dir.path()).size(), 3);
+    }
+    QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("B.DAT")}));
+    QCOMPARE(readAll(first), QByteArray("earlier A"));
+    QCOMPARE(readAll(second), QByteArray("earlier B"));
+}
+
+void tst_StagedFiles::failedReplacementKeepsTheRest()
+{
+    QTemporaryDir dir;
+    // A folder stands where the second file should go: it cannot be replaced.
+    const QString blocked = dir.filePath(QStringLiteral("S.DAT"));
+    QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+    const QStringList targets{dir.filePath(QStringLiteral("A.DAT")), blocked, dir.filePath(QStringLiteral("T.TXT"))};
+
+    StagedBatch batch;
+    for (int i = 0; i < targets.size(); ++i) {
+        std::unique_ptr<StagedFile> file = staged(targets.at(i), QByteArray("content ") + QByteArray::number(i));
+        QVERIFY(file);
+        batch.add({file->release(), targets.at(i), 9, 100 + i});
+    }
+    QCOMPARE(batch.commit(), QList<int>{101});
+
+    QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("S.DAT"), QStringLiteral("T.TXT")}));
+    QCOMPARE(readAll(targets.at(0)), QByteArray("content 0"));
+    QCOMPARE(namesIn(blocked), QStringList{QStringLiteral("inside")});
+    QCOMPARE(readAll(targets.at(2)), QByteArray("content 2"));
+}
+
+void tst_StagedFiles::unwritableFolderNamesTheTarget()
+{
+    QTemporaryDir dir;
+    // A file stands where the folder should be.
+    writeAll(dir.filePath(QStringLiteral("TEXT")), "not a folder");
+    const QString target = dir.filePath(QStringLiteral("TEXT/T.TXT"));
+
+    StagedFile file(target);
+    QVERIFY(!file.open(QIODevice::WriteOnly));
+    QVERIFY2(file.errorString().startsWith(QDir::toNativeSeparators(target) + QStringLiteral(": ")),
+             qPrintable(file.errorString()));
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
+
+    // Reading is not what it is for.
+    StagedFile reader(dir.filePath(QStringLiteral("R.DAT")));
+    QVERIFY(!reader.open(QIODevice::ReadOnly));
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
+}
+
+void tst_StagedFiles::batchFillsByCountAndBytes()
+{
+    QTemporaryDir dir;
+    StagedBatch byCount;
+    for (int i = 0; i < StagedBatch::maxFiles; ++i) {
+        QVERIFY(!byCount.isFull());
+        byCount.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), 1, i});
+    }
+    QVERIFY(byCount.isFull());
+    byCount.discard();
+    QVERIFY(byCount.isEmpty() && !byCount.isFull());
+
+    StagedBatch byBytes;
+    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), StagedBatch::maxBytes - 1, 1});
+    QVERIFY(!byBytes.isFull());
+    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("y")), 1, 2});
+    QVERIFY(byBytes.isFull());
+}
+
+QTEST_GUILESS_MAIN(tst_StagedFiles)
+#include "tst_stagedfiles.moc"

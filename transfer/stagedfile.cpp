@@ -1,0 +1,106 @@
+#include "stagedfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#if defined(Q_OS_LINUX)
+#include <fcntl.h>
+#endif
+
+namespace {
+
+// Writeback is started for every this many bytes written.
+constexpr qint64 writebackStep = qint64(8) << 20;
+
+QString randomSuffix()
+{
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString suffix;
+    for (int i = 0; i < 8; ++i)
+        suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
+    return suffix;
+}
+
+} // namespace
+
+StagedFile::StagedFile(const QString &targetPath, QObject *parent)
+    : QFile(parent), target(targetPath)
+{
+}
+
+StagedFile::~StagedFile()
+{
+    // A file that never arrived whole must not linger, whatever the reason.
+    if (isOpen())
+        QFile::close();
+    if (!released && !fileName().isEmpty())
+        QFile::remove(fileName());
+}
+
+// The temporary name is hidden, so that a set folder holding a leftover
+// (after a power cut) does not send it to the instrument on an Update, and
+// short, so that a name the folder cannot take fails only when it is put
+// in place and does not stop the rest of the operation.
+bool StagedFile::open(OpenMode mode)
+{
+    if (!(mode & WriteOnly) || (mode & ReadOnly) || !fileName().isEmpty()) {
+        setErrorString(QStringLiteral("A staged file is written once"));
+        return false;
+    }
+    const QFileInfo info(target);
+    const QString stem = info.path() + QStringLiteral("/.r9-part-");
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        setFileName(stem + randomSuffix());
+        if (QFile::open(mode | NewOnly)) {
+            // A replaced file keeps the permissions the technician gave it.
+            if (info.exists())
+                setPermissions(info.permissions());
+            return true;
+        }
+        if (!QFile::exists(fileName()))
+            break; // not a clash of names: the folder refuses
+    }
+    // Name the file the technician knows, not the temporary one.
+    const QString reason = QDir::toNativeSeparators(target) + QStringLiteral(": ") + errorString();
+    setFileName(QString());
+    setErrorString(reason);
+    return false;
+}
+
+void StagedFile::close()
+{
+    if (isOpen() && flush())
+        startWriteback(written);
+    QFile::close();
+}
+
+QString StagedFile::release()
+{
+    if (isOpen())
+        close();
+    released = true;
+    return fileName();
+}
+
+qint64 StagedFile::writeData(const char *data, qint64 length)
+{
+    const qint64 result = QFile::writeData(data, length);
+    if (result > 0) {
+        written += result;
+        if (written - writebackStart >= writebackStep && flush())
+            startWriteback(written);
+    }
+    return result;
+}
+
+// Asks the kernel to begin writing the range out without waiting for it, so
+// that disk and network work at the same time.
+void StagedFile::startWriteback(qint64 end)
+{
+#if defined(Q_OS_LINUX)
+    if (end > writebackStart && handle() >= 0)
+        ::sync_file_range(handle(), writebackStart, end - writebackStart, SYNC_FILE_RANGE_WRITE);
+#endif
+    writebackStart = end;
+}
