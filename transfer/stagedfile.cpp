@@ -70,7 +70,9 @@ bool StagedFile::open(OpenMode mode)
 
 void StagedFile::close()
 {
-    if (isOpen() && flush())
+    // A small file is left to the batch's one sync: starting its writeback
+    // alone would cost a disk request per file.
+    if (isOpen() && written >= writebackStep && flush())
         startWriteback(written);
     QFile::close();
 }

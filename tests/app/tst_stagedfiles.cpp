@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +57,7 @@ private slots:
     void droppedFileLeavesEarlierCopy();
     void failedReplacementKeepsTheRest();
     void unwritableFolderNamesTheTarget();
+    void linkIsReplacedNotFollowed();
     void batchFillsByCountAndBytes();
 };
 
@@ -175,6 +177,29 @@ void tst_StagedFiles::unwritableFolderNamesTheTarget()
     StagedFile reader(dir.filePath(QStringLiteral("R.DAT")));
     QVERIFY(!reader.open(QIODevice::ReadOnly));
     QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
+}
+
+// A link in the base folder may point anywhere; the download replaces the
+// link and writes nothing where it points.
+void tst_StagedFiles::linkIsReplacedNotFollowed()
+{
+    QTemporaryDir outside;
+    QTemporaryDir base;
+    const QString elsewhere = outside.filePath(QStringLiteral("OTHER.DAT"));
+    writeAll(elsewhere, "not ours");
+    const QString target = base.filePath(QStringLiteral("B.DAT"));
+    QVERIFY(QFile::link(elsewhere, target));
+
+    std::unique_ptr<StagedFile> file = staged(target, "fetched");
+    QVERIFY(file);
+    StagedBatch batch;
+    batch.add({file->release(), target, 7, 1});
+    QCOMPARE(batch.commit(), QList<int>());
+
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(readAll(target), QByteArray("fetched"));
+    QCOMPARE(readAll(elsewhere), QByteArray("not ours"));
+    QCOMPARE(namesIn(outside.path()), QStringList{QStringLiteral("OTHER.DAT")});
 }
 
 void tst_StagedFiles::batchFillsByCountAndBytes()
