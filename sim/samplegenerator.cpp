@@ -189,7 +189,7 @@ QStringList SampleGenerator::settingsFileNames()
              QStringLiteral("OEMPWD"), QStringLiteral("SERPWD") };
 }
 
-bool SampleGenerator::generate(const QString &folder, const SampleSpec &sample, QString *error)
+bool SampleGenerator::generate(const QString &folder, const SampleSet &sample, QString *error)
 {
     auto refuse = [error](const QString &text) {
         if (error)

@@ -6,7 +6,7 @@
 // Writes a realistic R9 instrument file set into a folder: the two data
 // folders, TEXT and FONTS, and the top folder's files. Content is
 // deterministic for a given seed.
-struct SampleSpec {
+struct SampleSet {
     quint32 seed = 9;
     int filesPerDataFolder = 12;     // in each of DATA/IPA_BD1 and DATA/IPS_BD1
     int textFiles = 4;
@@ -21,7 +21,7 @@ class SampleGenerator
 {
 public:
     // Returns false and sets *error when a file or folder cannot be written.
-    static bool generate(const QString &folder, const SampleSpec &spec, QString *error = nullptr);
+    static bool generate(const QString &folder, const SampleSet &sample, QString *error = nullptr);
     // The names of the settings files, as the instrument spells them.
     static QStringList settingsFileNames();
 };

@@ -161,7 +161,7 @@ bool SimulatorCommandLine::parse(const QStringList &arguments)
 bool SimulatorCommandLine::parseSample()
 {
     m_settings.generate = m_parser.isSet(generateOption);
-    SampleSpec &sample = m_settings.sample;
+    SampleSet &sample = m_settings.sample;
     bool ok = false;
     const uint seed = m_parser.value(seedOption).toUInt(&ok);
     if (!ok)

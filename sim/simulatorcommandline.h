@@ -15,7 +15,7 @@ struct SimulatorSettings {
     QString rootPath;
     quint16 port = 2121;
     bool generate = false;
-    SampleSpec sample;
+    SampleSet sample;
     QString logFile;
     int dataConnectionTimeout = 10000;
     bool exitOnStdinClose = false;

@@ -311,7 +311,7 @@ void tst_Uploads::emptyBaseRefused()
 void tst_Uploads::cloneThenUpdateRoundTrip()
 {
     InstrumentFixture f;
-    SampleSpec first;
+    SampleSet first;
     first.seed = 1;
     first.filesPerDataFolder = 6;
     first.settingsFiles = 4;
@@ -320,7 +320,7 @@ void tst_Uploads::cloneThenUpdateRoundTrip()
 
     InstrumentServer second;
     QTemporaryDir secondDir;
-    SampleSpec older;
+    SampleSet older;
     older.seed = 2;
     older.filesPerDataFolder = 3;
     older.settingsFiles = 2;
@@ -353,7 +353,7 @@ void tst_Uploads::cloneThenUpdateRoundTrip()
 void tst_Uploads::backupThenRestoreRoundTrip()
 {
     InstrumentFixture f;
-    SampleSpec first;
+    SampleSet first;
     first.seed = 5;
     first.filesPerDataFolder = 5;
     QString error;
@@ -361,7 +361,7 @@ void tst_Uploads::backupThenRestoreRoundTrip()
 
     InstrumentServer second;
     QTemporaryDir secondDir;
-    SampleSpec older;
+    SampleSet older;
     older.seed = 6;
     older.filesPerDataFolder = 2;
     QVERIFY2(SampleGenerator::generate(secondDir.path(), older, &error), qPrintable(error));

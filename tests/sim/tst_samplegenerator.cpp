@@ -72,8 +72,8 @@ void TestSampleGenerator::layout_data()
     QTest::addColumn<int>("textFiles");
     QTest::addColumn<int>("fontFiles");
 
-    QTest::newRow("defaults") << SampleSpec().filesPerDataFolder << SampleSpec().settingsFiles << SampleSpec().textFiles
-                              << SampleSpec().fontFiles;
+    QTest::newRow("defaults") << SampleSet().filesPerDataFolder << SampleSet().settingsFiles << SampleSet().textFiles
+                              << SampleSet().fontFiles;
     QTest::newRow("no settings, no data") << 0 << 0 << 1 << 1;
     QTest::newRow("all settings") << 3 << 14 << 4 << 3;
     QTest::newRow("many small files") << 1500 << 2 << 20 << 12;
@@ -88,7 +88,7 @@ void TestSampleGenerator::layout()
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    SampleSpec sample;
+    SampleSet sample;
     sample.filesPerDataFolder = dataFiles;
     sample.settingsFiles = settings;
     sample.textFiles = textFiles;
@@ -135,7 +135,7 @@ void TestSampleGenerator::layout()
 void TestSampleGenerator::sameSeedSameBytes()
 {
     QTemporaryDir first, second;
-    SampleSpec sample;
+    SampleSet sample;
     sample.seed = 1234;
     sample.settingsFiles = 14;
     QVERIFY(SampleGenerator::generate(first.path(), sample));
@@ -148,7 +148,7 @@ void TestSampleGenerator::sameSeedSameBytes()
 void TestSampleGenerator::otherSeedOtherBytes()
 {
     QTemporaryDir first, second;
-    SampleSpec sample;
+    SampleSet sample;
     sample.seed = 1;
     QVERIFY(SampleGenerator::generate(first.path(), sample));
     sample.seed = 2;
@@ -164,7 +164,7 @@ void TestSampleGenerator::otherSeedOtherBytes()
 void TestSampleGenerator::bigFileIsStreamedToItsSize()
 {
     QTemporaryDir first, second;
-    SampleSpec sample;
+    SampleSet sample;
     sample.filesPerDataFolder = 1;
     sample.bigFileSize = 3 * 1024 * 1024 + 5;
     QVERIFY(SampleGenerator::generate(first.path(), sample));
@@ -178,7 +178,7 @@ void TestSampleGenerator::bigFileIsStreamedToItsSize()
 void TestSampleGenerator::dataFilesHoldAwkwardBytes()
 {
     QTemporaryDir dir;
-    SampleSpec sample;
+    SampleSet sample;
     sample.filesPerDataFolder = 3;
     sample.minFileSize = 300;
     QVERIFY(SampleGenerator::generate(dir.path(), sample));
@@ -197,7 +197,7 @@ void TestSampleGenerator::dataFilesHoldAwkwardBytes()
 void TestSampleGenerator::consysIsReadableText()
 {
     QTemporaryDir dir;
-    SampleSpec sample;
+    SampleSet sample;
     sample.settingsFiles = 7;
     QVERIFY(SampleGenerator::generate(dir.path(), sample));
     QFile file(dir.filePath(QStringLiteral("CONSYS.INI")));
@@ -227,7 +227,7 @@ void TestSampleGenerator::refusesBadSpecs()
     QFETCH(qint64, minSize);
     QFETCH(qint64, maxSize);
     QTemporaryDir dir;
-    SampleSpec sample;
+    SampleSet sample;
     sample.settingsFiles = settings;
     sample.filesPerDataFolder = files;
     sample.minFileSize = minSize;
@@ -245,7 +245,7 @@ void TestSampleGenerator::reportsUnwritableFolder()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QString error;
-    QVERIFY(!SampleGenerator::generate(dir.filePath(QStringLiteral("file/sample")), SampleSpec(), &error));
+    QVERIFY(!SampleGenerator::generate(dir.filePath(QStringLiteral("file/sample")), SampleSet(), &error));
     QVERIFY2(error.contains(QLatin1String("file/sample")), qPrintable(error));
 }
 
