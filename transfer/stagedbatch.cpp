@@ -98,21 +98,16 @@ QList<int> StagedBatch::commit()
 
     // The data must be on disk before any name points at it: otherwise a
     // power cut could leave an empty file where the earlier copy was.
-    QSet<int> unsynced;
 #if defined(Q_OS_LINUX)
-    if (!syncFileSystemsOf(folders)) {
-        for (const Entry &entry : entries)
-            unsynced.insert(entry.commandId);
-    }
-#else
-    for (const Entry &entry : entries) {
-        if (!syncFile(entry.stagedPath))
-            unsynced.insert(entry.commandId);
-    }
+    const bool synced = syncFileSystemsOf(folders);
 #endif
-
     for (const Entry &entry : entries) {
-        if (unsynced.contains(entry.commandId) || !replace(entry.stagedPath, entry.targetPath)) {
+#if defined(Q_OS_LINUX)
+        const bool onDisk = synced;
+#else
+        const bool onDisk = syncFile(entry.stagedPath);
+#endif
+        if (!onDisk || !replace(entry.stagedPath, entry.targetPath)) {
             qWarning() << "could not put" << entry.targetPath << "in place";
             QFile::remove(entry.stagedPath);
             failed.append(entry.commandId);
@@ -122,10 +117,9 @@ QList<int> StagedBatch::commit()
     // And the new names themselves, before the operation reports success.
 #if defined(Q_OS_LINUX)
     if (!syncFileSystemsOf(folders)) {
-        for (const Entry &entry : entries) {
-            if (!failed.contains(entry.commandId))
-                failed.append(entry.commandId);
-        }
+        failed.clear();
+        for (const Entry &entry : entries)
+            failed.append(entry.commandId);
     }
 #endif
     entries.clear();

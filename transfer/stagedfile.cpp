@@ -72,8 +72,8 @@ void StagedFile::close()
 {
     // A small file is left to the batch's one sync: starting its writeback
     // alone would cost a disk request per file.
-    if (isOpen() && written >= writebackStep && flush())
-        startWriteback(written);
+    if (isOpen() && pos() >= writebackStep && flush())
+        startWriteback(pos());
     QFile::close();
 }
 
@@ -88,11 +88,10 @@ QString StagedFile::release()
 qint64 StagedFile::writeData(const char *data, qint64 length)
 {
     const qint64 result = QFile::writeData(data, length);
-    if (result > 0) {
-        written += result;
-        if (written - writebackStart >= writebackStep && flush())
-            startWriteback(written);
-    }
+    // pos() moves only after this returns.
+    const qint64 end = pos() + qMax<qint64>(result, 0);
+    if (end - writebackStart >= writebackStep && flush())
+        startWriteback(end);
     return result;
 }
 

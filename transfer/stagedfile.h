@@ -37,6 +37,5 @@ private:
 
     QString target;
     bool released = false;
-    qint64 written = 0;
     qint64 writebackStart = 0;
 };

@@ -125,10 +125,11 @@ bool R9_update::stageDownload(int commandId)
     auto *target = qobject_cast<StagedFile *>(found->second.get());
     bool staged = false;
     if (target && target->isOpen()) {
+        const qint64 size = target->pos();
         target->close();
         staged = target->error() == QFileDevice::NoError;
         if (staged)
-            transferState.stagedDownloads.add({target->release(), target->targetPath(), target->size(), commandId});
+            transferState.stagedDownloads.add({target->release(), target->targetPath(), size, commandId});
         else
             qWarning() << "could not write" << target->targetPath() << ":" << target->errorString();
     }

@@ -1,6 +1,7 @@
 // A download's file stays out of sight until it is put in place, and putting
 // it in place never costs an earlier copy unless the new one is whole.
 
+#include "instrumentfixture.h"
 #include "transfer/stagedbatch.h"
 #include "transfer/stagedfile.h"
 
@@ -16,15 +17,12 @@ namespace {
 
 QByteArray readAll(const QString &path)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    return InstrumentFixture::readFile(path);
 }
 
 void writeAll(const QString &path, const QByteArray &content)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
+    InstrumentFixture::writeFile(path, content);
 }
 
 QStringList namesIn(const QString &folder)
