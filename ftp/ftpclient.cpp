@@ -13,6 +13,12 @@
 #include <QTimer>
 
 #include <optional>
+#include <utility>
+
+#if defined(Q_OS_UNIX)
+#include <sys/socket.h>
+#include <sys/types.h>
+#endif
 
 namespace {
 
@@ -61,6 +67,7 @@ public:
 
     int queue(FtpCommandRequest request);
     void scheduleStart();
+    void continueQueue();
     void startNext();
     void execute();
     bool requireConnection();
@@ -108,6 +115,9 @@ public:
     std::optional<FtpCommandRequest> current;
     bool finishing = false;
     bool startScheduled = false;
+    bool readingReplies = false;
+    bool startAfterReplies = false;
+    int startDepth = 0;
     bool batchFailed = false;
     int nextId = 1;
     // Changes whenever a command ends; code that emitted a signal compares
@@ -176,6 +186,29 @@ void FtpClientPrivate::scheduleStart()
         startScheduled = false;
         startNext();
     }, Qt::QueuedConnection);
+}
+
+// The command after a finished one goes out at once: a trip through the
+// event loop costs a wake-up per command, and a small transfer is five
+// short commands. It waits only for replies already read to be handled (at
+// Idle, unsolicited ones must not be taken for its own), and a command that
+// ends inside its own start hands over to the event loop, so that a run of
+// such commands cannot grow the stack.
+void FtpClientPrivate::continueQueue()
+{
+    if (readingReplies) {
+        startAfterReplies = true;
+        return;
+    }
+    if (startDepth > 0) {
+        scheduleStart();
+        return;
+    }
+    QPointer<FtpClient> guard(q);
+    ++startDepth;
+    startNext();
+    if (guard)
+        --startDepth;
 }
 
 void FtpClientPrivate::startNext()
@@ -339,9 +372,26 @@ void FtpClientPrivate::onControlConnected()
 
 void FtpClientPrivate::send(const QString &command)
 {
-    // One write per command, sent at once.
-    control->write(command.toUtf8() + "\r\n");
-    control->flush();
+    const QByteArray line = command.toUtf8() + "\r\n";
+    qint64 sent = 0;
+#if defined(Q_OS_UNIX)
+    // Straight to the system while the socket holds nothing back: a buffered
+    // write switches the socket's write notifier on and off again, two
+    // event-loop wake-ups per command. What the system does not take goes
+    // through the socket as usual, after what was sent; an error is left to
+    // the socket to report.
+    if (control->bytesToWrite() == 0 && control->state() == QAbstractSocket::ConnectedState) {
+        const ssize_t n = ::send(int(control->socketDescriptor()), line.constData(), size_t(line.size()),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0)
+            sent = n;
+    }
+#endif
+    if (sent < line.size()) {
+        // One write per command, sent at once.
+        control->write(line.constData() + sent, line.size() - sent);
+        control->flush();
+    }
 }
 
 void FtpClientPrivate::onControlReadyRead()
@@ -349,16 +399,32 @@ void FtpClientPrivate::onControlReadyRead()
     if (!control)
         return;
     noteActivity();
+    QPointer<FtpClient> guard(q);
     QTcpSocket *socket = control;
+    // A slot may run a nested event loop that reads replies too.
+    const bool nested = readingReplies;
+    readingReplies = true;
     while (control == socket && socket->bytesAvailable() > 0) {
         const QByteArray bytes = socket->read(controlReadBufferSize);
         replies.addData(bytes);
-        while (control == socket && replies.hasReply())
+        while (control == socket && replies.hasReply()) {
             handleReply(replies.takeReply());
+            if (!guard)
+                return;
+        }
         if (control == socket && replies.hasError()) {
+            readingReplies = nested;
+            const bool startDue = !nested && std::exchange(startAfterReplies, false);
             protocolError(replies.errorString());
+            if (startDue && guard)
+                scheduleStart();
             return;
         }
+    }
+    readingReplies = nested;
+    if (!nested && startAfterReplies) {
+        startAfterReplies = false;
+        continueQueue();
     }
 }
 
@@ -780,7 +846,7 @@ void FtpClientPrivate::finishCommand(bool failed)
         batchFailed = false;
         emit q->done(batchError);
     } else {
-        scheduleStart();
+        continueQueue();
     }
 }
 

@@ -13,8 +13,10 @@ class FtpClientPrivate;
 // An asynchronous FTP client with the command queue of Qt 4's QFtp.
 //
 // Every command call queues one command and returns its id at once; the
-// commands run one at a time, in queue order, each started from the event
-// loop. Each command is reported by commandStarted(), then its data
+// commands run one at a time, in queue order. The first starts from the
+// event loop, never inside the call that queued it; each next one as soon as
+// the one before has finished and its commandFinished() slots returned. Each
+// command is reported by commandStarted(), then its data
 // (listInfo(), dataTransferProgress()), then commandFinished(). When a
 // command fails, every command queued behind it is dropped without being
 // started, and done(true) follows; done(false) follows when the queue runs

@@ -46,6 +46,7 @@ private slots:
     void nestedEventLoopsInSlots_data();
     void nestedEventLoopsInSlots();
     void confirmedDownloadSurvivesTheServerLeaving();
+    void surplusReplyIsNotTakenForTheNextCommand();
 
 private:
     void connectAndLogin(FtpClient &client);
@@ -758,6 +759,23 @@ void TestFtpClientFaults::confirmedDownloadSurvivesTheServerLeaving()
     QCOMPARE(recorder.progressOf(get).last(), qMakePair(qint64(content.size()), qint64(content.size())));
     QVERIFY(recorder.finishedWithError(cd));
     QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
+}
+
+void TestFtpClientFaults::surplusReplyIsNotTakenForTheNextCommand()
+{
+    // One reply too many, read together with the right one: the next command
+    // must wait for its own reply instead of taking the surplus for it.
+    m_server->on("CWD", [&](const QByteArray &) { m_server->writeRaw("250 Changed\r\n550 Surplus\r\n"); });
+    FtpClient client;
+    ClientRecorder recorder(&client);
+    connectAndLogin(client);
+    client.cd(QStringLiteral("DATA"));
+    client.cd(QStringLiteral(" .."));
+    client.mkdir(QStringLiteral("X"));
+    QVERIFY(recorder.waitForDone());
+    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
+    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD DATA", "CWD  ..", "MKD X" };
+    QCOMPARE(m_server->received, expected);
 }
 
 QTEST_GUILESS_MAIN(TestFtpClientFaults)
