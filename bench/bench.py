@@ -336,6 +336,18 @@ def sockets_in_time_wait():
     return 0
 
 
+def own_network_note():
+    tw_limit = os.environ.get("R9_BENCH_TIME_WAIT_LIMIT")
+    if tw_limit:
+        return ("- Everything runs in a network namespace of its own, where only loopback exists and at most %s "
+                "closed connections are kept in TIME-WAIT: every file opens a data connection, and thousands of "
+                "closed ones would slow down each new connect and passive listen of the next run (by half at "
+                "6000). Before each run: `sync`." % tw_limit)
+    return ("- Before each run: `sync`, and a wait until fewer than 1500 sockets are in TIME-WAIT: every file "
+            "opens a data connection, and thousands of closed ones slow down each new connect and passive "
+            "listen of the next run (by half at 6000).")
+
+
 def wait_for_free_ports(limit=1500, max_seconds=120):
     """Every file opens a data connection, and each closed one holds its port
     for a minute. Thousands of them slow down every new connection and every
@@ -566,9 +578,7 @@ def write_report(args, scenarios, results, failures, started):
         "then polls only its wake-up pipe, with its 1 s timeout). It does so against this fast stand-in, not "
         "against a slower server, and not when a `-Q` command precedes the transfer. Those rows move only the "
         "first %d files, once, and are shown, not compared." % args.stalling_files,
-        "- Before each run: `sync`, and a wait until fewer than 1500 sockets are in TIME-WAIT: every file "
-        "opens a data connection, and thousands of closed ones slow down each new connect and passive "
-        "listen of the next run (by half at 6000).",
+        own_network_note(),
         "- CPU per file: user and system time over the files moved, of the fastest run; for the tool only "
         "while the operation runs (getrusage in the driver), for a peer its whole process.",
         "- The tool writes its debug lines (`qDebug`) to standard error, redirected to a file, as a field "
