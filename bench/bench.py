@@ -791,7 +791,7 @@ def main():
         small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 100, "256M", (25, 5), 1, 1, 1
         args.stalling_files = 20
     else:
-        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 5, 3, 2
+        small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 7, 5, 3
         args.stalling_files = 50
     scenarios = [
         Scenario("small", "%d small files" % (2 * small_files + 16),
