@@ -6,6 +6,7 @@
 
 struct MainForm;
 class FtpClient;
+struct TransferRecord;
 
 // The one FTP client of the process, created before main() and never deleted.
 extern FtpClient *ftpClient;
@@ -52,6 +53,7 @@ private:
     void finishUpload(int commandId, bool error);
     void finishDownload(int commandId, bool error);
     bool stageDownload(int commandId);
+    TransferRecord *recordOf(int commandId);
     void putStagedDownloadsInPlace();
     void testCompleteness(const QString &completedText, const QString &incompleteText);
     void showProgress(qint64 done, qint64 total);

@@ -89,11 +89,7 @@ void R9_update::finishUpload(int commandId, bool error)
 
 void R9_update::finishDownload(int commandId, bool error)
 {
-    TransferRecord *record = nullptr;
-    for (TransferRecord &candidate : transferList) {
-        if (candidate.commandId == commandId)
-            record = &candidate;
-    }
+    TransferRecord *record = recordOf(commandId);
     if (record)
         record->file = nullptr; // released below, whatever the outcome
 
@@ -114,6 +110,19 @@ void R9_update::finishDownload(int commandId, bool error)
     } else if (transferState.stagedDownloads.isFull()) {
         putStagedDownloadsInPlace();
     }
+}
+
+TransferRecord *R9_update::recordOf(int commandId)
+{
+    // Downloads finish in queue order: the record is normally the one due next.
+    if (getFinishIndex >= 0 && getFinishIndex < transferList.size()
+        && transferList.at(getFinishIndex).commandId == commandId)
+        return &transferList[getFinishIndex];
+    for (TransferRecord &candidate : transferList) {
+        if (candidate.commandId == commandId)
+            return &candidate;
+    }
+    return nullptr;
 }
 
 // The file has arrived whole: close it and let it wait for the others.
