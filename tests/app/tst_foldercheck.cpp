@@ -90,7 +90,7 @@ void tst_FolderCheck::checks()
         if (entry.endsWith('/'))
             QVERIFY(QDir(base.path()).mkdir(entry.chopped(1)));
         else
-            f.writeFile(base.filePath(entry), entry.toLatin1());
+            writeFile(base.filePath(entry), entry.toLatin1());
     }
     f.localpath()->setText(base.path());
     QCOMPARE(f.window->checkRestoreFolder(), restore);

@@ -6,7 +6,6 @@
 #include "app/r9_update.h"
 #include "app/windowplacement.h"
 #include "ftpclient.h"
-#include "transfer/nametables.h"
 #include "transfer/transferstate.h"
 
 #include <QAction>
@@ -16,7 +15,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMetaMethod>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -38,20 +36,14 @@ private slots:
     void controls_data();
     void controls();
     void windowAsBuilt();
-    void onlyConnectEnabled();
-    void menuAndToolbarHoldTheAction();
-    void progressBarStartsEmpty();
     void icons_data();
     void icons();
     void centredOnAvailableArea();
-    void titleBarWithoutMinimiseOrMaximise();
     void folderActionReachedThreeWays_data();
     void folderActionReachedThreeWays();
-    void slotTable();
     void backupSlotsBoundToTheirOwnButtons();
     void focusOrder();
     void sharedStateStartValuesAndReset();
-    void nameTables();
 
 private:
     template <typename T> T *child(const char *name) const
@@ -145,50 +137,24 @@ void tst_MainWindow::windowAsBuilt()
     auto *toolBar = child<QToolBar>("mainToolBar");
     QVERIFY(toolBar);
     QCOMPARE(window->toolBarArea(toolBar), Qt::TopToolBarArea);
-}
 
-void tst_MainWindow::onlyConnectEnabled()
-{
-    int enabled = 0;
-    for (QPushButton *button : window->findChildren<QPushButton *>()) {
-        if (button->isEnabled()) {
-            ++enabled;
-            QCOMPARE(button->objectName(), QStringLiteral("connectbotton"));
-        }
-    }
-    QCOMPARE(enabled, 1);
-}
-
-void tst_MainWindow::menuAndToolbarHoldTheAction()
-{
+    // One action, in the menu and on the tool bar, each followed by a separator.
     auto *action = child<QAction>("actionCartella");
     QVERIFY(action);
-    QCOMPARE(action->parent(), window.get());
     QCOMPARE(action->text(), QStringLiteral("Select Folder"));
     QCOMPARE(action->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
     QVERIFY(!action->icon().isNull());
+    for (const QList<QAction *> &actions : {menu->actions(), toolBar->actions()}) {
+        QCOMPARE(actions.size(), 2);
+        QCOMPARE(actions.at(0), action);
+        QVERIFY(actions.at(1)->isSeparator());
+    }
+    QCOMPARE(menuBar->actions(), QList<QAction *>{menu->menuAction()});
 
-    const QList<QAction *> menuActions = child<QMenu>("menu_File")->actions();
-    QCOMPARE(menuActions.size(), 2);
-    QCOMPARE(menuActions.at(0), action);
-    QVERIFY(menuActions.at(1)->isSeparator());
-
-    const QList<QAction *> toolActions = child<QToolBar>("mainToolBar")->actions();
-    QCOMPARE(toolActions.size(), 2);
-    QCOMPARE(toolActions.at(0), action);
-    QVERIFY(toolActions.at(1)->isSeparator());
-
-    const QList<QAction *> barActions = child<QMenuBar>("menuBar")->actions();
-    QCOMPARE(barActions.size(), 1);
-    QCOMPARE(barActions.at(0), child<QMenu>("menu_File")->menuAction());
-}
-
-void tst_MainWindow::progressBarStartsEmpty()
-{
     auto *bar = child<QProgressBar>("FtpBar");
+    QCOMPARE(bar->minimum(), 0);
     QCOMPARE(bar->maximum(), 1);
     QCOMPARE(bar->value(), 0);
-    QCOMPARE(bar->minimum(), 0);
 }
 
 void tst_MainWindow::icons_data()
@@ -216,16 +182,10 @@ void tst_MainWindow::centredOnAvailableArea()
     placeMainWindow(window.get(), available);
     QCOMPARE(window->geometry().size(), QSize(417, 296));
     QCOMPARE(window->geometry().center(), available.center());
-}
-
-void tst_MainWindow::titleBarWithoutMinimiseOrMaximise()
-{
-    placeMainWindow(window.get(), QRect(0, 0, 800, 600));
     const Qt::WindowFlags flags = window->windowFlags();
     QVERIFY(flags.testFlag(Qt::WindowTitleHint));
     QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QVERIFY(window->isWindow());
 }
 
 void tst_MainWindow::folderActionReachedThreeWays_data()
@@ -258,47 +218,6 @@ void tst_MainWindow::folderActionReachedThreeWays()
     }
     QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("localpath")->text(), chosen.path(), 10000);
     QCOMPARE(responder.dialogsAnswered(), 1);
-}
-
-void tst_MainWindow::slotTable()
-{
-    struct Expected {
-        const char *signature;
-        QList<QByteArray> parameters;
-        QMetaMethod::Access access;
-    };
-    const QList<Expected> expected = {
-        {"setMyLable(int)", {"state"}, QMetaMethod::Public},
-        {"chkstat(bool)", {"error"}, QMetaMethod::Public},
-        {"CmdFinishSlot(int,bool)", {"commandId", "error"}, QMetaMethod::Public},
-        {"CmdStartSlot()", {}, QMetaMethod::Public},
-        {"ftpProgress(qlonglong,qlonglong)", {"done", "total"}, QMetaMethod::Public},
-        {"doListInfo(UrlInfo)", {"info"}, QMetaMethod::Public},
-        {"on_connectbotton_clicked()", {}, QMetaMethod::Private},
-        {"on_deconbotton_clicked()", {}, QMetaMethod::Private},
-        {"on_updateButton_clicked()", {}, QMetaMethod::Private},
-        {"on_BackupBotton_clicked()", {}, QMetaMethod::Private},
-        {"on_actionCartella_triggered()", {}, QMetaMethod::Private},
-        {"on_BackupBotton_2_clicked()", {}, QMetaMethod::Private},
-        {"on_BackupBotton_3_clicked()", {}, QMetaMethod::Private},
-        {"on_FtpBar_valueChanged(int)", {"value"}, QMetaMethod::Private},
-    };
-    const QMetaObject *meta = window->metaObject();
-    QCOMPARE(QByteArray(meta->className()), QByteArray("R9_update"));
-    QList<QMetaMethod> methods;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
-        const QMetaMethod method = meta->method(i);
-        QVERIFY2(method.methodType() == QMetaMethod::Slot, method.methodSignature().constData());
-        methods << method;
-    }
-    QCOMPARE(methods.size(), expected.size());
-    for (int i = 0; i < methods.size(); ++i) {
-        QCOMPARE(methods[i].methodSignature(), QByteArray(expected[i].signature));
-        QCOMPARE(methods[i].parameterNames(), expected[i].parameters);
-        QCOMPARE(methods[i].access(), expected[i].access);
-    }
-    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
-    QCOMPARE(meta->enumeratorCount(), meta->enumeratorOffset());
 }
 
 void tst_MainWindow::backupSlotsBoundToTheirOwnButtons()
@@ -388,23 +307,6 @@ void tst_MainWindow::sharedStateStartValuesAndReset()
 
     transferState.reset();
     verifyStartValues();
-}
-
-void tst_MainWindow::nameTables()
-{
-    QCOMPARE(stateNames[FtpClient::Unconnected], QStringLiteral("Unconnected"));
-    QCOMPARE(stateNames[FtpClient::HostLookup], QStringLiteral("HostLookup"));
-    QCOMPARE(stateNames[FtpClient::Closing], QStringLiteral("Closing"));
-    QCOMPARE(std::count_if(rootEntryNames.begin(), rootEntryNames.end(),
-                           [](const QString &name) { return name.isEmpty(); }), 7);
-    QCOMPARE(rootEntryNames[6], QStringLiteral("R9DIGIT"));
-    QCOMPARE(settingsFileNames[13], QStringLiteral("SERPWD"));
-    QCOMPARE(listingFolderTags[4], QStringLiteral("ROOT"));
-    // QFtp's numbering, which the handlers and traces rely on.
-    QCOMPARE(int(FtpClient::List), 6);
-    QCOMPARE(int(FtpClient::Get), 8);
-    QCOMPARE(int(FtpClient::Put), 9);
-    QCOMPARE(int(FtpClient::LoggedIn), 4);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,7 +1,7 @@
 // A download's file stays out of sight until it is put in place, and putting
 // it in place never costs an earlier copy unless the new one is whole.
 
-#include "instrumentfixture.h"
+#include "testfiles.h"
 #include "transfer/stagedbatch.h"
 #include "transfer/stagedfile.h"
 
@@ -14,21 +14,6 @@
 #include <memory>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    return InstrumentFixture::readFile(path);
-}
-
-void writeAll(const QString &path, const QByteArray &content)
-{
-    InstrumentFixture::writeFile(path, content);
-}
-
-QStringList namesIn(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // Writes `content` the way the FTP client does: opened by the writer, then
 // in pieces.
@@ -81,18 +66,16 @@ void tst_StagedFiles::putInPlace()
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("B.DAT"));
     if (earlierCopy) {
-        writeAll(target, "earlier copy");
+        writeFile(target, "earlier copy");
         QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
     }
-    QByteArray content(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        content[i] = char((i * 7 + i / 251) & 0xff);
+    const QByteArray content = randomBytes(size, 3);
 
     std::unique_ptr<StagedFile> file = staged(target, content, piece);
     QVERIFY(file);
     QCOMPARE(file->error(), QFileDevice::NoError);
     // Until it is put in place, only a hidden temporary file is new.
-    QCOMPARE(readAll(target), earlierCopy ? QByteArray("earlier copy") : QByteArray("<missing>"));
+    QCOMPARE(readFile(target), earlierCopy ? QByteArray("earlier copy") : QByteArray("<missing>"));
     const QStringList during = namesIn(dir.path());
     QCOMPARE(during.size(), earlierCopy ? 2 : 1);
     QVERIFY(during.first().startsWith(u'.'));
@@ -104,7 +87,7 @@ void tst_StagedFiles::putInPlace()
     QVERIFY(batch.isEmpty());
 
     QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("B.DAT")});
-    QVERIFY(readAll(target) == content);
+    QVERIFY(readFile(target) == content);
     if (earlierCopy)
         QCOMPARE(QFile::permissions(target) & ~QFileDevice::Permissions(0x0f00), // not the "user" bits
                  QFile::ReadOwner | QFile::WriteOwner);
@@ -115,8 +98,8 @@ void tst_StagedFiles::droppedFileLeavesEarlierCopy()
     QTemporaryDir dir;
     const QString first = dir.filePath(QStringLiteral("A.DAT"));
     const QString second = dir.filePath(QStringLiteral("B.DAT"));
-    writeAll(first, "earlier A");
-    writeAll(second, "earlier B");
+    writeFile(first, "earlier A");
+    writeFile(second, "earlier B");
 
     // A transfer that broke off: its object goes without being released.
     {
@@ -132,8 +115,8 @@ void tst_StagedFiles::droppedFileLeavesEarlierCopy()
         QCOMPARE(namesIn(dir.path()).size(), 3);
     }
     QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("B.DAT")}));
-    QCOMPARE(readAll(first), QByteArray("earlier A"));
-    QCOMPARE(readAll(second), QByteArray("earlier B"));
+    QCOMPARE(readFile(first), QByteArray("earlier A"));
+    QCOMPARE(readFile(second), QByteArray("earlier B"));
 }
 
 void tst_StagedFiles::failedReplacementKeepsTheRest()
@@ -153,16 +136,16 @@ void tst_StagedFiles::failedReplacementKeepsTheRest()
     QCOMPARE(batch.commit(), QList<int>{101});
 
     QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("S.DAT"), QStringLiteral("T.TXT")}));
-    QCOMPARE(readAll(targets.at(0)), QByteArray("content 0"));
+    QCOMPARE(readFile(targets.at(0)), QByteArray("content 0"));
     QCOMPARE(namesIn(blocked), QStringList{QStringLiteral("inside")});
-    QCOMPARE(readAll(targets.at(2)), QByteArray("content 2"));
+    QCOMPARE(readFile(targets.at(2)), QByteArray("content 2"));
 }
 
 void tst_StagedFiles::unwritableFolderNamesTheTarget()
 {
     QTemporaryDir dir;
     // A file stands where the folder should be.
-    writeAll(dir.filePath(QStringLiteral("TEXT")), "not a folder");
+    writeFile(dir.filePath(QStringLiteral("TEXT")), "not a folder");
     const QString target = dir.filePath(QStringLiteral("TEXT/T.TXT"));
 
     StagedFile file(target);
@@ -184,7 +167,7 @@ void tst_StagedFiles::linkIsReplacedNotFollowed()
     QTemporaryDir outside;
     QTemporaryDir base;
     const QString elsewhere = outside.filePath(QStringLiteral("OTHER.DAT"));
-    writeAll(elsewhere, "not ours");
+    writeFile(elsewhere, "not ours");
     const QString target = base.filePath(QStringLiteral("B.DAT"));
     QVERIFY(QFile::link(elsewhere, target));
 
@@ -195,8 +178,8 @@ void tst_StagedFiles::linkIsReplacedNotFollowed()
     QCOMPARE(batch.commit(), QList<int>());
 
     QVERIFY(!QFileInfo(target).isSymLink());
-    QCOMPARE(readAll(target), QByteArray("fetched"));
-    QCOMPARE(readAll(elsewhere), QByteArray("not ours"));
+    QCOMPARE(readFile(target), QByteArray("fetched"));
+    QCOMPARE(readFile(elsewhere), QByteArray("not ours"));
     QCOMPARE(namesIn(outside.path()), QStringList{QStringLiteral("OTHER.DAT")});
 }
 

@@ -8,7 +8,7 @@
 #include "filesizelimit.h"
 #include "instrumentfixture.h"
 #include "scenariotable.h"
-#include "treesnapshot.h"
+#include "testfiles.h"
 
 #include "ftpclient.h"
 
@@ -30,6 +30,11 @@ namespace {
 
 constexpr int operationTimeoutMs = 60000;
 const char *const childVariable = "R9_FAULT_MATRIX_CHILD";
+
+QByteArray contentFor(const QString &path, int size, const QString &salt)
+{
+    return randomBytes(size, quint32(qHash(path + QLatin1Char('|') + salt)));
+}
 
 bool inChild()
 {

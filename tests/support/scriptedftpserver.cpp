@@ -85,6 +85,7 @@ void ScriptedFtpServer::onControlReadyRead()
 quint16 ScriptedFtpServer::openPassive()
 {
     delete m_dataServer;
+    m_data = nullptr;
     m_dataServer = new QTcpServer(this);
     connect(m_dataServer, &QTcpServer::newConnection, this, &ScriptedFtpServer::onNewDataConnection);
     m_dataServer->listen(QHostAddress::LocalHost, 0);
@@ -94,7 +95,7 @@ quint16 ScriptedFtpServer::openPassive()
 void ScriptedFtpServer::onNewDataConnection()
 {
     while (QTcpSocket *socket = m_dataServer->nextPendingConnection()) {
-        ++dataConnectionCount;
+        dataPeers << socket->peerAddress();
         m_data = socket;
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         runDataAction();
