@@ -296,9 +296,9 @@ void TestFtpProtocol::storeAndRetrieveAreByteExact_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QByteArray>("content");
 
-    QTest::newRow("binary with CR LF NUL") << QByteArray("DATA/IPA_BD1") << "STOR1.DAT" << InstrumentTree::binary(90001, 21);
+    QTest::newRow("binary with CR LF NUL") << QByteArray("DATA/IPA_BD1") << "STOR1.DAT" << randomBytes(90001, 21);
     QTest::newRow("empty") << QByteArray("TEXT") << "STOR2.TXT" << QByteArray();
-    QTest::newRow("several MiB") << QByteArray("FONTS") << "STOR3.FNT" << InstrumentTree::binary(6 * 1024 * 1024 + 3, 22);
+    QTest::newRow("several MiB") << QByteArray("FONTS") << "STOR3.FNT" << randomBytes(6 * 1024 * 1024 + 3, 22);
     QTest::newRow("top folder after ' ..'") << QByteArray("DATA/IPS_BD1\n ..") << "STOR4.CFG"
                                             << QByteArray("KEY=1\r\nLF\nNUL\0", 14);
     QTest::newRow("replaces a longer file") << QByteArray() << "COMMANDS.TXT" << QByteArray("SHORT");
@@ -480,7 +480,7 @@ void TestFtpProtocol::dataConnectionThatNeverComes()
 
 void TestFtpProtocol::clientClosingDataConnectionEarlyGets426()
 {
-    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/LONG.DAT"), InstrumentTree::binary(16 * 1024 * 1024, 31)));
+    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/LONG.DAT"), randomBytes(16 * 1024 * 1024, 31)));
     auto client = loggedIn();
     QVERIFY(client);
     QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
@@ -538,8 +538,8 @@ void TestFtpProtocol::sessionsKeepTheirOwnFolders()
     QCOMPARE(pwdOf(*second), QStringLiteral("/TEXT"));
 
     // Both transfers run at the same time.
-    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/BOTH1.DAT"), InstrumentTree::binary(3 * 1024 * 1024, 41)));
-    QVERIFY(m_tree.write(QStringLiteral("TEXT/BOTH2.TXT"), InstrumentTree::binary(2 * 1024 * 1024, 42)));
+    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/BOTH1.DAT"), randomBytes(3 * 1024 * 1024, 41)));
+    QVERIFY(m_tree.write(QStringLiteral("TEXT/BOTH2.TXT"), randomBytes(2 * 1024 * 1024, 42)));
     QCOMPARE(first->command("TYPE I").code, 200);
     QCOMPARE(second->command("TYPE I").code, 200);
     std::unique_ptr<QTcpSocket> data1 = first->openPassive();

@@ -48,8 +48,7 @@ private slots:
     void settingsFileNames();
     void layout_data();
     void layout();
-    void sameSeedSameBytes();
-    void otherSeedOtherBytes();
+    void seedFixesTheBytes();
     void bigFileIsStreamedToItsSize();
     void dataFilesHoldAwkwardBytes();
     void consysIsReadableText();
@@ -132,31 +131,21 @@ void TestSampleGenerator::layout()
     QCOMPARE(list.readAll().count("\r\n"), 2 * dataFiles);
 }
 
-void TestSampleGenerator::sameSeedSameBytes()
+void TestSampleGenerator::seedFixesTheBytes()
 {
-    QTemporaryDir first, second;
+    QTemporaryDir first, second, other;
     SampleSet sample;
     sample.seed = 1234;
     sample.settingsFiles = 14;
     QVERIFY(SampleGenerator::generate(first.path(), sample));
     QVERIFY(SampleGenerator::generate(second.path(), sample));
+    sample.seed = 1235;
+    QVERIFY(SampleGenerator::generate(other.path(), sample));
     const auto a = fingerprint(first.path());
+    const auto b = fingerprint(other.path());
     QVERIFY(a.size() > 30);
     QCOMPARE(a, fingerprint(second.path()));
-}
-
-void TestSampleGenerator::otherSeedOtherBytes()
-{
-    QTemporaryDir first, second;
-    SampleSet sample;
-    sample.seed = 1;
-    QVERIFY(SampleGenerator::generate(first.path(), sample));
-    sample.seed = 2;
-    QVERIFY(SampleGenerator::generate(second.path(), sample));
-    const auto a = fingerprint(first.path());
-    const auto b = fingerprint(second.path());
     QCOMPARE(a.size(), b.size());
-    QVERIFY(a != b);
     QVERIFY(a.value(QStringLiteral("R9DIGIT")) != b.value(QStringLiteral("R9DIGIT")));
     QVERIFY(a.value(QStringLiteral("INIE91.CFG")) != b.value(QStringLiteral("INIE91.CFG")));
 }

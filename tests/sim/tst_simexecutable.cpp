@@ -22,10 +22,9 @@ private slots:
     void stopsOnSignal_data();
     void stopsOnSignal();
     void keepsAFolderThatIsNotEmpty();
-    void logsCommandsToAFile();
-    void appliesFaultOptions();
-    void rejectsBadArguments();
-    void printsHelp();
+    void logsCommandsAndAppliesFaults();
+    void endsAtOnce_data();
+    void endsAtOnce();
 
 private:
     bool start(QProcess &process, const QStringList &arguments, quint16 *port);
@@ -138,34 +137,14 @@ void TestSimExecutable::keepsAFolderThatIsNotEmpty()
     QCOMPARE(sim.exitCode(), 0);
 }
 
-void TestSimExecutable::logsCommandsToAFile()
+void TestSimExecutable::logsCommandsAndAppliesFaults()
 {
     QTemporaryDir dir;
     const QString log = dir.filePath(QStringLiteral("commands.log"));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("root")));
     QProcess sim;
     quint16 port = 0;
-    QVERIFY(start(sim, { "--root", dir.filePath(QStringLiteral("root")), "--port", "0", "--log", log,
-                         "--exit-on-stdin-close" }, &port));
-    RawFtpClient client;
-    QCOMPARE(client.connectTo(port).code, 220);
-    QVERIFY(client.login());
-    QCOMPARE(client.command("CWD  ..").code, 250);
-    QCOMPARE(client.command("QUIT").code, 221);
-    sim.closeWriteChannel();
-    QVERIFY(finish(sim));
-    QFile file(log);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("1 USER root\n1 PASS +00417263850\n1 CWD  ..\n1 QUIT\n"));
-}
-
-void TestSimExecutable::appliesFaultOptions()
-{
-    QTemporaryDir dir;
-    QProcess sim;
-    quint16 port = 0;
-    QVERIFY(start(sim, { "--root", dir.path(), "--generate", "--port", "0", "--exit-on-stdin-close",
-                         "--refuse", "RETR:451:INIE91.CFG", "--delay", "100" }, &port));
+    QVERIFY(start(sim, { "--root", dir.filePath(QStringLiteral("root")), "--generate", "--port", "0", "--log", log,
+                         "--exit-on-stdin-close", "--refuse", "RETR:451:INIE91.CFG", "--delay", "100" }, &port));
     QByteArray banner;
     QVERIFY(QTest::qWaitFor([&] {
         banner += sim.readAllStandardError();
@@ -178,30 +157,41 @@ void TestSimExecutable::appliesFaultOptions()
     std::unique_ptr<QTcpSocket> data = client.openPassive();
     QVERIFY(data);
     QCOMPARE(client.command("RETR INIE91.CFG").code, 451);
+    QCOMPARE(client.command("CWD  ..").code, 250);
+    QCOMPARE(client.command("QUIT").code, 221);
     sim.closeWriteChannel();
     QVERIFY(finish(sim));
+    QCOMPARE(sim.exitCode(), 0);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1 USER root\n1 PASS +00417263850\n1 PASV\n1 RETR INIE91.CFG\n1 CWD  ..\n1 QUIT\n"));
 }
 
-void TestSimExecutable::rejectsBadArguments()
+void TestSimExecutable::endsAtOnce_data()
 {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");    // within standard output; empty: nothing there
+    QTest::addColumn<QByteArray>("err");    // within standard error
+    QTest::newRow("--help") << QStringList{ "--help" } << 0 << QByteArray("--exit-on-stdin-close") << QByteArray();
+    QTest::newRow("a bad argument") << QStringList{ "--root", "/tmp", "--refuse", "RETR" } << 2 << QByteArray()
+                                    << QByteArray("--refuse");
+}
+
+void TestSimExecutable::endsAtOnce()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
     QProcess sim;
     sim.setProcessEnvironment(m_environment);
-    sim.start(QStringLiteral(R9_SIM_EXECUTABLE), { "--root", "/tmp", "--refuse", "RETR" });
+    sim.start(QStringLiteral(R9_SIM_EXECUTABLE), arguments);
     QVERIFY(finish(sim));
-    QCOMPARE(sim.exitCode(), 2);
-    QVERIFY(sim.readAllStandardError().contains("--refuse"));
-    QVERIFY(sim.readAllStandardOutput().isEmpty());
-}
-
-void TestSimExecutable::printsHelp()
-{
-    QProcess sim;
-    sim.start(QStringLiteral(R9_SIM_EXECUTABLE), { "--help" });
-    QVERIFY(finish(sim));
-    QCOMPARE(sim.exitCode(), 0);
-    const QByteArray help = sim.readAllStandardOutput();
-    QVERIFY(help.contains("--cut-after"));
-    QVERIFY(help.contains("--exit-on-stdin-close"));
+    QCOMPARE(sim.exitCode(), exitCode);
+    const QByteArray printed = sim.readAllStandardOutput();
+    QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.contains(out), printed.constData());
+    QVERIFY(sim.readAllStandardError().contains(err));
 }
 
 QTEST_GUILESS_MAIN(TestSimExecutable)

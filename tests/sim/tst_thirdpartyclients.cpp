@@ -3,6 +3,7 @@
 
 #include "instrumentserver.h"
 #include "instrumenttree.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,12 +40,8 @@ private slots:
 
     void curlListingShowsNamesAndSizes_data();
     void curlListingShowsNamesAndSizes();
-    void curlDownloadIsByteExact_data();
-    void curlDownloadIsByteExact();
-    void curlUploadIsByteExact_data();
-    void curlUploadIsByteExact();
-    void curlWrongPasswordIsRefused();
-    void curlBlankDotDotLeadsToTheTop();
+    void curlTransfersAreByteExact_data();
+    void curlTransfersAreByteExact();
     void curlCreatesFolders();
     void curlSeesFaults_data();
     void curlSeesFaults();
@@ -173,90 +170,40 @@ void TestThirdPartyClients::curlListingShowsNamesAndSizes()
     checkListing(folder, QString::fromUtf8(listing.out), line);
 }
 
-void TestThirdPartyClients::curlDownloadIsByteExact_data()
+void TestThirdPartyClients::curlTransfersAreByteExact_data()
 {
+    QTest::addColumn<bool>("upload");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("binary with CR LF NUL") << "DATA/IPA_BD1/CURL1.DAT" << InstrumentTree::binary(123457, 71);
-    QTest::newRow("empty") << "TEXT/CURL2.TXT" << QByteArray();
-    QTest::newRow("several MiB") << "FONTS/CURL3.FNT" << InstrumentTree::binary(7 * 1024 * 1024 + 1, 72);
-    QTest::newRow("top folder") << "INIE91.CFG" << QByteArray();
+    QTest::newRow("download, binary with CR LF NUL") << false << "DATA/IPA_BD1/CURL1.DAT" << randomBytes(123457, 71);
+    QTest::newRow("download, empty") << false << "TEXT/CURL2.TXT" << QByteArray();
+    QTest::newRow("download, several MiB") << false << "FONTS/CURL3.FNT" << randomBytes(7 * 1024 * 1024 + 1, 72);
+    QTest::newRow("upload, binary with CR LF NUL") << true << "DATA/IPS_BD1/UP1.DAT" << randomBytes(99999, 81);
+    QTest::newRow("upload, empty, top folder") << true << "UP2.BIN" << QByteArray();
+    QTest::newRow("upload, several MiB") << true << "FONTS/UP3.FNT" << randomBytes(6 * 1024 * 1024 + 5, 82);
 }
 
-void TestThirdPartyClients::curlDownloadIsByteExact()
+void TestThirdPartyClients::curlTransfersAreByteExact()
 {
+    QFETCH(bool, upload);
     QFETCH(QString, path);
     QFETCH(QByteArray, content);
-    if (!content.isEmpty() || path.endsWith(QLatin1String(".TXT")))
-        QVERIFY(m_tree.write(path, content));
-    const QByteArray expected = m_tree.content(path);
-    const QString target = m_home.filePath(QStringLiteral("download.bin"));
-    QFile::remove(target);
-    const ToolRun download = curl({ QStringLiteral("-o"), target, url(path) });
-    QVERIFY2(download.exitCode == 0, qPrintable(describe(download)));
-    QFile file(target);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray received = file.readAll();
-    QCOMPARE(received.size(), expected.size());
-    QVERIFY(received == expected);
-}
-
-void TestThirdPartyClients::curlUploadIsByteExact_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("binary with CR LF NUL") << "DATA/IPS_BD1/UP1.DAT" << InstrumentTree::binary(99999, 81);
-    QTest::newRow("empty") << "UP2.BIN" << QByteArray();
-    QTest::newRow("several MiB") << "FONTS/UP3.FNT" << InstrumentTree::binary(6 * 1024 * 1024 + 5, 82);
-}
-
-void TestThirdPartyClients::curlUploadIsByteExact()
-{
-    QFETCH(QString, path);
-    QFETCH(QByteArray, content);
-    const QString source = m_home.filePath(QStringLiteral("upload.bin"));
-    {
-        QFile file(source);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QCOMPARE(file.write(content), content.size());
-    }
-    const ToolRun upload = curl({ QStringLiteral("-T"), source, url(path) });
-    QVERIFY2(upload.exitCode == 0, qPrintable(describe(upload)));
-    const QByteArray stored = m_tree.content(path);
-    QCOMPARE(stored.size(), content.size());
-    QVERIFY(stored == content);
-    QVERIFY(m_server.commandLines().contains(QStringLiteral("STOR ") + path.section(QLatin1Char('/'), -1)));
-}
-
-void TestThirdPartyClients::curlWrongPasswordIsRefused()
-{
-    const ToolRun refused = curl({ url(QStringLiteral("INIE91.CFG"), QStringLiteral("wrong")) });
-    QCOMPARE(refused.exitCode, 67);   // CURLE_LOGIN_DENIED
-    QVERIFY(refused.out.isEmpty());
-}
-
-void TestThirdPartyClients::curlBlankDotDotLeadsToTheTop()
-{
-    // The file is fetched from the folder the session is in after " ..".
-    const ToolRun fetched = curl({ QStringLiteral("-Q"), QStringLiteral("CWD DATA/IPA_BD1"),
-                                   QStringLiteral("-Q"), QStringLiteral("CWD  .."), url(QStringLiteral("INIE91.CFG")) });
-    QVERIFY2(fetched.exitCode == 0, qPrintable(describe(fetched)));
-    QCOMPARE(fetched.out, m_tree.content(QStringLiteral("INIE91.CFG")));
-    QVERIFY(m_server.commandLines().contains(QStringLiteral("CWD  ..")));
-
-    const ToolRun stuck = curl({ QStringLiteral("-Q"), QStringLiteral("CWD DATA/IPA_BD1"),
-                                 QStringLiteral("-Q"), QStringLiteral("CWD .."), url(QStringLiteral("INIE91.CFG")) });
-    QVERIFY2(stuck.exitCode != 0, "'..' from DATA/IPA_BD1 must not reach the top folder");
+    const QString local = m_home.filePath(QStringLiteral("transfer.bin"));
+    writeFile(upload ? local : m_tree.path(path), content);
+    QFile::remove(upload ? m_tree.path(path) : local);
+    const ToolRun transfer = curl({ upload ? QStringLiteral("-T") : QStringLiteral("-o"), local, url(path) });
+    QVERIFY2(transfer.exitCode == 0, qPrintable(describe(transfer)));
+    const QByteArray arrived = readFile(upload ? m_tree.path(path) : local);
+    QCOMPARE(arrived.size(), content.size());
+    QVERIFY(arrived == content);
+    if (upload)
+        QVERIFY(m_server.commandLines().contains(QStringLiteral("STOR ") + path.section(QLatin1Char('/'), -1)));
 }
 
 void TestThirdPartyClients::curlCreatesFolders()
 {
     const QString source = m_home.filePath(QStringLiteral("small.bin"));
-    {
-        QFile file(source);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("R9");
-    }
+    writeFile(source, "R9");
     const ToolRun upload = curl({ QStringLiteral("--ftp-create-dirs"), QStringLiteral("-T"), source,
                                   url(QStringLiteral("NEWTOP/SMALL.BIN")) });
     QVERIFY2(upload.exitCode == 0, qPrintable(describe(upload)));
