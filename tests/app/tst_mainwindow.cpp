@@ -43,7 +43,6 @@ private slots:
     void folderActionReachedThreeWays();
     void backupSlotsBoundToTheirOwnButtons();
     void focusOrder();
-    void sharedStateStartValuesAndReset();
 
 private:
     template <typename T> T *child(const char *name) const
@@ -271,42 +270,6 @@ void tst_MainWindow::focusOrder()
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("localpath"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("BackupBotton"));
-}
-
-void tst_MainWindow::sharedStateStartValuesAndReset()
-{
-    const auto verifyStartValues = [] {
-        QVERIFY(transferList.isEmpty());
-        QVERIFY(remoteList.isEmpty());
-        QCOMPARE(transferIndex, 0);
-        QCOMPARE(currentFile, nullptr);
-        QCOMPARE(listCount, 0);
-        QCOMPARE(getFinishIndex, 0);
-        QCOMPARE(lastCommandId, 0);
-        QCOMPARE(lastTransferStarted, false);
-        QCOMPARE(suppressButtonUpdate, true);
-        QVERIFY(!transferState.operationRunning);
-        QVERIFY(transferState.transferFiles.empty());
-    };
-    verifyStartValues();
-
-    transferList.append({true, "A.DAT", 3, nullptr, 7});
-    remoteList.append({"A.DAT", 3, "ROOT"});
-    transferIndex = 4;
-    listCount = 5;
-    getFinishIndex = 2;
-    lastCommandId = 9;
-    lastTransferStarted = true;
-    suppressButtonUpdate = false;
-    transferState.operationRunning = true;
-    transferState.transferFiles[9] = std::make_unique<QFile>("x");
-    currentFile = transferState.transferFiles[9].get();
-    // The names and the state object are one and the same.
-    QCOMPARE(transferState.transferList.size(), 1);
-    QCOMPARE(transferState.listCount, 5);
-
-    transferState.reset();
-    verifyStartValues();
 }
 
 QTEST_MAIN(tst_MainWindow)

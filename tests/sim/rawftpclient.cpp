@@ -125,12 +125,6 @@ QByteArray RawFtpClient::readToEnd(QTcpSocket *data, int timeoutMs, bool *closed
     return bytes;
 }
 
-bool RawFtpClient::writeAll(QTcpSocket *data, const QByteArray &bytes, int timeoutMs)
-{
-    data->write(bytes);
-    return QTest::qWaitFor([&] { return data->bytesToWrite() == 0; }, timeoutMs);
-}
-
 QByteArray RawFtpClient::retrieve(const QByteArray &commandLine, Reply *opening, Reply *final, int timeoutMs)
 {
     std::unique_ptr<QTcpSocket> data = openPassive();
@@ -155,7 +149,8 @@ void RawFtpClient::store(const QByteArray &commandLine, const QByteArray &conten
     *opening = nextReply(timeoutMs);
     if (opening->code != 150)
         return;
-    writeAll(data.get(), content, timeoutMs);
+    data->write(content);
+    [[maybe_unused]] const bool written = QTest::qWaitFor([&] { return data->bytesToWrite() == 0; }, timeoutMs);
     data->disconnectFromHost();
     [[maybe_unused]] const bool closed = QTest::qWaitFor([&] { return data->state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
     *final = nextReply(timeoutMs);

@@ -38,15 +38,10 @@ private slots:
     void initTestCase();
     void init();
 
-    void curlListingShowsNamesAndSizes_data();
-    void curlListingShowsNamesAndSizes();
     void curlTransfersAreByteExact_data();
     void curlTransfersAreByteExact();
     void curlCreatesFolders();
-    void curlSeesFaults_data();
-    void curlSeesFaults();
     void lftpParsesTheListing();
-    void lftpMirrorsAFolder();
 
 private:
     ToolRun run(const QString &program, const QStringList &arguments, int timeoutMs = 40000);
@@ -152,24 +147,6 @@ void TestThirdPartyClients::checkListing(const QString &folder, const QString &l
     }
 }
 
-void TestThirdPartyClients::curlListingShowsNamesAndSizes_data()
-{
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("top") << QString();
-    QTest::newRow("DATA/IPA_BD1") << QStringLiteral("DATA/IPA_BD1");
-    QTest::newRow("TEXT") << QStringLiteral("TEXT");
-}
-
-void TestThirdPartyClients::curlListingShowsNamesAndSizes()
-{
-    QFETCH(QString, folder);
-    const ToolRun listing = curl({ url(folder.isEmpty() ? QString() : folder + QLatin1Char('/')) });
-    QVERIFY2(listing.exitCode == 0, qPrintable(describe(listing)));
-    static const QRegularExpression line(QStringLiteral(
-        "^[-dl][-rwx]{9} +\\d+ \\S+ +\\S+ +(?<size>\\d+) \\w{3} [ \\d]\\d +[\\d:]{4,5} (?<name>.+)$"));
-    checkListing(folder, QString::fromUtf8(listing.out), line);
-}
-
 void TestThirdPartyClients::curlTransfersAreByteExact_data()
 {
     QTest::addColumn<bool>("upload");
@@ -220,34 +197,6 @@ void TestThirdPartyClients::curlCreatesFolders()
     QVERIFY(!QFileInfo::exists(m_tree.path(QStringLiteral("NEWTOP/NEWSUB"))));
 }
 
-void TestThirdPartyClients::curlSeesFaults_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("curlExit");
-    QTest::newRow("refused RETR") << "refuse" << 78;     // CURLE_REMOTE_FILE_NOT_FOUND
-    QTest::newRow("cut transfer") << "cut" << 18;        // CURLE_PARTIAL_FILE
-    QTest::newRow("refused login") << "login" << 67;     // CURLE_LOGIN_DENIED
-}
-
-void TestThirdPartyClients::curlSeesFaults()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, curlExit);
-    if (fault == QLatin1String("refuse"))
-        m_server.refuseCommand(QStringLiteral("RETR"), 550, QStringLiteral("A.DAT"));
-    else if (fault == QLatin1String("cut"))
-        m_server.cutTransferAfter(100, QStringLiteral("A.DAT"));
-    else
-        m_server.refuseCommand(QStringLiteral("PASS"), 530);
-    const ToolRun refused = curl({ url(QStringLiteral("DATA/IPA_BD1/A.DAT")) });
-    QCOMPARE(refused.exitCode, curlExit);
-    if (fault != QLatin1String("login")) {
-        const ToolRun other = curl({ url(QStringLiteral("DATA/IPA_BD1/B.DAT")) });
-        QVERIFY2(other.exitCode == 0, qPrintable(describe(other)));
-        QCOMPARE(other.out, m_tree.content(QStringLiteral("DATA/IPA_BD1/B.DAT")));
-    }
-}
-
 void TestThirdPartyClients::lftpParsesTheListing()
 {
     // "cls -l" prints what lftp understood of each LIST line, not the line.
@@ -263,22 +212,6 @@ void TestThirdPartyClients::lftpParsesTheListing()
     static const QRegularExpression otherLine(QStringLiteral(
         "^-rw-r--r-- +\\d+ root +root +(?<size>\\d+) \\w{3} [ \\d]\\d +[\\d:]{4,5} (?<name>DATA/IPS_BD1/.+)$"));
     checkListing(QStringLiteral("DATA/IPS_BD1"), second, otherLine);
-}
-
-void TestThirdPartyClients::lftpMirrorsAFolder()
-{
-    const QString target = m_home.filePath(QStringLiteral("mirror"));
-    QDir(target).removeRecursively();
-    const ToolRun mirror = lftp(QStringLiteral("mirror --no-perms DATA/IPA_BD1 '%1'").arg(target));
-    QVERIFY2(mirror.exitCode == 0, qPrintable(describe(mirror)));
-    const QFileInfoList served = QDir(m_tree.path(QStringLiteral("DATA/IPA_BD1"))).entryInfoList(QDir::Files);
-    QVERIFY(!served.isEmpty());
-    for (const QFileInfo &file : served) {
-        QFile copy(target + QLatin1Char('/') + file.fileName());
-        QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
-        QVERIFY2(copy.readAll() == m_tree.content(QStringLiteral("DATA/IPA_BD1/") + file.fileName()),
-                 qPrintable(file.fileName()));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestThirdPartyClients)
