@@ -1,5 +1,5 @@
-// Off-the-shelf FTP clients (curl, lftp) against the stand-in: what they
-// parse and transfer must match the served folder byte for byte.
+// An off-the-shelf FTP client (curl) against the stand-in: what it
+// transfers must match byte for byte.
 
 #include "instrumentserver.h"
 #include "instrumenttree.h"
@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,14 +40,11 @@ private slots:
     void curlTransfersAreByteExact_data();
     void curlTransfersAreByteExact();
     void curlCreatesFolders();
-    void lftpParsesTheListing();
 
 private:
     ToolRun run(const QString &program, const QStringList &arguments, int timeoutMs = 40000);
     ToolRun curl(const QStringList &arguments);
-    ToolRun lftp(const QString &script);
     QString url(const QString &path, const QString &password = QStringLiteral("%2B00417263850")) const;
-    void checkListing(const QString &folder, const QString &listing, const QRegularExpression &line);
 
     InstrumentTree m_tree;
     InstrumentServer m_server;
@@ -113,40 +109,6 @@ ToolRun TestThirdPartyClients::curl(const QStringList &arguments)
 #endif
 }
 
-ToolRun TestThirdPartyClients::lftp(const QString &script)
-{
-#ifndef R9_LFTP
-    Q_UNUSED(script);
-    QTest::qSkip("lftp is not installed", __FILE__, __LINE__);
-    return {};
-#else
-    const QString settings = QStringLiteral(
-        "set net:max-retries 1; set net:timeout 10; set net:reconnect-interval-base 1; set cmd:fail-exit yes; "
-        "set ftp:ssl-allow no; set ftp:passive-mode yes; set xfer:clobber yes; "
-        "open -u root,+00417263850 -p %1 ftp://127.0.0.1; ").arg(m_server.serverPort());
-    return run(QStringLiteral(R9_LFTP), { QStringLiteral("-c"), settings + script });
-#endif
-}
-
-void TestThirdPartyClients::checkListing(const QString &folder, const QString &listing, const QRegularExpression &line)
-{
-    QMap<QString, qint64> listed;
-    for (const QString &row : listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QRegularExpressionMatch match = line.match(row.trimmed());
-        QVERIFY2(match.hasMatch(), qPrintable(row));
-        listed.insert(match.captured(QStringLiteral("name")).section(QLatin1Char('/'), -1),
-                      match.captured(QStringLiteral("size")).toLongLong());
-    }
-    const QFileInfoList expected = QDir(m_tree.path(folder)).entryInfoList(QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden);
-    QVERIFY(!expected.isEmpty());
-    for (const QFileInfo &file : expected) {
-        if (file.isSymLink())
-            continue;
-        QVERIFY2(listed.contains(file.fileName()), qPrintable(file.fileName()));
-        QCOMPARE(listed.value(file.fileName()), file.size());
-    }
-}
-
 void TestThirdPartyClients::curlTransfersAreByteExact_data()
 {
     QTest::addColumn<bool>("upload");
@@ -195,23 +157,6 @@ void TestThirdPartyClients::curlCreatesFolders()
     QVERIFY(m_server.commandLines().contains(QStringLiteral("MKD NEWSUB")));
     QVERIFY(QFileInfo(m_tree.path(QStringLiteral("NEWSUB"))).isDir());
     QVERIFY(!QFileInfo::exists(m_tree.path(QStringLiteral("NEWTOP/NEWSUB"))));
-}
-
-void TestThirdPartyClients::lftpParsesTheListing()
-{
-    // "cls -l" prints what lftp understood of each LIST line, not the line.
-    const ToolRun listing = lftp(QStringLiteral("cls -l DATA/IPA_BD1/ DATA/IPS_BD1/"));
-    QVERIFY2(listing.exitCode == 0, qPrintable(describe(listing)));
-    static const QRegularExpression line(QStringLiteral(
-        "^-rw-r--r-- +\\d+ root +root +(?<size>\\d+) \\w{3} [ \\d]\\d +[\\d:]{4,5} (?<name>DATA/IPA_BD1/.+)$"));
-    const QString out = QString::fromUtf8(listing.out);
-    QString first, second;
-    for (const QString &row : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        (row.contains(QLatin1String("IPA_BD1/")) ? first : second) += row + QLatin1Char('\n');
-    checkListing(QStringLiteral("DATA/IPA_BD1"), first, line);
-    static const QRegularExpression otherLine(QStringLiteral(
-        "^-rw-r--r-- +\\d+ root +root +(?<size>\\d+) \\w{3} [ \\d]\\d +[\\d:]{4,5} (?<name>DATA/IPS_BD1/.+)$"));
-    checkListing(QStringLiteral("DATA/IPS_BD1"), second, otherLine);
 }
 
 QTEST_GUILESS_MAIN(TestThirdPartyClients)
