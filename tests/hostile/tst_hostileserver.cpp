@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int walkTimeoutMs = 60000;
 // What an endless answer sends before it gives up by itself.
 constexpr qint64 endlessCap = 16 * 1024 * 1024;
 
@@ -53,7 +52,6 @@ public:
         QDir().mkpath(base);
         QDir().mkpath(outside);
         f.localpath()->setText(base);
-        QObject::connect(ftpClient, &FtpClient::done, &context, [this] { ++doneCount; });
 
         route("USER", [this](const QByteArray &) { cwd.clear(); server.reply("331 Password please"); });
         route("PASS", [this](const QByteArray &) { server.reply("230 Logged in"); });
@@ -123,16 +121,6 @@ public:
         return names;
     }
 
-    bool press(const char *button, int timeoutMs = walkTimeoutMs)
-    {
-        QPushButton *pressed = f.button(button);
-        if (!pressed->isEnabled())
-            return false;
-        const int before = doneCount;
-        pressed->click();
-        return waitUntil([&] { return doneCount > before; }, timeoutMs);
-    }
-
     QString localPathOf(const QString &folder, const QString &name) const
     {
         return base + QLatin1Char('/') + (folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
@@ -173,14 +161,6 @@ public:
         return QString();
     }
 
-    QStringList boxTexts() const
-    {
-        QStringList texts;
-        for (const MessageBoxRecorder::Box &box : f.boxes.boxes())
-            texts << box.title + QStringLiteral(": ") + box.text;
-        return texts;
-    }
-
     const QStringList folders = {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"};
     InstrumentFixture f;
     ScriptedFtpServer server;
@@ -196,7 +176,6 @@ public:
     bool endlessMultiLine = true;
     qint64 endlessSent = 0;
     bool endlessStoppedByClient = false;       // the client closed the connection first
-    int doneCount = 0;
 
 private:
     void route(const QByteArray &verb, ScriptedFtpServer::Handler handler)
@@ -278,8 +257,8 @@ void tst_HostileServer::unsafeNamesAreNeverFetched()
     // top folder, which Clone fetches entirely.
     h.files[QStringLiteral("DATA/IPA_BD1")] << HostileSetup::PlainFile{{}, name, "hostile"};
     h.files[QString()] << HostileSetup::PlainFile{{}, name, "hostile"};
-    QVERIFY(h.press("connectbotton"));
-    QCOMPARE(h.boxTexts(), QStringList());
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+    QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton")->isEnabled());
     int listed = 0;
     for (const RemoteEntry &entry : remoteList)
@@ -287,8 +266,8 @@ void tst_HostileServer::unsafeNamesAreNeverFetched()
     QCOMPARE(listed, 2);
 
     LabelTrace labels(h.f);
-    QVERIFY(h.press("BackupBotton"));
-    QCOMPARE(h.boxTexts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton"));
+    QCOMPARE(h.f.boxes.texts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
     QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(h.retrieved(), QList<QByteArray>({"A1.DAT", "S1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"}));
     QCOMPARE(h.localFilesAre(allPlain), QString());
@@ -298,8 +277,8 @@ void tst_HostileServer::unsafeNamesAreNeverFetched()
     QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
     h.f.boxes.clear();
     const int retrievedBefore = h.retrieved().size();
-    QVERIFY(h.press("BackupBotton_2"));
-    QCOMPARE(h.boxTexts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton_2"));
+    QCOMPARE(h.f.boxes.texts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
     QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(h.retrieved().mid(retrievedBefore), QList<QByteArray>({"A1.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"}));
     QCOMPARE(h.localFilesAre(allPlain), QString());
@@ -318,15 +297,15 @@ void tst_HostileServer::longNamesAndLines()
     // Listed whole, but longer than any file name the PC takes.
     h.files[QStringLiteral("TEXT")] << HostileSetup::PlainFile{{}, QByteArray(1000, 'N') + ".TXT", "long name"};
 
-    QVERIFY(h.press("connectbotton"));
-    QCOMPARE(h.boxTexts(), QStringList());
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+    QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton_2")->isEnabled());
 
     // Clone fetches the name the PC cannot take, cannot put it in place,
     // and so ends incomplete; everything else arrived whole.
     LabelTrace labels(h.f);
-    QVERIFY(h.press("BackupBotton"));
-    QCOMPARE(h.boxTexts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton"));
+    QCOMPARE(h.f.boxes.texts(), QStringList{QStringLiteral("FTP Error: Backup Incomplete")});
     QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
     QCOMPARE(h.localFilesAre(allPlain), QString());
@@ -334,10 +313,10 @@ void tst_HostileServer::longNamesAndLines()
     // Data Backup: the overlong line was never an entry, so nothing asks
     // for it, and the files that were listed arrive whole.
     h.f.boxes.clear();
-    QVERIFY(h.press("BackupBotton_2"));
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton_2"));
     QVERIFY(!h.retrieved().contains(hugeName));
     QCOMPARE(h.localFilesAre(allPlain), QString());
-    QCOMPARE(h.boxTexts(), QStringList());
+    QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(labels.texts.contains(QStringLiteral("Backup Completed")));
 }
 
@@ -352,8 +331,8 @@ void tst_HostileServer::hugeListing()
         lines += listingLine(i % 977, "T" + QByteArray::number(i).rightJustified(6, '0') + ".TXT");
     h.extraLines[QStringLiteral("TEXT")] = lines;
 
-    QVERIFY(h.press("connectbotton", 300000));
-    QCOMPARE(h.boxTexts(), QStringList());
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton", 300000));
+    QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton_2")->isEnabled());
     int inText = 0;
     for (const RemoteEntry &entry : remoteList)
@@ -362,8 +341,8 @@ void tst_HostileServer::hugeListing()
 
     // Data Backup leaves TEXT alone: it ends, complete, with the data files.
     LabelTrace labels(h.f);
-    QVERIFY(h.press("BackupBotton_2", 300000));
-    QCOMPARE(h.boxTexts(), QStringList());
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton_2", 300000));
+    QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(h.localFilesAre({"A1.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"}), QString());
 }
@@ -381,9 +360,9 @@ void tst_HostileServer::passiveAddressIsIgnored()
         // A new connection for each, over the same kind of PASV reply.
         QVERIFY(waitUntil([] { return ftpClient->state() == FtpClient::Unconnected; }, 10000));
         labels.texts.clear();
-        QVERIFY(h.press("connectbotton"));
-        QVERIFY(h.press(operation));
-        QCOMPARE(h.boxTexts(), QStringList());
+        QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+        QVERIFY(h.f.clickAndWaitForDone(operation));
+        QCOMPARE(h.f.boxes.texts(), QStringList());
         QVERIFY(labels.texts.contains(QStringLiteral("Backup Completed")));
         QCOMPARE(h.localFilesAre(allPlain), QString());
     }
@@ -430,11 +409,11 @@ void tst_HostileServer::endlessReplies()
     h.addEarlierCopy(QString(), QStringLiteral("INIE91.CFG"));
     h.setEndlessReply(line, multiLine);
     if (button != "connectbotton") {
-        QVERIFY(h.press("connectbotton"));
-        QCOMPARE(h.boxTexts(), QStringList());
+        QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+        QCOMPARE(h.f.boxes.texts(), QStringList());
     }
     LabelTrace labels(h.f);
-    QVERIFY2(h.press(button.constData()), "the tool did not end the case");
+    QVERIFY2(h.f.clickAndWaitForDone(button.constData()), "the tool did not end the case");
     QVERIFY(waitUntil([] { return ftpClient->state() == FtpClient::Unconnected; }, 10000));
 
     // The client gave up on the reply long before the server would have.

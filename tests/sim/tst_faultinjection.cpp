@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 class TestFaultInjection : public QObject
@@ -25,12 +26,8 @@ private slots:
 
     void refusedCommand_data();
     void refusedCommand();
-    void refusalOf421ClosesTheConnection();
     void dropAfterNthCommand();
-    void cutRetrieve();
-    void cutStoreKeepsWhatArrived();
     void silentCommandHangsTheSession();
-    void wrongSizeInListOnly();
     void replyDelayIsApplied();
     void rateLimit_data();
     void rateLimit();
@@ -105,25 +102,11 @@ void TestFaultInjection::refusedCommand()
     QCOMPARE(client->command("NOOP").code, 200);
 }
 
-void TestFaultInjection::refusalOf421ClosesTheConnection()
-{
-    m_server.refuseCommand(QStringLiteral("RETR"), 421, QStringLiteral("B.DAT"));
-    auto client = loggedIn();
-    QVERIFY(client);
-    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    RawFtpClient::Reply opening, final;
-    QCOMPARE(client->retrieve("RETR A.DAT", &opening, &final), m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")));
-    QCOMPARE(final.code, 226);
-    std::unique_ptr<QTcpSocket> data = client->openPassive();
-    QVERIFY(data);
-    QCOMPARE(client->command("RETR B.DAT").code, 421);
-    QVERIFY(client->waitForDisconnected());
-}
-
 void TestFaultInjection::dropAfterNthCommand()
 {
     m_server.dropConnectionAfter(3);
+    // Sessions of earlier cases may still be closing.
+    const int earlier = m_server.sessionCount();
     QSignalSpy closed(&m_server, &InstrumentServer::sessionClosed);
     for (int round = 0; round < 2; ++round) {
         RawFtpClient client;
@@ -136,42 +119,11 @@ void TestFaultInjection::dropAfterNthCommand()
     }
     QCOMPARE(m_server.commandLines(), QStringList({ "USER root", "PASS +00417263850", "CWD TEXT",
                                                     "USER root", "PASS +00417263850", "CWD TEXT" }));
-    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 2, 5000);
-}
-
-void TestFaultInjection::cutRetrieve()
-{
-    m_server.cutTransferAfter(1000);
-    auto client = loggedIn();
-    QVERIFY(client);
-    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    RawFtpClient::Reply opening, final;
-    const QByteArray received = client->retrieve("RETR A.DAT", &opening, &final);
-    QCOMPARE(opening.code, 150);
-    QCOMPARE(final.code, 426);
-    QCOMPARE(received, m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")).left(1000));
-    // A file no longer than the cut goes through whole.
-    QCOMPARE(client->retrieve("RETR B.DAT", &opening, &final).size(), 777);
-    QCOMPARE(final.code, 226);
-}
-
-void TestFaultInjection::cutStoreKeepsWhatArrived()
-{
-    m_server.cutTransferAfter(5000, QStringLiteral("PART.DAT"));
-    auto client = loggedIn();
-    QVERIFY(client);
-    QCOMPARE(client->command("CWD DATA/IPS_BD1").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    const QByteArray content = randomBytes(200000, 51);
-    std::unique_ptr<QTcpSocket> data = client->openPassive();
-    QVERIFY(data);
-    QCOMPARE(client->command("STOR PART.DAT").code, 150);
-    data->write(content);
-    QCOMPARE(client->nextReply(20000).code, 426);
-    QVERIFY(QTest::qWaitFor([&] { return data->state() == QAbstractSocket::UnconnectedState; }, 5000));
-    QCOMPARE(m_tree.content(QStringLiteral("DATA/IPS_BD1/PART.DAT")), content.left(5000));
-    QCOMPARE(client->command("SIZE PART.DAT").text, QStringLiteral("5000"));
+    const auto closedHere = [&] {
+        return std::count_if(closed.cbegin(), closed.cend(),
+                             [&](const QList<QVariant> &signal) { return signal.at(0).toInt() > earlier; });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(closedHere(), 2, 5000);
 }
 
 void TestFaultInjection::silentCommandHangsTheSession()
@@ -194,25 +146,6 @@ void TestFaultInjection::silentCommandHangsTheSession()
     auto other = loggedIn();
     QVERIFY(other);
     QCOMPARE(other->command("NOOP").code, 200);
-}
-
-void TestFaultInjection::wrongSizeInListOnly()
-{
-    m_server.reportWrongSize(QStringLiteral("A.DAT"), 123456789);
-    auto client = loggedIn();
-    QVERIFY(client);
-    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    RawFtpClient::Reply opening, final;
-    const QString listing = QString::fromUtf8(client->retrieve("LIST", &opening, &final));
-    QCOMPARE(final.code, 226);
-    QVERIFY2(listing.contains(QRegularExpression(QStringLiteral(" 123456789 \\w{3} [ \\d]\\d [ \\d]\\d[:\\d]\\d\\d A\\.DAT\r\n"))),
-             qPrintable(listing));
-    QVERIFY2(listing.contains(QRegularExpression(QStringLiteral(" 777 \\w{3} [ \\d]\\d [ \\d]\\d[:\\d]\\d\\d B\\.DAT\r\n"))),
-             qPrintable(listing));
-    QCOMPARE(client->command("SIZE A.DAT").text, QStringLiteral("5000"));
-    QCOMPARE(client->retrieve("RETR A.DAT", &opening, &final), m_tree.content(QStringLiteral("DATA/IPA_BD1/A.DAT")));
-    QCOMPARE(final.code, 226);
 }
 
 void TestFaultInjection::replyDelayIsApplied()
