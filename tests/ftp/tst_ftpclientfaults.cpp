@@ -5,7 +5,6 @@
 #include "testfiles.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -289,43 +288,33 @@ void TestFtpClientFaults::dataClosedMidUpload()
 
 void TestFtpClientFaults::silentServerTimesOut_data()
 {
-    QTest::addColumn<QByteArray>("silentVerb");
+    QTest::addColumn<QByteArray>("silence");
     QTest::addColumn<QString>("expectedError");
-    QTest::addColumn<bool>("expectFailure");
-    QTest::newRow("no greeting") << QByteArray("")
-                                 << "Connecting to host failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no answer to CWD") << QByteArray("CWD")
-                                      << "Changing directory failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("stalled transfer") << QByteArray("RETR")
-                                      << "Downloading file f failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no data connection") << QByteArray("EPSV")
-                                        << "Downloading file f failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no answer to QUIT") << QByteArray("QUIT") << "" << false;
+    const QString timeout = QStringLiteral("The server did not answer within 300 ms");
+    QTest::newRow("no greeting") << QByteArray("greeting") << "Connecting to host failed:\n" + timeout;
+    QTest::newRow("stalled transfer") << QByteArray("RETR") << "Downloading file f failed:\n" + timeout;
+    QTest::newRow("no data connection") << QByteArray("EPSV") << "Downloading file f failed:\n" + timeout;
 }
 
 void TestFtpClientFaults::silentServerTimesOut()
 {
-    QFETCH(QByteArray, silentVerb);
+    QFETCH(QByteArray, silence);
     QFETCH(QString, expectedError);
-    QFETCH(bool, expectFailure);
     m_server->files.insert("f", randomBytes(100, 9));
     QTcpServer deaf; // accepts data connections, never serves them
-    if (silentVerb.isEmpty()) {
+    QVERIFY(deaf.listen(QHostAddress::LocalHost, 0));
+    if (silence == "greeting")
         m_server->greeting.clear();
-    } else if (silentVerb == "RETR") {
-        m_server->on("RETR", [&](const QByteArray &) {
+    m_server->on("RETR", [&](const QByteArray &) {
+        if (silence == "RETR") {
             m_server->reply("150 Sending");
             m_server->withDataConnection([](QTcpSocket *data) { data->write("only this"); });
-        });
-    } else if (silentVerb == "EPSV") {
-        QVERIFY(deaf.listen(QHostAddress::LocalHost, 0));
+        }
+    });
+    if (silence == "EPSV")
         m_server->on("EPSV", [&](const QByteArray &) {
             m_server->reply("229 ok (|||" + QByteArray::number(deaf.serverPort()) + "|)");
         });
-        m_server->on("RETR", [](const QByteArray &) {});
-    } else {
-        m_server->on(silentVerb, [](const QByteArray &) {});
-    }
 
     QByteArray downloaded;
     QBuffer target(&downloaded);
@@ -334,18 +323,10 @@ void TestFtpClientFaults::silentServerTimesOut()
     client.setIdleTimeout(300);
     ClientRecorder recorder(&client);
     connectAndLogin(client);
-    if (silentVerb == "CWD")
-        client.cd(QStringLiteral("DATA"));
-    else if (silentVerb == "QUIT")
-        client.close();
-    else
-        client.get(QStringLiteral("f"), &target);
-    QElapsedTimer clock;
-    clock.start();
+    client.get(QStringLiteral("f"), &target);
     QVERIFY(recorder.waitForDone(1, 10000));
-    QCOMPARE(recorder.events.last().error, expectFailure);
-    if (expectFailure)
-        QCOMPARE(client.errorString(), expectedError);
+    QVERIFY(recorder.events.last().error);
+    QCOMPARE(client.errorString(), expectedError);
     QCOMPARE(client.state(), FtpClient::Unconnected);
     QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
 }

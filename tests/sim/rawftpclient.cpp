@@ -42,16 +42,10 @@ bool RawFtpClient::takeReply(Reply *reply)
             code = line.left(3);
         }
         start = end + 2;
-        if (line.startsWith(code) && line.size() >= 4 && line.at(3) == ' ') {
+        // "ddd text", or "ddd" with no text.
+        if (line == code || (line.startsWith(code) && line.at(3) == ' ')) {
             reply->code = code.toInt();
             reply->text = QString::fromUtf8(line.mid(4));
-            reply->raw = m_buffer.left(start);
-            m_buffer.remove(0, start);
-            return true;
-        }
-        if (line.size() == 3 && line == code) {   // "ddd" with no text
-            reply->code = code.toInt();
-            reply->raw = m_buffer.left(start);
             m_buffer.remove(0, start);
             return true;
         }

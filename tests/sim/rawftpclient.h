@@ -18,7 +18,6 @@ public:
     struct Reply {
         int code = 0;          // 0: no reply within the timeout
         QString text;          // the last line without the code
-        QByteArray raw;        // every byte of the reply, CR LF included
     };
 
     explicit RawFtpClient(QObject *parent = nullptr);
