@@ -9,7 +9,6 @@
 #include "transfer/transferstate.h"
 
 #include <QAction>
-#include <QFrame>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -111,27 +110,14 @@ void tst_MainWindow::controls()
 
 void tst_MainWindow::windowAsBuilt()
 {
-    QCOMPARE(window->objectName(), QStringLiteral("R9_update"));
     QCOMPARE(window->windowTitle(), QStringLiteral("R9_update"));
     QCOMPARE(window->size(), QSize(417, 296));
     QCOMPARE(window->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
     QCOMPARE(window->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
-    QCOMPARE(window->sizePolicy().horizontalStretch(), 1);
-    QCOMPARE(window->iconSize(), QSize(32, 32));
-    QCOMPARE(window->centralWidget()->objectName(), QStringLiteral("centralWidget"));
-    QVERIFY(!window->centralWidget()->layout());
     QVERIFY(!window->findChild<QStatusBar *>());
-
-    auto *disp = child<QLabel>("disp");
-    QCOMPARE(disp->frameShape(), QFrame::StyledPanel);
-    QCOMPARE(disp->frameShadow(), QFrame::Sunken);
-
-    auto *menuBar = child<QMenuBar>("menuBar");
-    QVERIFY(menuBar);
-    QCOMPARE(window->menuBar(), menuBar);
+    auto *menuBar = window->menuBar();
     auto *menu = child<QMenu>("menu_File");
     QVERIFY(menu);
-    QCOMPARE(menu->parent(), menuBar);
     QCOMPARE(menu->title(), QStringLiteral("&File"));
     auto *toolBar = child<QToolBar>("mainToolBar");
     QVERIFY(toolBar);

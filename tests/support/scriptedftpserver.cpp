@@ -74,7 +74,6 @@ void ScriptedFtpServer::onControlReadyRead()
         if (line.endsWith("\r\n"))
             line.chop(2);
         received.append(line);
-        emit lineReceived(line);
         const int blank = line.indexOf(' ');
         const QByteArray verb = (blank < 0 ? line : line.left(blank)).toUpper();
         const QByteArray argument = blank < 0 ? QByteArray() : line.mid(blank + 1);
@@ -166,10 +165,7 @@ void ScriptedFtpServer::handle(const QByteArray &verb, const QByteArray &argumen
         sendData(files.value(argument), [this] { reply("226 Transfer complete"); });
     } else if (verb == "LIST") {
         reply("150 Here comes the listing");
-        QByteArray text;
-        for (const QByteArray &line : listing)
-            text += line + "\r\n";
-        sendData(text, [this] { reply("226 Listing sent"); });
+        sendData(QByteArray(), [this] { reply("226 Listing sent"); });
     } else if (verb == "STOR") {
         reply("150 Ready to receive");
         const QByteArray name = argument;

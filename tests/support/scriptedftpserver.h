@@ -37,8 +37,6 @@ public:
     bool refuseExtendedPassive = false;
     // Remote files: served by RETR and SIZE, written by STOR.
     QHash<QByteArray, QByteArray> files;
-    // Lines sent for LIST, each ended with CR LF.
-    QList<QByteArray> listing;
 
     // Replaces the default answer to `verb` (upper case).
     void on(const QByteArray &verb, Handler handler);
@@ -61,9 +59,6 @@ public:
     QList<QByteArray> receivedVerbs() const;
     int connectionCount = 0;
     QList<QHostAddress> dataPeers;
-
-signals:
-    void lineReceived(const QByteArray &line);
 
 private:
     void onNewConnection();
