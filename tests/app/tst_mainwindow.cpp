@@ -1,7 +1,10 @@
-// The main window as built, the slot table and the shared state's start values.
+// The main window as built, how its controls are reached, and its repaint
+// throttle: many changes, few paints, the last change always shown.
 
 #include "filedialogresponder.h"
 #include "messageboxrecorder.h"
+#include "app/repaintthrottle.h"
+#include "eventwait.h"
 
 #include "app/r9_update.h"
 #include "app/windowplacement.h"
@@ -19,10 +22,32 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
+#include <QTimer>
+#include <QElapsedTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <memory>
+
+namespace {
+
+class PaintCounter : public QWidget
+{
+public:
+    int paints = 0;
+    int valuePainted = -1;
+    int value = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        ++paints;
+        valuePainted = value;
+    }
+};
+
+} // namespace
 
 class tst_MainWindow : public QObject
 {
@@ -42,6 +67,7 @@ private slots:
     void folderActionReachedThreeWays();
     void backupSlotsBoundToTheirOwnButtons();
     void focusOrder();
+    void repaintsAreGatheredAndShowTheLastChange();
 
 private:
     template <typename T> T *child(const char *name) const
@@ -256,6 +282,41 @@ void tst_MainWindow::focusOrder()
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("localpath"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("BackupBotton"));
+}
+
+void tst_MainWindow::repaintsAreGatheredAndShowTheLastChange()
+{
+    PaintCounter window;
+    window.resize(100, 50);
+    constexpr int interval = 40;
+    new RepaintThrottle(&window, interval);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(waitUntil([&] { return window.paints > 0; }, 5000));
+    window.paints = 0;
+
+    // 300 changes, one per event-loop turn, as fast as they come.
+    constexpr int changes = 300;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer ticker;
+    ticker.setInterval(0);
+    connect(&ticker, &QTimer::timeout, &window, [&] {
+        if (window.value == changes) {
+            ticker.stop();
+            return;
+        }
+        ++window.value;
+        window.update();
+    });
+    ticker.start();
+    QVERIFY(waitUntil([&] { return !ticker.isActive(); }, 20000));
+    QVERIFY(waitUntil([&] { return window.valuePainted == changes; }, 5000));
+    const qint64 elapsed = clock.elapsed();
+
+    QVERIFY2(window.paints <= elapsed / interval + 2,
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
+    QVERIFY(window.paints < changes / 4);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,4 +1,5 @@
-// Data Restore and Update: the folder checks at the click, the command
+// Data Restore and Update: the two local folder checks over the folder
+// contents that matter, the folder checks at the click, the command
 // sequences, the files on the instrument and the end messages, and round
 // trips through a second instrument.
 
@@ -7,6 +8,7 @@
 #include "app/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "samplegenerator.h"
+#include "transfer/nametables.h"
 #include "transfer/transferstate.h"
 
 #include <QDir>
@@ -56,6 +58,26 @@ void buildUpdateSet(InstrumentFixture &f)
     writeFile(f.localPath("consys.ini"), randomBytes(43, 26));
 }
 
+
+const QStringList dataSet = {"DATA/", "INIE91.CFG", "INIE91.FLS"};
+const QStringList updateSet = {"DATA/", "TEXT/", "FONTS/", "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT"};
+
+QStringList lowerCased(const QStringList &names)
+{
+    QStringList lower;
+    for (const QString &name : names)
+        lower << name.toLower();
+    return lower;
+}
+
+QStringList settings(int count)
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << settingsFileNames[i];
+    return names;
+}
+
 } // namespace
 
 class tst_Uploads : public QObject
@@ -63,6 +85,9 @@ class tst_Uploads : public QObject
     Q_OBJECT
 
 private slots:
+    void folderChecks_data();
+    void folderChecks();
+    void missingFolderFailsBothChecks();
     void operation_data();
     void operation();
     void refusedFolderQueuesNothing_data();
@@ -72,6 +97,68 @@ private slots:
     void roundTrip_data();
     void roundTrip();
 };
+
+void tst_Uploads::folderChecks_data()
+{
+    // Entries ending in '/' are folders, the others files.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("data set") << dataSet << true << false;
+    QTest::newRow("data set, DATA in lower case") << QStringList({"data/", "INIE91.CFG", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set, DATA in mixed case") << QStringList({"Data/", "INIE91.CFG", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set and one more file") << dataSet + QStringList{"NOTES.TXT"} << false << false;
+    QTest::newRow("data set and a hidden file") << dataSet + QStringList{".hidden"} << true << false;
+    QTest::newRow("any three root names") << QStringList({"TEXT/", "FONTS/", "R9DIGIT"}) << true << false;
+    QTest::newRow("DATA as a file") << QStringList({"DATA", "INIE91.CFG", "INIE91.FLS"}) << true << false;
+    QTest::newRow("two of the data set") << QStringList({"DATA/", "INIE91.CFG"}) << false << false;
+    QTest::newRow("update set") << updateSet << false << true;
+    QTest::newRow("update set in lower case") << lowerCased(updateSet) << false << true;
+    QTest::newRow("update set and 12 settings files") << updateSet + settings(12) << false << true;
+    QTest::newRow("update set and 13 settings files") << updateSet + settings(13) << false << false;
+    QTest::newRow("update set and 14 settings files") << updateSet + settings(14) << false << false;
+    QTest::newRow("update set and settings in lower case") << updateSet + lowerCased(settings(5)) << false << true;
+    QTest::newRow("update set and a file of another name") << updateSet + QStringList{"README"} << false << false;
+    QStringList withoutDigit = updateSet;
+    withoutDigit.removeAll("R9DIGIT");
+    QTest::newRow("update set without R9DIGIT") << withoutDigit << false << false;
+    QStringList digitFolder = withoutDigit;
+    digitFolder << "R9DIGIT/";
+    QTest::newRow("R9DIGIT as a folder") << digitFolder << false << true;
+    QTest::newRow("update set with DATA twice in two cases") << updateSet + QStringList{"data/"} << false << false;
+    QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
+                                                    "INIE91.FLS", "R9DIGIT", "STARTPAGE", "TEXT/"})
+                                    << false << true;
+    QTest::newRow("empty folder") << QStringList() << false << false;
+}
+
+void tst_Uploads::folderChecks()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(bool, restore);
+    QFETCH(bool, update);
+
+    InstrumentFixture f;
+    QTemporaryDir base;
+    for (const QString &entry : entries) {
+        if (entry.endsWith('/'))
+            QVERIFY(QDir(base.path()).mkdir(entry.chopped(1)));
+        else
+            writeFile(base.filePath(entry), entry.toLatin1());
+    }
+    f.localpath()->setText(base.path());
+    QCOMPARE(f.window->checkRestoreFolder(), restore);
+    QCOMPARE(f.window->checkUpdateFolder(), update);
+}
+
+void tst_Uploads::missingFolderFailsBothChecks()
+{
+    InstrumentFixture f;
+    f.localpath()->setText(f.localDir.filePath("no/such/folder"));
+    QVERIFY(!f.window->checkRestoreFolder());
+    QVERIFY(!f.window->checkUpdateFolder());
+}
 
 void tst_Uploads::operation_data()
 {

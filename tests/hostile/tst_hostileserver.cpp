@@ -121,41 +121,34 @@ public:
         return names;
     }
 
-    QString localPathOf(const QString &folder, const QString &name) const
+    static QString relativePath(const QString &folder, const QString &name)
     {
-        return base + QLatin1Char('/') + (folder.isEmpty() ? name : folder + QLatin1Char('/') + name);
+        return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
     }
 
     // An earlier local copy, which must survive unless the file arrives whole.
     void addEarlierCopy(const QString &folder, const QString &name)
     {
-        writeFile(localPathOf(folder, name), "earlier copy");
-        earlier << QDir(base).relativeFilePath(localPathOf(folder, name));
+        earlier << relativePath(folder, name);
+        writeFile(base + QLatin1Char('/') + earlier.last(), "earlier copy");
     }
 
-    // The files below the base folder must be exactly the plain files named,
-    // each a byte-identical copy, and the earlier copies of the others, as
-    // they were; nothing may be beside the base folder. Empty when so.
+    // Below the base folder exactly the plain files named, each an exact
+    // copy, and the earlier copies of the others as they were; nothing
+    // beside the base folder. Empty when so.
     QString localFilesAre(const QStringList &names) const
     {
-        QStringList expected;
+        FileTree expected;
         for (const PlainFile &file : plain) {
-            const QString path = localPathOf(file.folder, QString::fromLatin1(file.name));
-            const QString relative = QDir(base).relativeFilePath(path);
-            if (names.contains(QString::fromLatin1(file.name))) {
-                expected << relative;
-                if (readFile(path) != file.content)
-                    return relative + QStringLiteral(" is not a copy of the served file");
-            } else if (earlier.contains(relative)) {
-                expected << relative;
-                if (readFile(path) != "earlier copy")
-                    return QStringLiteral("the earlier copy of %1 changed").arg(relative);
-            }
+            const QString relative = relativePath(file.folder, QString::fromLatin1(file.name));
+            if (names.contains(QString::fromLatin1(file.name)))
+                expected.insert(relative, file.content);
+            else if (earlier.contains(relative))
+                expected.insert(relative, "earlier copy");
         }
-        expected.sort();
-        if (filesBelow(base) != expected)
-            return QStringLiteral("files below the base folder: %1; expected %2")
-                    .arg(filesBelow(base).join(u','), expected.join(u','));
+        if (readTree(base) != expected)
+            return QStringLiteral("below the base folder: %1; expected %2")
+                    .arg(filesBelow(base).join(u','), expected.keys().join(u','));
         if (!filesBelow(outside).isEmpty() || namesIn(f.localDir.path()) != QStringList{"base", "outside"})
             return QStringLiteral("written beside the base folder");
         return QString();
