@@ -92,7 +92,6 @@ private slots:
     void operation();
     void refusedFolderQueuesNothing_data();
     void refusedFolderQueuesNothing();
-    void createsFoldersOnAnEmptyInstrument();
     void fileChangedSizeIsIncomplete();
     void roundTrip_data();
     void roundTrip();
@@ -163,31 +162,44 @@ void tst_Uploads::missingFolderFailsBothChecks()
 void tst_Uploads::operation_data()
 {
     QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<bool>("emptied");      // the instrument formatted since the walk
     QTest::addColumn<QStringList>("commands");
     // Sorted without regard to case; hidden files and sub-folders stay behind.
     const QStringList data = {"CWD DATA/IPA_BD1", "STOR A.DAT", "STOR b.dat", "STOR c.DAT",
                               "CWD  ..", "CWD DATA/IPS_BD1", "STOR S1.DAT", "CWD  .."};
-    QTest::newRow("Data Restore") << QByteArray("BackupBotton_3")
+    const QStringList update = data + QStringList{"CWD TEXT", "STOR lang_de.txt", "STOR LANG_EN.TXT", "CWD  ..",
+                                                  "CWD FONTS", "CWD  ..", "STOR commands.txt", "STOR consys.ini",
+                                                  "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT",
+                                                  "STOR STARTPAGE", "CWD  ..", "QUIT"};
+    QTest::newRow("Data Restore") << QByteArray("BackupBotton_3") << false
                                   << data + QStringList{"STOR INIE91.CFG", "STOR INIE91.FLS", "CWD  ..", "QUIT"};
-    QTest::newRow("Update") << QByteArray("updateButton")
-        << data + QStringList{"CWD TEXT", "STOR lang_de.txt", "STOR LANG_EN.TXT", "CWD  ..", "CWD FONTS", "CWD  ..",
-                              "STOR commands.txt", "STOR consys.ini", "STOR INIE91.CFG", "STOR INIE91.FLS",
-                              "STOR R9DIGIT", "STOR STARTPAGE", "CWD  ..", "QUIT"};
+    QTest::newRow("Update") << QByteArray("updateButton") << false << update;
+    // The walk found no file, so the folders are made first.
+    QTest::newRow("Update into an emptied instrument") << QByteArray("updateButton") << true
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update;
 }
 
 void tst_Uploads::operation()
 {
     QFETCH(QByteArray, button);
+    QFETCH(bool, emptied);
     QFETCH(QStringList, commands);
     InstrumentFixture f;
-    buildInstrument(f);
+    if (emptied) {
+        for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
+            QDir().mkpath(f.instrumentPath(folder));
+    } else {
+        buildInstrument(f);
+    }
     if (button == "updateButton")
         buildUpdateSet(f);
     else
         buildDataSet(f);
-    const FileTree instrumentBefore = readTree(f.instrumentDir.path());
     const FileTree local = readTree(f.localDir.path());
     QVERIFY(f.connectAndWalk());
+    for (const char *folder : {"DATA", "TEXT", "FONTS"})
+        QVERIFY(!emptied || QDir(f.instrumentPath(folder)).removeRecursively());
+    const FileTree instrumentBefore = readTree(f.instrumentDir.path());
     const int walkLength = f.toolCommands().size();
     LabelTrace labels(f);
     QVERIFY(f.clickAndWaitForDone(button.constData()));
@@ -255,29 +267,6 @@ void tst_Uploads::refusedFolderQueuesNothing()
     QVERIFY(f.boxes.boxes().isEmpty());
     QCOMPARE(f.server.commandLines(), before);
     QVERIFY(f.button(name.constData())->isEnabled());
-}
-
-void tst_Uploads::createsFoldersOnAnEmptyInstrument()
-{
-    InstrumentFixture f;
-    for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
-        QDir().mkpath(f.instrumentPath(folder));
-    buildUpdateSet(f);
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(remoteList.isEmpty());
-    // The instrument has been formatted since the walk.
-    for (const char *folder : {"DATA", "TEXT", "FONTS"})
-        QVERIFY(QDir(f.instrumentPath(folder)).removeRecursively());
-    const int walkLength = f.toolCommands().size();
-    QVERIFY(f.clickAndWaitForDone("updateButton"));
-    QVERIFY(f.waitForUnconnected());
-
-    const QStringList sent = f.toolCommands().mid(walkLength);
-    QCOMPARE(sent.mid(0, 6), QStringList({"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1",
-                                          "MKD TEXT", "MKD FONTS", "CWD DATA/IPA_BD1"}));
-    QVERIFY(f.boxes.boxes().isEmpty());
-    QCOMPARE(readFile(f.instrumentPath("TEXT/LANG_EN.TXT")), readFile(f.localPath("TEXT/LANG_EN.TXT")));
-    QCOMPARE(readFile(f.instrumentPath("DATA/IPS_BD1/S1.DAT")), readFile(f.localPath("DATA/IPS_BD1/S1.DAT")));
 }
 
 void tst_Uploads::fileChangedSizeIsIncomplete()

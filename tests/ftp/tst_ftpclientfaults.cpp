@@ -21,7 +21,6 @@ private slots:
     void cleanup();
 
     void commandLinesGoOutVerbatim();
-    void lineBreaksInArgumentsAreRefused();
     void downloadEndings_data();
     void downloadEndings();
     void dataClosedMidUpload();
@@ -85,18 +84,13 @@ void TestFtpClientFaults::commandLinesGoOutVerbatim()
     QCOMPARE(first, randomBytes(10, 1));
     QCOMPARE(second, randomBytes(20, 2));
     QCOMPARE(m_server->files.value("h"), randomBytes(30, 3));
-}
 
-void TestFtpClientFaults::lineBreaksInArgumentsAreRefused()
-{
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
+    // A line break in an argument would smuggle in a command of its own.
+    recorder.clear();
     const int cd = client.cd(QStringLiteral("a\r\nDELE x"));
     QVERIFY(recorder.waitForDone());
     QVERIFY(recorder.finishedWithError(cd));
-    for (const QByteArray &line : m_server->received)
-        QVERIFY2(!line.contains("DELE"), line.constData());
+    QCOMPARE(m_server->received, expected);
 }
 
 void TestFtpClientFaults::downloadEndings_data()
