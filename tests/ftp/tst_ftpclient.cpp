@@ -27,7 +27,6 @@ private slots:
     void roundTripIsByteExact();
     void failureDropsTheRest_data();
     void failureDropsTheRest();
-    void closeThenNotConnected();
     void abortedDownloadKeepsConnectionUsable();
 
 private:
@@ -254,28 +253,6 @@ void TestFtpClient::failureDropsTheRest()
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
     QVERIFY(QFileInfo(m_root->path() + "/DATA/IPA_BD1").isDir());
-}
-
-void TestFtpClient::closeThenNotConnected()
-{
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.close();
-    const int cd = client.cd(QStringLiteral("DATA"));
-    QVERIFY(recorder.waitForDone());
-    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected,
-                                             FtpClient::LoggedIn, FtpClient::Closing, FtpClient::Unconnected }));
-    QVERIFY(recorder.finishedWithError(cd));
-    QCOMPARE(client.error(), FtpClient::NotConnected);
-    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
-
-    // A new connection works.
-    recorder.clear();
-    connectAndLogin(client);
-    client.list();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
 }
 
 void TestFtpClient::abortedDownloadKeepsConnectionUsable()
