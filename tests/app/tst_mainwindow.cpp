@@ -2,7 +2,6 @@
 // throttle: many changes, few paints, the last change always shown.
 
 #include "filedialogresponder.h"
-#include "messageboxrecorder.h"
 #include "app/repaintthrottle.h"
 #include "eventwait.h"
 
@@ -65,7 +64,6 @@ private slots:
     void centredOnAvailableArea();
     void folderActionReachedThreeWays_data();
     void folderActionReachedThreeWays();
-    void backupSlotsBoundToTheirOwnButtons();
     void focusOrder();
     void repaintsAreGatheredAndShowTheLastChange();
 
@@ -229,31 +227,6 @@ void tst_MainWindow::folderActionReachedThreeWays()
     }
     QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("localpath")->text(), chosen.path(), 10000);
     QCOMPARE(responder.dialogsAnswered(), 1);
-}
-
-void tst_MainWindow::backupSlotsBoundToTheirOwnButtons()
-{
-    // Clone makes TEXT and FONTS locally, the data backup does not: each
-    // button must run its own handler, once.
-    QTemporaryDir base;
-    MessageBoxRecorder boxes;
-    child<QLineEdit>("localpath")->setText(base.path());
-    auto *backup = child<QPushButton>("BackupBotton_2");
-    auto *clone = child<QPushButton>("BackupBotton");
-
-    backup->setEnabled(true);
-    backup->click();
-    QVERIFY(QDir(base.filePath("DATA/IPA_BD1")).exists());
-    QVERIFY(!QDir(base.filePath("TEXT")).exists());
-
-    transferState.reset();
-    clone->setEnabled(true);
-    clone->click();
-    QVERIFY(QDir(base.filePath("TEXT")).exists());
-    QVERIFY(QDir(base.filePath("FONTS")).exists());
-    // The clone's closing folder change fails on the unconnected client.
-    QVERIFY(boxes.waitForCount(1));
-    QCOMPARE(boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
 }
 
 void tst_MainWindow::focusOrder()

@@ -33,7 +33,6 @@ private slots:
     void parsesByteSizes();
     void faultOptionsReachTheServer_data();
     void faultOptionsReachTheServer();
-    void helpListsEveryOption();
     void servesUntilStopped_data();
     void servesUntilStopped();
     void keepsAFolderThatIsNotEmpty();
@@ -187,18 +186,6 @@ void TestSimCommandLine::faultOptionsReachTheServer()
     }
 }
 
-void TestSimCommandLine::helpListsEveryOption()
-{
-    SimulatorCommandLine commandLine;
-    QVERIFY(commandLine.parse({ "r9-instrument-sim", "--help" }));
-    QVERIFY(commandLine.helpRequested());
-    const QString help = commandLine.helpText();
-    for (const char *option : { "--root", "--port", "--generate", "--seed", "--files", "--big-file", "--settings",
-                                "--log", "--refuse", "--drop-after", "--cut-after", "--silent", "--lie-size",
-                                "--delay", "--rate", "--exit-on-stdin-close" })
-        QVERIFY2(help.contains(QLatin1String(option)), option);
-}
-
 bool TestSimCommandLine::start(QProcess &process, const QStringList &arguments, quint16 *port)
 {
     process.setProcessEnvironment(m_environment);
@@ -304,9 +291,14 @@ void TestSimCommandLine::endsAtOnce_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("out");    // within standard output; empty: nothing there
+    QTest::addColumn<QByteArray>("out");    // lines each within standard output; empty: nothing there
     QTest::addColumn<QByteArray>("err");    // within standard error
-    QTest::newRow("--help") << QStringList{ "--help" } << 0 << QByteArray("--exit-on-stdin-close") << QByteArray();
+    QByteArray options;
+    for (const char *option : { "--root", "--port", "--generate", "--seed", "--files", "--big-file", "--settings",
+                                "--log", "--refuse", "--drop-after", "--cut-after", "--silent", "--lie-size",
+                                "--delay", "--rate", "--exit-on-stdin-close" })
+        options += option + QByteArray("\n");
+    QTest::newRow("--help") << QStringList{ "--help" } << 0 << options << QByteArray();
     QTest::newRow("a bad argument") << QStringList{ "--root", "/tmp", "--refuse", "RETR" } << 2 << QByteArray()
                                     << QByteArray("--refuse");
 }
@@ -323,7 +315,9 @@ void TestSimCommandLine::endsAtOnce()
     QVERIFY(finish(sim));
     QCOMPARE(sim.exitCode(), exitCode);
     const QByteArray printed = sim.readAllStandardOutput();
-    QVERIFY2(out.isEmpty() ? printed.isEmpty() : printed.contains(out), printed.constData());
+    QVERIFY2(!out.isEmpty() || printed.isEmpty(), printed.constData());
+    for (const QByteArray &line : out.split('\n'))
+        QVERIFY2(printed.contains(line), line.constData());
     QVERIFY(sim.readAllStandardError().contains(err));
 }
 
