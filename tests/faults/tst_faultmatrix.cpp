@@ -5,7 +5,6 @@
 // copy of its source, and nothing written outside the base folder.
 
 #include "eventwait.h"
-#include "filesizelimit.h"
 #include "instrumentfixture.h"
 #include "scenariotable.h"
 #include "testfiles.h"
@@ -22,13 +21,51 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int operationTimeoutMs = 60000;
+
+// A full disk, emulated for the whole process: writes past `bytes` in any
+// file fail with EFBIG (RLIMIT_FSIZE, with SIGXFSZ ignored so that the write
+// fails instead of the process dying). Root is bound by it too. The earlier
+// limit and signal disposition come back when the object goes.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        if (getrlimit(RLIMIT_FSIZE, &m_previous) != 0)
+            return;
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_previous;
+        limit.rlim_cur = rlim_t(bytes);
+        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        if (!m_active)
+            std::signal(SIGXFSZ, m_previousHandler);
+    }
+    ~FileSizeLimit()
+    {
+        if (!m_active)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool isActive() const { return m_active; }
+
+private:
+    bool m_active = false;
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
+};
 const char *const childVariable = "R9_FAULT_MATRIX_CHILD";
 
 QByteArray contentFor(const QString &path, int size, const QString &salt)

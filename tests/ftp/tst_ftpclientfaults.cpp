@@ -32,7 +32,6 @@ private slots:
     void closeRightAfterAbortDoesNotWait();
     void localFileFailures_data();
     void localFileFailures();
-    void connectionRefused();
 
 private:
     void connectAndLogin(FtpClient &client);
@@ -486,25 +485,6 @@ void TestFtpClientFaults::localFileFailures()
     if (!neverSent.isEmpty())
         QVERIFY(!m_server->receivedVerbs().contains(neverSent));
     QCOMPARE(client.state(), FtpClient::LoggedIn);
-}
-
-void TestFtpClientFaults::connectionRefused()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
-
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    const int connect = client.connectToHost(QStringLiteral("127.0.0.1"), port);
-    const int login = client.login();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(connect));
-    QVERIFY(!recorder.startedIds().contains(login));
-    QCOMPARE(client.error(), FtpClient::ConnectionRefused);
-    QCOMPARE(client.errorString(), QStringLiteral("Connecting to host failed:\nConnection refused to host 127.0.0.1"));
-    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Unconnected }));
 }
 
 QTEST_GUILESS_MAIN(TestFtpClientFaults)
