@@ -25,6 +25,8 @@ QByteArray readFile(const QString &path)
 
 QByteArray randomBytes(qint64 size, quint32 seed)
 {
+    if (size <= 0)
+        return QByteArray();
     std::vector<quint32> words(size_t(size + 3) / 4);
     QRandomGenerator(seed).fillRange(words.data(), qsizetype(words.size()));
     QByteArray bytes(size, Qt::Uninitialized);
