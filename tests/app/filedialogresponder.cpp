@@ -22,7 +22,6 @@ bool FileDialogResponder::eventFilter(QObject *watched, QEvent *event)
         if (auto *dialog = qobject_cast<QFileDialog *>(watched)) {
             ++m_answered;
             m_lastHadParent = dialog->parentWidget() != nullptr;
-            m_lastStartFolder = dialog->directory().absolutePath();
             const QString folder = m_folder;
             QTimer::singleShot(0, dialog, [dialog, folder] {
                 if (folder.isEmpty()) {

@@ -11,10 +11,8 @@ public:
     explicit FileDialogResponder(const QString &folder = QString());
     ~FileDialogResponder() override;
 
-    void setAnswer(const QString &folder) { m_folder = folder; }
     int dialogsAnswered() const { return m_answered; }
     bool lastHadParent() const { return m_lastHadParent; }
-    QString lastStartFolder() const { return m_lastStartFolder; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -23,5 +21,4 @@ private:
     QString m_folder;
     int m_answered = 0;
     bool m_lastHadParent = false;
-    QString m_lastStartFolder;
 };

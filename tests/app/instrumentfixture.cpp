@@ -6,20 +6,10 @@
 #include "ftpclient.h"
 #include "transfer/transferstate.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QSignalSpy>
-#include <QTest>
-
-const char *const allButtons[6] = {"connectbotton", "deconbotton", "updateButton",
-                                   "BackupBotton", "BackupBotton_2", "BackupBotton_3"};
 
 InstrumentFixture::InstrumentFixture()
 {
@@ -69,6 +59,15 @@ QProgressBar *InstrumentFixture::bar() const
     return window->findChild<QProgressBar *>(QStringLiteral("FtpBar"));
 }
 
+QList<bool> InstrumentFixture::buttonStates() const
+{
+    QList<bool> states;
+    for (const char *name : {"connectbotton", "deconbotton", "updateButton", "BackupBotton", "BackupBotton_2",
+                             "BackupBotton_3"})
+        states << button(name)->isEnabled();
+    return states;
+}
+
 bool InstrumentFixture::connectAndWalk()
 {
     if (localpath()->text().isEmpty())
@@ -112,22 +111,6 @@ QStringList InstrumentFixture::toolCommands() const
     return lines;
 }
 
-void InstrumentFixture::writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
-QByteArray InstrumentFixture::readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
 QString InstrumentFixture::instrumentPath(const QString &relative) const
 {
     return instrumentDir.filePath(relative);
@@ -136,27 +119,6 @@ QString InstrumentFixture::instrumentPath(const QString &relative) const
 QString InstrumentFixture::localPath(const QString &relative) const
 {
     return localDir.filePath(relative);
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(generator.bounded(256));
-    if (size > 8)
-        bytes.replace(0, 4, QByteArray("\r\n\0\n", 4));
-    return bytes;
-}
-
-QStringList filesBelow(const QString &root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 LabelTrace::LabelTrace(const InstrumentFixture &fixture)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messageboxrecorder.h"
+#include "testfiles.h"
 
 #include "app/r9_update.h"
 #include "instrumentserver.h"
@@ -35,6 +36,9 @@ public:
     QLabel *disp() const;
     QLineEdit *localpath() const;
     QProgressBar *bar() const;
+    // Enabled or not, the six buttons in form order: Connect, Disconnect,
+    // Update, Clone, Data Backup, Data Restore.
+    QList<bool> buttonStates() const;
 
     // Connect pressed with the local folder set; true when the walk has run
     // to its end without an error.
@@ -49,24 +53,12 @@ public:
     // without the plumbing each transfer needs (TYPE, PASV, SIZE...).
     QStringList toolCommands() const;
 
-    static void writeFile(const QString &path, const QByteArray &content);
-    static QByteArray readFile(const QString &path);
     QString instrumentPath(const QString &relative) const;
     QString localPath(const QString &relative) const;
 
 private:
     int m_doneCount = 0;
 };
-
-// The names of the six buttons, in form order.
-extern const char *const allButtons[6];
-
-// Random content of `size` bytes that starts with CR LF NUL LF, so that line
-// ends and NUL bytes must pass untouched.
-QByteArray randomBytes(int size, quint32 seed);
-
-// Every file below `root`, hidden ones included, relative to it and sorted.
-QStringList filesBelow(const QString &root);
 
 // Records the label right after each FTP command has been handled: the end
 // messages show only until the closing connection's states replace them.

@@ -18,6 +18,14 @@ MessageBoxRecorder::~MessageBoxRecorder()
     qApp->removeEventFilter(this);
 }
 
+QStringList MessageBoxRecorder::texts() const
+{
+    QStringList texts;
+    for (const Box &box : m_boxes)
+        texts << box.title + QStringLiteral(": ") + box.text;
+    return texts;
+}
+
 bool MessageBoxRecorder::waitForCount(int count, int timeoutMs) const
 {
     return waitUntil([&] { return m_boxes.size() >= count; }, timeoutMs);

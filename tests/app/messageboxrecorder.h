@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // Records every message box the window shows, title and text, and closes it
 // with OK, so that a scenario can assert exactly which boxes appeared.
@@ -19,6 +20,8 @@ public:
     ~MessageBoxRecorder() override;
 
     QList<Box> boxes() const { return m_boxes; }
+    // "title: text" of every box, for comparisons that print what was shown.
+    QStringList texts() const;
     void clear() { m_boxes.clear(); }
     bool waitForCount(int count, int timeoutMs = 15000) const;
 

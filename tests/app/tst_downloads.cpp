@@ -1,24 +1,27 @@
 // Data Backup and Clone: the command sequences, the local files, the end
-// messages, and what happens when the instrument or the transfer fails.
+// messages, what happens when the operation is cut short, and how each
+// download is staged and put in place.
 
 #include "eventwait.h"
 #include "instrumentfixture.h"
 
 #include "ftpclient.h"
+#include "transfer/stagedbatch.h"
+#include "transfer/stagedfile.h"
 #include "transfer/transferstate.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
-#include <climits>
+#include <memory>
 
 namespace {
 
@@ -31,18 +34,32 @@ const QStringList walk = {
 // The instrument of the worked examples.
 void buildExampleInstrument(InstrumentFixture &f)
 {
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/A.DAT"), randomBytes(3000, 1));
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/B.DAT"), randomBytes(70000, 2));
-    f.writeFile(f.instrumentPath("DATA/IPS_BD1/C.DAT"), randomBytes(10, 3));
-    f.writeFile(f.instrumentPath("TEXT/X.TXT"), randomBytes(500, 4));
-    f.writeFile(f.instrumentPath("FONTS/F.FNT"), randomBytes(800, 5));
-    f.writeFile(f.instrumentPath("INIE91.CFG"), randomBytes(120, 6));
-    f.writeFile(f.instrumentPath("Z.CFG"), randomBytes(0, 7));
+    writeFile(f.instrumentPath("DATA/IPA_BD1/A.DAT"), randomBytes(3000, 1));
+    writeFile(f.instrumentPath("DATA/IPA_BD1/B.DAT"), randomBytes(70000, 2));
+    writeFile(f.instrumentPath("DATA/IPS_BD1/C.DAT"), randomBytes(10, 3));
+    writeFile(f.instrumentPath("TEXT/X.TXT"), randomBytes(500, 4));
+    writeFile(f.instrumentPath("FONTS/F.FNT"), randomBytes(800, 5));
+    writeFile(f.instrumentPath("INIE91.CFG"), randomBytes(120, 6));
+    writeFile(f.instrumentPath("Z.CFG"), randomBytes(0, 7));
 }
 
 int openFileCount()
 {
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+}
+
+
+// Writes `content` the way the FTP client does: opened by the writer, then
+// in pieces.
+std::unique_ptr<StagedFile> staged(const QString &target, const QByteArray &content, int piece = 4096)
+{
+    auto file = std::make_unique<StagedFile>(target);
+    if (!file->open(QIODevice::WriteOnly))
+        return nullptr;
+    for (qsizetype at = 0; at < content.size(); at += piece)
+        file->write(content.constData() + at, qMin<qsizetype>(piece, content.size() - at));
+    file->close();
+    return file;
 }
 
 } // namespace
@@ -52,99 +69,98 @@ class tst_Downloads : public QObject
     Q_OBJECT
 
 private slots:
-    void dataBackupWorkedExample();
-    void cloneWorkedExample();
+    void operation_data();
+    void operation();
     void backupTakesOnlyTheExactIniNames();
     void emptyRemoteList_data();
     void emptyRemoteList();
-    void sizeMismatchIsIncomplete();
-    void refusedDownloadKeepsEarlierCopy();
-    void droppedMidFileLeavesNoPartialFile_data();
-    void droppedMidFileLeavesNoPartialFile();
-    void runningTwiceReplacesFiles();
-    void baseWithTrailingSeparator();
-    void unsafeRemoteNamesNeverWritten_data();
-    void unsafeRemoteNamesNeverWritten();
-    void emptyBaseRefused();
-    void secondOperationRefusedWhileOneRuns();
     void disconnectWhileDownloadsQueued();
     void progressOfHugeFiles();
     void manySmallFilesFewOpenFiles();
+
+    void putInPlace_data();
+    void putInPlace();
+    void droppedFileLeavesEarlierCopy();
+    void failedReplacementKeepsTheRest();
+    void unwritableFolderNamesTheTarget();
+    void linkIsReplacedNotFollowed();
+    void batchFillsByCountAndBytes();
 };
 
-void tst_Downloads::dataBackupWorkedExample()
+void tst_Downloads::operation_data()
 {
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QString>("baseSuffix");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QStringList>("files");
+
+    const QStringList data = {"CWD  ..", "CWD DATA/IPA_BD1", "RETR A.DAT", "CWD  ..", "CWD DATA/IPA_BD1",
+                              "RETR B.DAT", "CWD  ..", "CWD DATA/IPS_BD1", "RETR C.DAT"};
+    const QStringList backup = data + QStringList{"CWD  ..", "RETR INIE91.CFG", "CWD  ..", "QUIT"};
+    const QStringList backupFiles = {"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "INIE91.CFG"};
+    QTest::newRow("Data Backup") << QByteArray("BackupBotton_2") << QString() << backup << backupFiles;
+    QTest::newRow("Data Backup, base with a trailing separator")
+        << QByteArray("BackupBotton_2") << QStringLiteral("/") << backup << backupFiles;
+    QTest::newRow("Clone") << QByteArray("BackupBotton") << QString()
+        << data + QStringList{"CWD  ..", "CWD TEXT", "RETR X.TXT", "CWD  ..", "CWD FONTS", "RETR F.FNT",
+                              "CWD  ..", "RETR INIE91.CFG", "CWD  ..", "RETR Z.CFG", "CWD  ..", "QUIT"}
+        << QStringList{"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "FONTS/F.FNT",
+                       "INIE91.CFG", "TEXT/X.TXT", "Z.CFG"};
+}
+
+void tst_Downloads::operation()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(QString, baseSuffix);
+    QFETCH(QStringList, commands);
+    QFETCH(QStringList, files);
+
     InstrumentFixture f;
     buildExampleInstrument(f);
-    // A second file that is not fetched: only the exact INIE91 names are.
+    f.localpath()->setText(f.localDir.path() + baseSuffix);
     QVERIFY(f.connectAndWalk());
     LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
+    f.button(button.constData())->click();
+    // One operation at a time: the others are off, and their handlers,
+    // even reached directly, start nothing.
+    QCOMPARE(f.buttonStates(), (QList<bool>{false, true, false, false, false, false}));
+    const int queued = transferList.size();
+    for (const char *handler : {"on_BackupBotton_clicked", "on_BackupBotton_2_clicked", "on_BackupBotton_3_clicked"})
+        QVERIFY(QMetaObject::invokeMethod(f.window.get(), handler));
+    QCOMPARE(transferList.size(), queued);
+    QVERIFY(f.waitForDone());
     QVERIFY(f.waitForUnconnected());
 
-    const QStringList expected = walk + QStringList{
-        "CWD  ..", "CWD DATA/IPA_BD1", "RETR A.DAT",
-        "CWD  ..", "CWD DATA/IPA_BD1", "RETR B.DAT",
-        "CWD  ..", "CWD DATA/IPS_BD1", "RETR C.DAT",
-        "CWD  ..", "RETR INIE91.CFG",
-        "CWD  ..",
-        "QUIT"};
-    QCOMPARE(f.toolCommands(), expected);
-    QCOMPARE(filesBelow(f.localDir.path()),
-             QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "INIE91.CFG"}));
-    for (const QString &file : filesBelow(f.localDir.path()))
-        QCOMPARE(f.readFile(f.localPath(file)), f.readFile(f.instrumentPath(file)));
-    QVERIFY(!QDir(f.localPath("TEXT")).exists());
-    QVERIFY(!QDir(f.localPath("FONTS")).exists());
-
+    QCOMPARE(f.toolCommands(), walk + commands);
+    QCOMPARE(filesBelow(f.localDir.path()), files);
+    for (const QString &file : files)
+        QCOMPARE(readFile(f.localPath(file)), readFile(f.instrumentPath(file)));
+    QCOMPARE(QDir(f.localPath("TEXT")).exists(), button == "BackupBotton");
     QVERIFY(labels.texts.contains("Backup Completed"));
     QVERIFY(f.boxes.boxes().isEmpty());
     QVERIFY(remoteList.isEmpty());
     QVERIFY(transferList.isEmpty());
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
-    QVERIFY(f.button("connectbotton")->isEnabled());
-    QVERIFY(!f.button("BackupBotton_2")->isEnabled());
-}
+    QCOMPARE(f.buttonStates(), (QList<bool>{true, false, false, false, false, false}));
 
-void tst_Downloads::cloneWorkedExample()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
+    // Again, over the first copies: a shorter file replaces a longer one.
+    writeFile(f.instrumentPath("DATA/IPA_BD1/A.DAT"), "shorter now");
     QVERIFY(f.connectAndWalk());
-    LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
+    QVERIFY(f.clickAndWaitForDone(button.constData()));
     QVERIFY(f.waitForUnconnected());
-
-    const QStringList expected = walk + QStringList{
-        "CWD  ..", "CWD DATA/IPA_BD1", "RETR A.DAT",
-        "CWD  ..", "CWD DATA/IPA_BD1", "RETR B.DAT",
-        "CWD  ..", "CWD DATA/IPS_BD1", "RETR C.DAT",
-        "CWD  ..", "CWD TEXT", "RETR X.TXT",
-        "CWD  ..", "CWD FONTS", "RETR F.FNT",
-        "CWD  ..", "RETR INIE91.CFG",
-        "CWD  ..", "RETR Z.CFG",
-        "CWD  ..",
-        "QUIT"};
-    QCOMPARE(f.toolCommands(), expected);
-    const QStringList files = filesBelow(f.localDir.path());
-    QCOMPARE(files, filesBelow(f.instrumentDir.path()));
-    for (const QString &file : files)
-        QCOMPARE(f.readFile(f.localPath(file)), f.readFile(f.instrumentPath(file)));
-    QVERIFY(labels.texts.contains("Backup Completed"));
     QVERIFY(f.boxes.boxes().isEmpty());
-    QVERIFY(remoteList.isEmpty());
-    QVERIFY(transferList.isEmpty());
+    QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), QByteArray("shorter now"));
 }
 
 void tst_Downloads::backupTakesOnlyTheExactIniNames()
 {
     InstrumentFixture f;
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/.keep"), "k");
+    writeFile(f.instrumentPath("DATA/IPA_BD1/.keep"), "k");
     QDir().mkpath(f.instrumentPath("DATA/IPS_BD1"));
-    f.writeFile(f.instrumentPath("TEXT/X.TXT"), "x");
+    writeFile(f.instrumentPath("TEXT/X.TXT"), "x");
     QDir().mkpath(f.instrumentPath("FONTS"));
     for (const char *name : {"inie91.cfg", "INIE91.CFG.BAK", "INIE91.FLS", "COMMANDS.TXT", "R9DIGIT"})
-        f.writeFile(f.instrumentPath(name), name);
+        writeFile(f.instrumentPath(name), name);
     QVERIFY(f.connectAndWalk());
     const int walkLength = f.toolCommands().size();
     QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
@@ -178,7 +194,7 @@ void tst_Downloads::emptyRemoteList()
     InstrumentFixture f;
     for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
         QDir().mkpath(f.instrumentPath(folder));
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/SUBDIR/INNER.DAT"), "not a file of the listing");
+    writeFile(f.instrumentPath("DATA/IPA_BD1/SUBDIR/INNER.DAT"), "not a file of the listing");
     QVERIFY(f.connectAndWalk());
     QVERIFY(remoteList.isEmpty());
     const int walkLength = f.toolCommands().size();
@@ -199,195 +215,6 @@ void tst_Downloads::emptyRemoteList()
     QTRY_VERIFY(f.button(name.constData())->isEnabled());
 }
 
-void tst_Downloads::sizeMismatchIsIncomplete()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    f.server.reportWrongSize("B.DAT", 69999);
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
-
-    QCOMPARE(f.boxes.boxes().size(), 1);
-    QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
-    QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("Backup Incomplete"));
-    QCOMPARE(transferList.size(), 4);
-    QVERIFY(!transferList.at(1).done);
-    QVERIFY(transferList.at(0).done && transferList.at(2).done && transferList.at(3).done);
-    QVERIFY(!remoteList.isEmpty());
-    // The connection stays open and the tool can go on.
-    QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
-    QVERIFY(f.toolCommands().last() != QLatin1String("QUIT"));
-    QTRY_VERIFY(f.button("BackupBotton_2")->isEnabled());
-}
-
-void tst_Downloads::refusedDownloadKeepsEarlierCopy()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    f.writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "the technician's earlier copy");
-    f.server.refuseCommand("RETR", 550, "B.DAT");
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
-    QVERIFY(f.boxes.waitForCount(2));
-
-    const QList<MessageBoxRecorder::Box> boxes = f.boxes.boxes();
-    QCOMPARE(boxes.size(), 2);
-    for (const MessageBoxRecorder::Box &box : boxes) {
-        QCOMPARE(box.title, QStringLiteral("FTP Error"));
-        QCOMPARE(box.text, ftpClient->errorString());
-        QVERIFY(box.text.contains(QLatin1String("B.DAT")));
-        QVERIFY(box.text.contains(QLatin1String("550")));
-    }
-    QCOMPARE(f.readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("the technician's earlier copy"));
-    QCOMPARE(f.readFile(f.localPath("DATA/IPA_BD1/A.DAT")), f.readFile(f.instrumentPath("DATA/IPA_BD1/A.DAT")));
-    // Nothing behind the failed command ran.
-    QVERIFY(!f.toolCommands().contains("RETR C.DAT"));
-    QCOMPARE(filesBelow(f.localDir.path()), QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"}));
-    QCOMPARE(transferList.size(), 4);
-    QTRY_VERIFY(f.button("BackupBotton_2")->isEnabled());
-}
-
-void tst_Downloads::droppedMidFileLeavesNoPartialFile_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::newRow("data connection cut") << "cut";
-    QTest::newRow("control connection dropped") << "drop";
-}
-
-void tst_Downloads::droppedMidFileLeavesNoPartialFile()
-{
-    QFETCH(QString, fault);
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    f.writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "earlier");
-    QVERIFY(f.connectAndWalk());
-    if (fault == QLatin1String("cut")) {
-        f.server.cutTransferAfter(4096, "B.DAT");
-    } else {
-        // Slow the transfer down and take the instrument away once B.DAT
-        // has started to arrive.
-        f.server.setRateLimit(64 * 1024);
-        connect(ftpClient, &FtpClient::dataTransferProgress, this, [&](qint64 done, qint64) {
-            if (done > 0 && done < 70000 && f.disp()->text() == QLatin1String("B.DAT"))
-                QTimer::singleShot(0, &f.server, [&] { f.server.close(); });
-        });
-    }
-    f.button("BackupBotton_2")->click();
-    QVERIFY(f.boxes.waitForCount(2));
-    QVERIFY(f.waitForDone());
-
-    QCOMPARE(f.readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("earlier"));
-    QCOMPARE(filesBelow(f.localDir.path()), QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"}));
-    QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
-}
-
-void tst_Downloads::runningTwiceReplacesFiles()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
-    QVERIFY(f.waitForUnconnected());
-
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/A.DAT"), "shorter now");
-    f.writeFile(f.instrumentPath("TEXT/X.TXT"), randomBytes(9000, 44));
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
-    QVERIFY(f.waitForUnconnected());
-
-    QVERIFY(f.boxes.boxes().isEmpty());
-    for (const QString &file : filesBelow(f.instrumentDir.path()))
-        QCOMPARE(f.readFile(f.localPath(file)), f.readFile(f.instrumentPath(file)));
-}
-
-void tst_Downloads::baseWithTrailingSeparator()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    f.localpath()->setText(f.localDir.path() + QLatin1Char('/'));
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
-    QVERIFY(f.waitForUnconnected());
-    QCOMPARE(filesBelow(f.localDir.path()),
-             QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "INIE91.CFG"}));
-}
-
-void tst_Downloads::unsafeRemoteNamesNeverWritten_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("backslash climb") << "..\\EVIL.DAT";
-    QTest::newRow("drive letter") << "C:EVIL.DAT";
-    QTest::newRow("control character") << "BAD\x01.DAT";
-}
-
-void tst_Downloads::unsafeRemoteNamesNeverWritten()
-{
-    QFETCH(QString, name);
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/" + name), "hostile");
-    QVERIFY(f.connectAndWalk());
-    bool listed = false;
-    for (const RemoteEntry &entry : remoteList)
-        listed = listed || entry.name == name;
-    if (!listed)
-        QSKIP("the client does not report this name at all");
-    LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
-
-    QVERIFY(!f.toolCommands().contains("RETR " + name));
-    QVERIFY(!labels.texts.contains("Backup Completed"));
-    QCOMPARE(f.boxes.boxes().size(), 1);
-    QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("Backup Incomplete"));
-    // Everything else arrived; nothing at all outside the base folder.
-    QStringList expected = filesBelow(f.instrumentDir.path());
-    expected.removeAll("DATA/IPA_BD1/" + name);
-    QCOMPARE(filesBelow(f.localDir.path()), expected);
-    const QStringList beside = QDir(QFileInfo(f.localDir.path()).path()).entryList({"*EVIL*"});
-    QVERIFY(beside.isEmpty());
-}
-
-void tst_Downloads::emptyBaseRefused()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    QVERIFY(f.connectAndWalk());
-    const int commands = f.server.commandLog().size();
-    f.localpath()->clear();
-    for (const char *name : {"BackupBotton", "BackupBotton_2"}) {
-        f.boxes.clear();
-        f.button(name)->click();
-        QCOMPARE(f.boxes.boxes().size(), 1);
-        QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("PATH ERROR"));
-        QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("Select a Valid Folder"));
-    }
-    QVERIFY(transferList.isEmpty());
-    QVERIFY(!ftpClient->hasPendingCommands());
-    QCOMPARE(f.server.commandLog().size(), commands);
-}
-
-void tst_Downloads::secondOperationRefusedWhileOneRuns()
-{
-    InstrumentFixture f;
-    buildExampleInstrument(f);
-    QVERIFY(f.connectAndWalk());
-    f.server.setRateLimit(100 * 1024);
-    f.button("BackupBotton")->click();
-    const int queued = transferList.size();
-    QCOMPARE(queued, 7);
-    for (const char *name : {"updateButton", "BackupBotton", "BackupBotton_2", "BackupBotton_3"})
-        QVERIFY2(!f.button(name)->isEnabled(), name);
-    QVERIFY(f.button("deconbotton")->isEnabled());
-
-    // Even reached directly, the handlers refuse to start a second one.
-    QVERIFY(QMetaObject::invokeMethod(f.window.get(), "on_BackupBotton_2_clicked"));
-    QCOMPARE(transferList.size(), queued);
-    QVERIFY(f.waitForDone());
-    QVERIFY(f.waitForUnconnected());
-    QVERIFY(f.boxes.boxes().isEmpty());
-    QCOMPARE(f.toolCommands().filter("RETR").size(), 7);
-}
-
 void tst_Downloads::disconnectWhileDownloadsQueued()
 {
     InstrumentFixture f;
@@ -405,7 +232,7 @@ void tst_Downloads::disconnectWhileDownloadsQueued()
     QCOMPARE(f.toolCommands().last(), QStringLiteral("QUIT"));
     // What did arrive arrived whole.
     for (const QString &file : filesBelow(f.localDir.path()))
-        QCOMPARE(f.readFile(f.localPath(file)), f.readFile(f.instrumentPath(file)));
+        QCOMPARE(readFile(f.localPath(file)), readFile(f.instrumentPath(file)));
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
     QVERIFY(f.button("connectbotton")->isEnabled());
 }
@@ -435,7 +262,7 @@ void tst_Downloads::manySmallFilesFewOpenFiles()
     for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"}) {
         QDir().mkpath(f.instrumentPath(folder));
         for (int i = 0; i < perFolder; ++i)
-            f.writeFile(f.instrumentPath(QStringLiteral("%1/F%2.DAT").arg(folder).arg(i, 5, 10, QLatin1Char('0'))),
+            writeFile(f.instrumentPath(QStringLiteral("%1/F%2.DAT").arg(folder).arg(i, 5, 10, QLatin1Char('0'))),
                         QByteArray::number(i));
     }
     QVERIFY(f.connectAndWalk());
@@ -454,7 +281,169 @@ void tst_Downloads::manySmallFilesFewOpenFiles()
     QVERIFY2(peak - baseline <= 8, qPrintable(QStringLiteral("open files grew by %1").arg(peak - baseline)));
     QCOMPARE(filesBelow(f.localDir.path()).size(), 4 * perFolder);
     const QString last = QStringLiteral("FONTS/F%1.DAT").arg(perFolder - 1, 5, 10, QLatin1Char('0'));
-    QCOMPARE(f.readFile(f.localPath(last)), QByteArray::number(perFolder - 1));
+    QCOMPARE(readFile(f.localPath(last)), QByteArray::number(perFolder - 1));
+}
+
+// --- Staged files: a download stays out of sight until it is put in place,
+// and putting it in place never costs an earlier copy unless the new one is
+// whole.
+
+void tst_Downloads::putInPlace_data()
+{
+    QTest::addColumn<bool>("earlierCopy");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("piece");
+
+    QTest::newRow("new file") << false << 1000 << 4096;
+    QTest::newRow("replaces an earlier copy") << true << 1000 << 4096;
+    QTest::newRow("empty file over an earlier copy") << true << 0 << 4096;
+    // Past the writeback step, in pieces that do not fall on it.
+    QTest::newRow("20 MiB in odd pieces") << true << (20 << 20) + 17 << 65521;
+}
+
+void tst_Downloads::putInPlace()
+{
+    QFETCH(bool, earlierCopy);
+    QFETCH(int, size);
+    QFETCH(int, piece);
+
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("B.DAT"));
+    if (earlierCopy) {
+        writeFile(target, "earlier copy");
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    }
+    const QByteArray content = randomBytes(size, 3);
+
+    std::unique_ptr<StagedFile> file = staged(target, content, piece);
+    QVERIFY(file);
+    QCOMPARE(file->error(), QFileDevice::NoError);
+    // Until it is put in place, only a hidden temporary file is new.
+    QCOMPARE(readFile(target), earlierCopy ? QByteArray("earlier copy") : QByteArray("<missing>"));
+    const QStringList during = namesIn(dir.path());
+    QCOMPARE(during.size(), earlierCopy ? 2 : 1);
+    QVERIFY(during.first().startsWith(u'.'));
+
+    StagedBatch batch;
+    batch.add({file->release(), file->targetPath(), content.size(), 7});
+    file.reset(); // a released file is not removed with its object
+    QCOMPARE(batch.commit(), QList<int>());
+    QVERIFY(batch.isEmpty());
+
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("B.DAT")});
+    QVERIFY(readFile(target) == content);
+    if (earlierCopy)
+        QCOMPARE(QFile::permissions(target) & ~QFileDevice::Permissions(0x0f00), // not the "user" bits
+                 QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void tst_Downloads::droppedFileLeavesEarlierCopy()
+{
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("A.DAT"));
+    const QString second = dir.filePath(QStringLiteral("B.DAT"));
+    writeFile(first, "earlier A");
+    writeFile(second, "earlier B");
+
+    // A transfer that broke off: its object goes without being released.
+    {
+        auto broken = std::make_unique<StagedFile>(first);
+        QVERIFY(broken->open(QIODevice::WriteOnly));
+        broken->write("half of");
+    }
+    // Files that arrived whole but whose operation is thrown away.
+    {
+        StagedBatch batch;
+        std::unique_ptr<StagedFile> whole = staged(second, "new B");
+        batch.add({whole->release(), second, 5, 1});
+        QCOMPARE(namesIn(dir.path()).size(), 3);
+    }
+    QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("B.DAT")}));
+    QCOMPARE(readFile(first), QByteArray("earlier A"));
+    QCOMPARE(readFile(second), QByteArray("earlier B"));
+}
+
+void tst_Downloads::failedReplacementKeepsTheRest()
+{
+    QTemporaryDir dir;
+    // A folder stands where the second file should go: it cannot be replaced.
+    const QString blocked = dir.filePath(QStringLiteral("S.DAT"));
+    QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+    const QStringList targets{dir.filePath(QStringLiteral("A.DAT")), blocked, dir.filePath(QStringLiteral("T.TXT"))};
+
+    StagedBatch batch;
+    for (int i = 0; i < targets.size(); ++i) {
+        std::unique_ptr<StagedFile> file = staged(targets.at(i), QByteArray("content ") + QByteArray::number(i));
+        QVERIFY(file);
+        batch.add({file->release(), targets.at(i), 9, 100 + i});
+    }
+    QCOMPARE(batch.commit(), QList<int>{101});
+
+    QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("S.DAT"), QStringLiteral("T.TXT")}));
+    QCOMPARE(readFile(targets.at(0)), QByteArray("content 0"));
+    QCOMPARE(namesIn(blocked), QStringList{QStringLiteral("inside")});
+    QCOMPARE(readFile(targets.at(2)), QByteArray("content 2"));
+}
+
+void tst_Downloads::unwritableFolderNamesTheTarget()
+{
+    QTemporaryDir dir;
+    // A file stands where the folder should be.
+    writeFile(dir.filePath(QStringLiteral("TEXT")), "not a folder");
+    const QString target = dir.filePath(QStringLiteral("TEXT/T.TXT"));
+
+    StagedFile file(target);
+    QVERIFY(!file.open(QIODevice::WriteOnly));
+    QVERIFY2(file.errorString().startsWith(QDir::toNativeSeparators(target) + QStringLiteral(": ")),
+             qPrintable(file.errorString()));
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
+
+    // Reading is not what it is for.
+    StagedFile reader(dir.filePath(QStringLiteral("R.DAT")));
+    QVERIFY(!reader.open(QIODevice::ReadOnly));
+    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
+}
+
+// A link in the base folder may point anywhere; the download replaces the
+// link and writes nothing where it points.
+void tst_Downloads::linkIsReplacedNotFollowed()
+{
+    QTemporaryDir outside;
+    QTemporaryDir base;
+    const QString elsewhere = outside.filePath(QStringLiteral("OTHER.DAT"));
+    writeFile(elsewhere, "not ours");
+    const QString target = base.filePath(QStringLiteral("B.DAT"));
+    QVERIFY(QFile::link(elsewhere, target));
+
+    std::unique_ptr<StagedFile> file = staged(target, "fetched");
+    QVERIFY(file);
+    StagedBatch batch;
+    batch.add({file->release(), target, 7, 1});
+    QCOMPARE(batch.commit(), QList<int>());
+
+    QVERIFY(!QFileInfo(target).isSymLink());
+    QCOMPARE(readFile(target), QByteArray("fetched"));
+    QCOMPARE(readFile(elsewhere), QByteArray("not ours"));
+    QCOMPARE(namesIn(outside.path()), QStringList{QStringLiteral("OTHER.DAT")});
+}
+
+void tst_Downloads::batchFillsByCountAndBytes()
+{
+    QTemporaryDir dir;
+    StagedBatch byCount;
+    for (int i = 0; i < StagedBatch::maxFiles; ++i) {
+        QVERIFY(!byCount.isFull());
+        byCount.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), 1, i});
+    }
+    QVERIFY(byCount.isFull());
+    byCount.discard();
+    QVERIFY(byCount.isEmpty() && !byCount.isFull());
+
+    StagedBatch byBytes;
+    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), StagedBatch::maxBytes - 1, 1});
+    QVERIFY(!byBytes.isFull());
+    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("y")), 1, 2});
+    QVERIFY(byBytes.isFull());
 }
 
 QTEST_MAIN(tst_Downloads)

@@ -1,4 +1,5 @@
-// Data Restore and Update: the folder checks at the click, the command
+// Data Restore and Update: the two local folder checks over the folder
+// contents that matter, the folder checks at the click, the command
 // sequences, the files on the instrument and the end messages, and round
 // trips through a second instrument.
 
@@ -7,17 +8,18 @@
 #include "app/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "samplegenerator.h"
+#include "transfer/nametables.h"
 #include "transfer/transferstate.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <tuple>
 
 namespace {
 
@@ -25,35 +27,55 @@ namespace {
 // walk reports files.
 void buildInstrument(InstrumentFixture &f)
 {
-    f.writeFile(f.instrumentPath("DATA/IPA_BD1/OLD.DAT"), "old data");
-    f.writeFile(f.instrumentPath("DATA/IPS_BD1/OLD.DAT"), "old data too");
-    f.writeFile(f.instrumentPath("TEXT/OLD.TXT"), "old text");
-    f.writeFile(f.instrumentPath("FONTS/OLD.FNT"), "old font");
-    f.writeFile(f.instrumentPath("INIE91.CFG"), "old cfg");
+    writeFile(f.instrumentPath("DATA/IPA_BD1/OLD.DAT"), "old data");
+    writeFile(f.instrumentPath("DATA/IPS_BD1/OLD.DAT"), "old data too");
+    writeFile(f.instrumentPath("TEXT/OLD.TXT"), "old text");
+    writeFile(f.instrumentPath("FONTS/OLD.FNT"), "old font");
+    writeFile(f.instrumentPath("INIE91.CFG"), "old cfg");
 }
 
 void buildDataSet(InstrumentFixture &f)
 {
-    f.writeFile(f.localPath("DATA/IPA_BD1/b.dat"), randomBytes(2000, 11));
-    f.writeFile(f.localPath("DATA/IPA_BD1/A.DAT"), randomBytes(50000, 12));
-    f.writeFile(f.localPath("DATA/IPA_BD1/c.DAT"), randomBytes(0, 13));
-    f.writeFile(f.localPath("DATA/IPA_BD1/.hidden"), "never sent");
-    f.writeFile(f.localPath("DATA/IPA_BD1/SUB/DEEP.DAT"), "never sent");
-    f.writeFile(f.localPath("DATA/IPS_BD1/S1.DAT"), randomBytes(777, 14));
-    f.writeFile(f.localPath("INIE91.CFG"), randomBytes(90, 15));
-    f.writeFile(f.localPath("INIE91.FLS"), randomBytes(91, 16));
+    writeFile(f.localPath("DATA/IPA_BD1/b.dat"), randomBytes(2000, 11));
+    writeFile(f.localPath("DATA/IPA_BD1/A.DAT"), randomBytes(50000, 12));
+    writeFile(f.localPath("DATA/IPA_BD1/c.DAT"), randomBytes(0, 13));
+    writeFile(f.localPath("DATA/IPA_BD1/.hidden"), "never sent");
+    writeFile(f.localPath("DATA/IPA_BD1/SUB/DEEP.DAT"), "never sent");
+    writeFile(f.localPath("DATA/IPS_BD1/S1.DAT"), randomBytes(777, 14));
+    writeFile(f.localPath("INIE91.CFG"), randomBytes(90, 15));
+    writeFile(f.localPath("INIE91.FLS"), randomBytes(91, 16));
 }
 
 void buildUpdateSet(InstrumentFixture &f)
 {
     buildDataSet(f);
-    f.writeFile(f.localPath("TEXT/LANG_EN.TXT"), randomBytes(300, 21));
-    f.writeFile(f.localPath("TEXT/lang_de.txt"), randomBytes(301, 22));
+    writeFile(f.localPath("TEXT/LANG_EN.TXT"), randomBytes(300, 21));
+    writeFile(f.localPath("TEXT/lang_de.txt"), randomBytes(301, 22));
     QDir().mkpath(f.localPath("FONTS"));
-    f.writeFile(f.localPath("commands.txt"), randomBytes(40, 23));
-    f.writeFile(f.localPath("R9DIGIT"), randomBytes(41, 24));
-    f.writeFile(f.localPath("STARTPAGE"), randomBytes(42, 25));
-    f.writeFile(f.localPath("consys.ini"), randomBytes(43, 26));
+    writeFile(f.localPath("commands.txt"), randomBytes(40, 23));
+    writeFile(f.localPath("R9DIGIT"), randomBytes(41, 24));
+    writeFile(f.localPath("STARTPAGE"), randomBytes(42, 25));
+    writeFile(f.localPath("consys.ini"), randomBytes(43, 26));
+}
+
+
+const QStringList dataSet = {"DATA/", "INIE91.CFG", "INIE91.FLS"};
+const QStringList updateSet = {"DATA/", "TEXT/", "FONTS/", "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT"};
+
+QStringList lowerCased(const QStringList &names)
+{
+    QStringList lower;
+    for (const QString &name : names)
+        lower << name.toLower();
+    return lower;
+}
+
+QStringList settings(int count)
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << settingsFileNames[i];
+    return names;
 }
 
 } // namespace
@@ -63,76 +85,139 @@ class tst_Uploads : public QObject
     Q_OBJECT
 
 private slots:
-    void dataRestore();
-    void update();
+    void folderChecks_data();
+    void folderChecks();
+    void missingFolderFailsBothChecks();
+    void operation_data();
+    void operation();
     void refusedFolderQueuesNothing_data();
     void refusedFolderQueuesNothing();
-    void createsFoldersOnAnEmptyInstrument();
-    void existingFolderRefusedByMkdir();
-    void refusedStore();
-    void uploadCutShort();
     void fileChangedSizeIsIncomplete();
-    void emptyBaseRefused();
-    void cloneThenUpdateRoundTrip();
-    void backupThenRestoreRoundTrip();
+    void roundTrip_data();
+    void roundTrip();
 };
 
-void tst_Uploads::dataRestore()
+void tst_Uploads::folderChecks_data()
+{
+    // Entries ending in '/' are folders, the others files.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("data set") << dataSet << true << false;
+    QTest::newRow("data set, DATA in lower case") << QStringList({"data/", "INIE91.CFG", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set, DATA in mixed case") << QStringList({"Data/", "INIE91.CFG", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set and one more file") << dataSet + QStringList{"NOTES.TXT"} << false << false;
+    QTest::newRow("data set and a hidden file") << dataSet + QStringList{".hidden"} << true << false;
+    QTest::newRow("any three root names") << QStringList({"TEXT/", "FONTS/", "R9DIGIT"}) << true << false;
+    QTest::newRow("DATA as a file") << QStringList({"DATA", "INIE91.CFG", "INIE91.FLS"}) << true << false;
+    QTest::newRow("two of the data set") << QStringList({"DATA/", "INIE91.CFG"}) << false << false;
+    QTest::newRow("update set") << updateSet << false << true;
+    QTest::newRow("update set in lower case") << lowerCased(updateSet) << false << true;
+    QTest::newRow("update set and 12 settings files") << updateSet + settings(12) << false << true;
+    QTest::newRow("update set and 13 settings files") << updateSet + settings(13) << false << false;
+    QTest::newRow("update set and 14 settings files") << updateSet + settings(14) << false << false;
+    QTest::newRow("update set and settings in lower case") << updateSet + lowerCased(settings(5)) << false << true;
+    QTest::newRow("update set and a file of another name") << updateSet + QStringList{"README"} << false << false;
+    QStringList withoutDigit = updateSet;
+    withoutDigit.removeAll("R9DIGIT");
+    QTest::newRow("update set without R9DIGIT") << withoutDigit << false << false;
+    QStringList digitFolder = withoutDigit;
+    digitFolder << "R9DIGIT/";
+    QTest::newRow("R9DIGIT as a folder") << digitFolder << false << true;
+    QTest::newRow("update set with DATA twice in two cases") << updateSet + QStringList{"data/"} << false << false;
+    QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
+                                                    "INIE91.FLS", "R9DIGIT", "STARTPAGE", "TEXT/"})
+                                    << false << true;
+    QTest::newRow("empty folder") << QStringList() << false << false;
+}
+
+void tst_Uploads::folderChecks()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(bool, restore);
+    QFETCH(bool, update);
+
+    InstrumentFixture f;
+    QTemporaryDir base;
+    for (const QString &entry : entries) {
+        if (entry.endsWith('/'))
+            QVERIFY(QDir(base.path()).mkdir(entry.chopped(1)));
+        else
+            writeFile(base.filePath(entry), entry.toLatin1());
+    }
+    f.localpath()->setText(base.path());
+    QCOMPARE(f.window->checkRestoreFolder(), restore);
+    QCOMPARE(f.window->checkUpdateFolder(), update);
+}
+
+void tst_Uploads::missingFolderFailsBothChecks()
 {
     InstrumentFixture f;
-    buildInstrument(f);
-    buildDataSet(f);
+    f.localpath()->setText(f.localDir.filePath("no/such/folder"));
+    QVERIFY(!f.window->checkRestoreFolder());
+    QVERIFY(!f.window->checkUpdateFolder());
+}
+
+void tst_Uploads::operation_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<bool>("emptied");      // the instrument formatted since the walk
+    QTest::addColumn<QStringList>("commands");
+    // Sorted without regard to case; hidden files and sub-folders stay behind.
+    const QStringList data = {"CWD DATA/IPA_BD1", "STOR A.DAT", "STOR b.dat", "STOR c.DAT",
+                              "CWD  ..", "CWD DATA/IPS_BD1", "STOR S1.DAT", "CWD  .."};
+    const QStringList update = data + QStringList{"CWD TEXT", "STOR lang_de.txt", "STOR LANG_EN.TXT", "CWD  ..",
+                                                  "CWD FONTS", "CWD  ..", "STOR commands.txt", "STOR consys.ini",
+                                                  "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT",
+                                                  "STOR STARTPAGE", "CWD  ..", "QUIT"};
+    QTest::newRow("Data Restore") << QByteArray("BackupBotton_3") << false
+                                  << data + QStringList{"STOR INIE91.CFG", "STOR INIE91.FLS", "CWD  ..", "QUIT"};
+    QTest::newRow("Update") << QByteArray("updateButton") << false << update;
+    // The walk found no file, so the folders are made first.
+    QTest::newRow("Update into an emptied instrument") << QByteArray("updateButton") << true
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update;
+}
+
+void tst_Uploads::operation()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(bool, emptied);
+    QFETCH(QStringList, commands);
+    InstrumentFixture f;
+    if (emptied) {
+        for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
+            QDir().mkpath(f.instrumentPath(folder));
+    } else {
+        buildInstrument(f);
+    }
+    if (button == "updateButton")
+        buildUpdateSet(f);
+    else
+        buildDataSet(f);
+    const FileTree local = readTree(f.localDir.path());
     QVERIFY(f.connectAndWalk());
+    for (const char *folder : {"DATA", "TEXT", "FONTS"})
+        QVERIFY(!emptied || QDir(f.instrumentPath(folder)).removeRecursively());
+    const FileTree instrumentBefore = readTree(f.instrumentDir.path());
     const int walkLength = f.toolCommands().size();
     LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_3"));
+    QVERIFY(f.clickAndWaitForDone(button.constData()));
     QVERIFY(f.waitForUnconnected());
 
-    QCOMPARE(f.toolCommands().mid(walkLength), QStringList({
-        "CWD DATA/IPA_BD1", "STOR A.DAT", "STOR b.dat", "STOR c.DAT",
-        "CWD  ..", "CWD DATA/IPS_BD1", "STOR S1.DAT",
-        "CWD  ..", "STOR INIE91.CFG", "STOR INIE91.FLS",
-        "CWD  ..", "QUIT"}));
-    for (const char *file : {"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/b.dat", "DATA/IPA_BD1/c.DAT",
-                             "DATA/IPS_BD1/S1.DAT", "INIE91.CFG", "INIE91.FLS"})
-        QCOMPARE(f.readFile(f.instrumentPath(file)), f.readFile(f.localPath(file)));
-    QVERIFY(!QFile::exists(f.instrumentPath("DATA/IPA_BD1/.hidden")));
-    QVERIFY(!QFile::exists(f.instrumentPath("DATA/IPA_BD1/DEEP.DAT")));
+    QCOMPARE(f.toolCommands().mid(walkLength), commands);
+    FileTree expected = instrumentBefore;
+    for (auto it = local.cbegin(); it != local.cend(); ++it) {
+        if (!it.key().contains(QLatin1String(".hidden")) && !it.key().contains(QLatin1String("SUB/")))
+            expected.insert(it.key(), it.value());
+    }
+    QCOMPARE(readTree(f.instrumentDir.path()), expected);
+    QCOMPARE(readTree(f.localDir.path()), local);
     QVERIFY(labels.texts.contains("Update Completed"));
     QVERIFY(f.boxes.boxes().isEmpty());
     QVERIFY(remoteList.isEmpty());
     QVERIFY(transferList.isEmpty());
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
-}
-
-void tst_Uploads::update()
-{
-    InstrumentFixture f;
-    buildInstrument(f);
-    buildUpdateSet(f);
-    QVERIFY(f.connectAndWalk());
-    const int walkLength = f.toolCommands().size();
-    LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("updateButton"));
-    QVERIFY(f.waitForUnconnected());
-
-    QCOMPARE(f.toolCommands().mid(walkLength), QStringList({
-        "CWD DATA/IPA_BD1", "STOR A.DAT", "STOR b.dat", "STOR c.DAT",
-        "CWD  ..", "CWD DATA/IPS_BD1", "STOR S1.DAT",
-        "CWD  ..", "CWD TEXT", "STOR lang_de.txt", "STOR LANG_EN.TXT",
-        "CWD  ..", "CWD FONTS",
-        "CWD  ..", "STOR commands.txt", "STOR consys.ini", "STOR INIE91.CFG", "STOR INIE91.FLS",
-        "STOR R9DIGIT", "STOR STARTPAGE",
-        "CWD  ..", "QUIT"}));
-    for (const QString &file : filesBelow(f.localDir.path())) {
-        if (file.contains(".hidden") || file.contains("SUB/"))
-            continue;
-        QCOMPARE(f.readFile(f.instrumentPath(file)), f.readFile(f.localPath(file)));
-    }
-    QVERIFY(labels.texts.contains("Update Completed"));
-    QVERIFY(f.boxes.boxes().isEmpty());
-    QVERIFY(remoteList.isEmpty());
-    QVERIFY(transferList.isEmpty());
 }
 
 void tst_Uploads::refusedFolderQueuesNothing_data()
@@ -161,13 +246,13 @@ void tst_Uploads::refusedFolderQueuesNothing()
         buildUpdateSet(f);
 
     if (damage.startsWith('+'))
-        f.writeFile(f.localPath(damage.mid(1)), "x");
+        writeFile(f.localPath(damage.mid(1)), "x");
     else if (damage == QLatin1String("data"))
         QVERIFY(QDir(f.localDir.path()).rename("DATA", "data"));
     else if (damage == QLatin1String("13")) {
         for (const char *name : {"ZEROADJ", "SERIALPROT", "SETNAMESERIAL", "MEASUNIT", "CURRLANG",
                                  "IOMODULE", "R9DMXRT", "MAXSCALE", "PPBRGLIM", "INPUTFILTER", "OEMPWD"})
-            f.writeFile(f.localPath(name), name);
+            writeFile(f.localPath(name), name);
     } else if (damage != QLatin1String("dataset"))
         QVERIFY(QDir(f.localPath(damage)).removeRecursively());
 
@@ -184,93 +269,6 @@ void tst_Uploads::refusedFolderQueuesNothing()
     QVERIFY(f.button(name.constData())->isEnabled());
 }
 
-void tst_Uploads::createsFoldersOnAnEmptyInstrument()
-{
-    InstrumentFixture f;
-    for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
-        QDir().mkpath(f.instrumentPath(folder));
-    buildUpdateSet(f);
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(remoteList.isEmpty());
-    // The instrument has been formatted since the walk.
-    for (const char *folder : {"DATA", "TEXT", "FONTS"})
-        QVERIFY(QDir(f.instrumentPath(folder)).removeRecursively());
-    const int walkLength = f.toolCommands().size();
-    QVERIFY(f.clickAndWaitForDone("updateButton"));
-    QVERIFY(f.waitForUnconnected());
-
-    const QStringList sent = f.toolCommands().mid(walkLength);
-    QCOMPARE(sent.mid(0, 6), QStringList({"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1",
-                                          "MKD TEXT", "MKD FONTS", "CWD DATA/IPA_BD1"}));
-    QVERIFY(f.boxes.boxes().isEmpty());
-    QCOMPARE(f.readFile(f.instrumentPath("TEXT/LANG_EN.TXT")), f.readFile(f.localPath("TEXT/LANG_EN.TXT")));
-    QCOMPARE(f.readFile(f.instrumentPath("DATA/IPS_BD1/S1.DAT")), f.readFile(f.localPath("DATA/IPS_BD1/S1.DAT")));
-}
-
-void tst_Uploads::existingFolderRefusedByMkdir()
-{
-    // Folders there, but no file anywhere: the walk reports nothing, so the
-    // tool asks for the folders, and the instrument refuses the first.
-    InstrumentFixture f;
-    for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
-        QDir().mkpath(f.instrumentPath(folder));
-    buildDataSet(f);
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(remoteList.isEmpty());
-    const int walkLength = f.toolCommands().size();
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_3"));
-
-    QCOMPARE(f.toolCommands().mid(walkLength), QStringList({"MKD DATA"}));
-    QCOMPARE(f.boxes.boxes().size(), 1);
-    QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
-    QVERIFY(f.boxes.boxes().at(0).text.contains(QLatin1String("550")));
-    QVERIFY(filesBelow(f.instrumentDir.path()).isEmpty());
-    QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
-    QTRY_VERIFY(f.button("BackupBotton_3")->isEnabled());
-}
-
-void tst_Uploads::refusedStore()
-{
-    InstrumentFixture f;
-    buildInstrument(f);
-    buildDataSet(f);
-    f.server.refuseCommand("STOR", 553, "S1.DAT");
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_3"));
-    QVERIFY(f.boxes.waitForCount(2));
-
-    QCOMPARE(f.boxes.boxes().size(), 2);
-    for (const MessageBoxRecorder::Box &box : f.boxes.boxes()) {
-        QCOMPARE(box.title, QStringLiteral("FTP Error"));
-        QVERIFY(box.text.contains(QLatin1String("S1.DAT")));
-        QVERIFY(box.text.contains(QLatin1String("553")));
-    }
-    QVERIFY(!f.toolCommands().contains("STOR INIE91.CFG"));
-    // The files sent before the failure stay on the instrument.
-    QCOMPARE(f.readFile(f.instrumentPath("DATA/IPA_BD1/A.DAT")), f.readFile(f.localPath("DATA/IPA_BD1/A.DAT")));
-    QCOMPARE(transferList.size(), 6);
-}
-
-void tst_Uploads::uploadCutShort()
-{
-    InstrumentFixture f;
-    buildInstrument(f);
-    buildDataSet(f);
-    f.server.cutTransferAfter(1000, "A.DAT");
-    QVERIFY(f.connectAndWalk());
-    LabelTrace labels(f);
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_3"));
-    QVERIFY(f.boxes.waitForCount(2));
-
-    // A cut transfer is a failed transfer, never a completed update.
-    QVERIFY(!labels.texts.contains("Update Completed"));
-    QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
-    QVERIFY(f.boxes.boxes().at(0).text.contains(QLatin1String("A.DAT")));
-    QVERIFY(!f.toolCommands().contains("STOR b.dat"));
-    // The local source is never touched.
-    QCOMPARE(QFileInfo(f.localPath("DATA/IPA_BD1/A.DAT")).size(), 50000);
-}
-
 void tst_Uploads::fileChangedSizeIsIncomplete()
 {
     InstrumentFixture f;
@@ -279,7 +277,7 @@ void tst_Uploads::fileChangedSizeIsIncomplete()
     QVERIFY(f.connectAndWalk());
     f.button("BackupBotton_3")->click();
     // The last file of the set shrinks after it was queued.
-    f.writeFile(f.localPath("INIE91.FLS"), "shorter");
+    writeFile(f.localPath("INIE91.FLS"), "shorter");
     QVERIFY(f.waitForDone());
 
     QCOMPARE(f.boxes.boxes().size(), 1);
@@ -291,96 +289,61 @@ void tst_Uploads::fileChangedSizeIsIncomplete()
     QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
 }
 
-void tst_Uploads::emptyBaseRefused()
+void tst_Uploads::roundTrip_data()
 {
+    // From one instrument to the PC, from there to an older instrument, and
+    // (Clone) back to a second PC folder.
+    QTest::addColumn<QByteArray>("download");
+    QTest::addColumn<QByteArray>("upload");
+    QTest::addColumn<int>("settings");
+    QTest::newRow("Clone, then Update") << QByteArray("BackupBotton") << QByteArray("updateButton") << 4;
+    QTest::newRow("Data Backup, then Data Restore") << QByteArray("BackupBotton_2") << QByteArray("BackupBotton_3")
+                                                    << SampleSet().settingsFiles;
+}
+
+void tst_Uploads::roundTrip()
+{
+    QFETCH(QByteArray, download);
+    QFETCH(QByteArray, upload);
+    QFETCH(int, settings);
     InstrumentFixture f;
-    buildInstrument(f);
-    QVERIFY(f.connectAndWalk());
-    const QStringList before = f.server.commandLines();
-    f.localpath()->clear();
-    for (const char *name : {"BackupBotton_3", "updateButton"}) {
-        f.boxes.clear();
-        f.button(name)->click();
-        QCOMPARE(f.boxes.boxes().size(), 1);
-        QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("PATH ERROR"));
-        QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("Select a Valid Folder"));
+    InstrumentServer second;
+    QTemporaryDir secondDir;
+    for (const auto &[folder, seed, files] : {std::tuple{f.instrumentDir.path(), 1u, 6}, {secondDir.path(), 2u, 3}}) {
+        SampleSet sample;
+        sample.seed = seed;
+        sample.filesPerDataFolder = files;
+        sample.settingsFiles = settings;
+        QString error;
+        QVERIFY2(SampleGenerator::generate(folder, sample, &error), qPrintable(error));
     }
-    QCOMPARE(f.server.commandLines(), before);
-}
-
-void tst_Uploads::cloneThenUpdateRoundTrip()
-{
-    InstrumentFixture f;
-    SampleSet first;
-    first.seed = 1;
-    first.filesPerDataFolder = 6;
-    first.settingsFiles = 4;
-    QString error;
-    QVERIFY2(SampleGenerator::generate(f.instrumentDir.path(), first, &error), qPrintable(error));
-
-    InstrumentServer second;
-    QTemporaryDir secondDir;
-    SampleSet older;
-    older.seed = 2;
-    older.filesPerDataFolder = 3;
-    older.settingsFiles = 2;
-    QVERIFY2(SampleGenerator::generate(secondDir.path(), older, &error), qPrintable(error));
     second.setRootPath(secondDir.path());
     QVERIFY(second.listen(0));
 
     QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
+    QVERIFY(f.clickAndWaitForDone(download.constData()));
     QVERIFY(f.waitForUnconnected());
-
     instrumentEndpoint() = {QStringLiteral("127.0.0.1"), second.serverPort()};
     QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("updateButton"));
+    QVERIFY(f.clickAndWaitForDone(upload.constData()));
     QVERIFY(f.waitForUnconnected());
+    const QStringList sent = filesBelow(f.localDir.path());
+    QVERIFY(sent.size() >= 12);
+    for (const QString &file : sent)
+        QCOMPARE(readFile(secondDir.filePath(file)), readFile(f.instrumentPath(file)));
 
-    QTemporaryDir secondClone;
-    f.localpath()->setText(secondClone.path());
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton"));
-    QVERIFY(f.waitForUnconnected());
-
+    if (download == "BackupBotton") {
+        QTemporaryDir secondClone;
+        f.localpath()->setText(secondClone.path());
+        QVERIFY(f.connectAndWalk());
+        QVERIFY(f.clickAndWaitForDone("BackupBotton"));
+        QVERIFY(f.waitForUnconnected());
+        const FileTree first = readTree(f.instrumentDir.path());
+        const FileTree cloned = readTree(secondClone.path());
+        for (auto it = first.cbegin(); it != first.cend(); ++it)
+            QVERIFY2(cloned.value(it.key()) == it.value(), qPrintable(it.key()));
+    }
     QVERIFY(f.boxes.boxes().isEmpty());
-    const QStringList firstFiles = filesBelow(f.instrumentDir.path());
-    QVERIFY(firstFiles.size() > 15);
-    for (const QString &file : firstFiles)
-        QCOMPARE(InstrumentFixture::readFile(secondClone.filePath(file)), f.readFile(f.instrumentPath(file)));
-}
-
-void tst_Uploads::backupThenRestoreRoundTrip()
-{
-    InstrumentFixture f;
-    SampleSet first;
-    first.seed = 5;
-    first.filesPerDataFolder = 5;
-    QString error;
-    QVERIFY2(SampleGenerator::generate(f.instrumentDir.path(), first, &error), qPrintable(error));
-
-    InstrumentServer second;
-    QTemporaryDir secondDir;
-    SampleSet older;
-    older.seed = 6;
-    older.filesPerDataFolder = 2;
-    QVERIFY2(SampleGenerator::generate(secondDir.path(), older, &error), qPrintable(error));
-    second.setRootPath(secondDir.path());
-    QVERIFY(second.listen(0));
-
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
-    QVERIFY(f.waitForUnconnected());
-
-    instrumentEndpoint() = {QStringLiteral("127.0.0.1"), second.serverPort()};
-    QVERIFY(f.connectAndWalk());
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_3"));
-    QVERIFY(f.waitForUnconnected());
-    QVERIFY(f.boxes.boxes().isEmpty());
-
-    for (const QString &file : filesBelow(f.localDir.path()))
-        QCOMPARE(InstrumentFixture::readFile(secondDir.filePath(file)), f.readFile(f.instrumentPath(file)));
-    QVERIFY(filesBelow(f.localDir.path()).size() >= 12);
 }
 
 QTEST_MAIN(tst_Uploads)

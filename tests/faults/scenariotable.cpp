@@ -26,57 +26,24 @@ struct FaultEntry
     unsigned operations;
 };
 
-Fault refuse(const QString &title, const QString &verb, int code, const QString &argument = QString(),
-             Role role = Role::None)
-{
-    Fault f;
-    f.kind = FaultKind::Refuse;
-    f.title = title;
-    f.verb = verb;
-    f.code = code;
-    f.argument = argument;
-    f.role = role;
-    return f;
-}
-
-Fault silent(const QString &verb, bool emptyInstrument = false)
-{
-    Fault f;
-    f.kind = FaultKind::Silent;
-    f.title = QStringLiteral("no answer to %1%2 (idle timeout %3 ms)")
-                      .arg(verb, emptyInstrument ? QStringLiteral(" on an emptied instrument") : QString())
-                      .arg(silentIdleTimeoutMs);
-    f.verb = verb;
-    f.emptyInstrument = emptyInstrument;
-    return f;
-}
-
-Fault dropAt(const QString &title, const QString &verb, int occurrence = 1, Role role = Role::None)
-{
-    Fault f;
-    f.kind = FaultKind::DropAt;
-    f.title = title;
-    f.verb = verb;
-    f.occurrence = occurrence;
-    f.role = role;
-    return f;
-}
-
-Fault simpleFault(FaultKind kind, const QString &title, Role role = Role::None, qint64 amount = 0)
+// `number` is the reply code of a refusal, the occurrence of the verb a drop
+// waits for, and the amount of the other faults.
+Fault fault(FaultKind kind, const QString &title, const QString &verb = QString(), qint64 number = 0,
+            Role role = Role::None, const QString &argument = QString(), bool emptyInstrument = false)
 {
     Fault f;
     f.kind = kind;
     f.title = title;
+    f.verb = verb;
     f.role = role;
-    f.amount = amount;
-    return f;
-}
-
-Fault folderIsFile(const QString &folder)
-{
-    Fault f = simpleFault(FaultKind::FolderIsFile,
-                    QStringLiteral("target folder unwritable (a file where %1 should be)").arg(folder));
-    f.localFolder = folder;
+    f.argument = argument;
+    f.emptyInstrument = emptyInstrument;
+    if (kind == FaultKind::Refuse)
+        f.code = int(number);
+    else if (kind == FaultKind::DropAt)
+        f.occurrence = int(number);
+    else
+        f.amount = number;
     return f;
 }
 
@@ -84,195 +51,155 @@ Fault folderIsFile(const QString &folder)
 const QList<FaultEntry> &faultList()
 {
     static const QList<FaultEntry> list = [] {
+        using K = FaultKind;
         QList<FaultEntry> l;
-        l.append({simpleFault(FaultKind::None, QStringLiteral("no fault")), All});
+        const auto add = [&l](unsigned operations, const Fault &f) { l.append({f, operations}); };
+        add(All, fault(K::None, "no fault"));
 
         // Commands refused, with the codes an FTP server gives for them.
-        l.append({refuse(QStringLiteral("USER refused (530)"), QStringLiteral("USER"), 530), Walk});
-        l.append({refuse(QStringLiteral("USER refused (421, server closes)"), QStringLiteral("USER"), 421), Walk});
-        l.append({refuse(QStringLiteral("PASS refused (530)"), QStringLiteral("PASS"), 530), Walk});
-        l.append({refuse(QStringLiteral("every CWD refused (550)"), QStringLiteral("CWD"), 550), All});
-        l.append({refuse(QStringLiteral("CWD DATA/IPS_BD1 refused (550)"), QStringLiteral("CWD"), 550,
-                         QStringLiteral("DATA/IPS_BD1")), All});
-        l.append({refuse(QStringLiteral("CWD back to the top folder refused (550)"), QStringLiteral("CWD"), 550,
-                         QStringLiteral(" ..")), All});
-        l.append({refuse(QStringLiteral("CWD TEXT refused (550)"), QStringLiteral("CWD"), 550,
-                         QStringLiteral("TEXT")), Walk | Clone | Update});
-        l.append({refuse(QStringLiteral("LIST refused (450)"), QStringLiteral("LIST"), 450), Walk});
-        l.append({refuse(QStringLiteral("EPSV refused (500), PASV taken instead"), QStringLiteral("EPSV"), 500), All});
-        l.append({refuse(QStringLiteral("EPSV (502) and PASV (425) refused"), QStringLiteral("PASV"), 425), All});
-        l.append({refuse(QStringLiteral("TYPE I refused (504)"), QStringLiteral("TYPE"), 504), Operations});
-        l.append({refuse(QStringLiteral("SIZE refused (550), size unknown"), QStringLiteral("SIZE"), 550), Downloads});
-        l.append({refuse(QStringLiteral("RETR of the first file refused (550)"), QStringLiteral("RETR"), 550,
-                         QString(), Role::First), Downloads});
-        l.append({refuse(QStringLiteral("RETR of a middle file refused (421, server closes)"), QStringLiteral("RETR"),
-                         421, QString(), Role::Middle), Downloads});
-        l.append({refuse(QStringLiteral("RETR of the last file refused (450)"), QStringLiteral("RETR"), 450,
-                         QString(), Role::Last), Downloads});
-        l.append({refuse(QStringLiteral("STOR of the first file refused (553)"), QStringLiteral("STOR"), 553,
-                         QString(), Role::First), Uploads});
-        l.append({refuse(QStringLiteral("STOR of a middle file refused (421, server closes)"), QStringLiteral("STOR"),
-                         421, QString(), Role::Middle), Uploads});
-        l.append({refuse(QStringLiteral("STOR of the last file refused (452)"), QStringLiteral("STOR"), 452,
-                         QString(), Role::Last), Uploads});
-        Fault mkd = refuse(QStringLiteral("MKD DATA/IPS_BD1 refused on an emptied instrument (550)"),
-                           QStringLiteral("MKD"), 550, QStringLiteral("DATA/IPS_BD1"));
-        mkd.emptyInstrument = true;
-        l.append({mkd, Uploads});
-        l.append({refuse(QStringLiteral("QUIT refused (500)"), QStringLiteral("QUIT"), 500), Operations});
+        add(Walk, fault(K::Refuse, "USER refused (530)", "USER", 530));
+        add(Walk, fault(K::Refuse, "USER refused (421, server closes)", "USER", 421));
+        add(Walk, fault(K::Refuse, "PASS refused (530)", "PASS", 530));
+        add(All, fault(K::Refuse, "every CWD refused (550)", "CWD", 550));
+        add(All, fault(K::Refuse, "CWD DATA/IPS_BD1 refused (550)", "CWD", 550, Role::None, "DATA/IPS_BD1"));
+        add(All, fault(K::Refuse, "CWD back to the top folder refused (550)", "CWD", 550, Role::None, " .."));
+        add(Walk | Clone | Update, fault(K::Refuse, "CWD TEXT refused (550)", "CWD", 550, Role::None, "TEXT"));
+        add(Walk, fault(K::Refuse, "LIST refused (450)", "LIST", 450));
+        add(All, fault(K::Refuse, "EPSV refused (500), PASV taken instead", "EPSV", 500));
+        add(All, fault(K::Refuse, "EPSV (502) and PASV (425) refused", "PASV", 425));
+        add(Operations, fault(K::Refuse, "TYPE I refused (504)", "TYPE", 504));
+        add(Downloads, fault(K::Refuse, "SIZE refused (550), size unknown", "SIZE", 550));
+        add(Downloads, fault(K::Refuse, "RETR of the first file refused (550)", "RETR", 550, Role::First));
+        add(Downloads, fault(K::Refuse, "RETR of a middle file refused (421, server closes)", "RETR", 421, Role::Middle));
+        add(Downloads, fault(K::Refuse, "RETR of the last file refused (450)", "RETR", 450, Role::Last));
+        add(Uploads, fault(K::Refuse, "STOR of the first file refused (553)", "STOR", 553, Role::First));
+        add(Uploads, fault(K::Refuse, "STOR of a middle file refused (421, server closes)", "STOR", 421, Role::Middle));
+        add(Uploads, fault(K::Refuse, "STOR of the last file refused (452)", "STOR", 452, Role::Last));
+        add(Uploads, fault(K::Refuse, "MKD DATA/IPS_BD1 refused on an emptied instrument (550)", "MKD", 550,
+                           Role::None, "DATA/IPS_BD1", true));
+        add(Operations, fault(K::Refuse, "QUIT refused (500)", "QUIT", 500));
 
         // The control connection dropped on receipt of a command.
-        l.append({dropAt(QStringLiteral("connection dropped at USER"), QStringLiteral("USER")), Walk});
-        l.append({dropAt(QStringLiteral("connection dropped at PASS"), QStringLiteral("PASS")), Walk});
-        l.append({dropAt(QStringLiteral("connection dropped at the third LIST"), QStringLiteral("LIST"), 3), Walk});
-        l.append({dropAt(QStringLiteral("connection dropped at the last LIST"), QStringLiteral("LIST"), 5), Walk});
-        l.append({dropAt(QStringLiteral("connection dropped at the first CWD"), QStringLiteral("CWD")), Operations});
-        l.append({dropAt(QStringLiteral("connection dropped at the first %1"), QStringLiteral("XFER"), 1, Role::First),
-                  Operations});
-        l.append({dropAt(QStringLiteral("connection dropped at SIZE of a middle file"), QStringLiteral("SIZE"), 1,
-                         Role::Middle), Downloads});
-        l.append({dropAt(QStringLiteral("connection dropped at STOR of the last file"), QStringLiteral("STOR"), 1,
-                         Role::Last), Uploads});
-        Fault dropMkd = dropAt(QStringLiteral("connection dropped at the first MKD on an emptied instrument"),
-                               QStringLiteral("MKD"));
-        dropMkd.emptyInstrument = true;
-        l.append({dropMkd, Uploads});
-        l.append({dropAt(QStringLiteral("connection dropped at QUIT"), QStringLiteral("QUIT")), Operations});
-        l.append({simpleFault(FaultKind::DropMidTransfer, QStringLiteral("instrument gone while a middle file moves"),
-                        Role::Middle), Operations});
+        add(Walk, fault(K::DropAt, "connection dropped at USER", "USER", 1));
+        add(Walk, fault(K::DropAt, "connection dropped at PASS", "PASS", 1));
+        add(Walk, fault(K::DropAt, "connection dropped at the third LIST", "LIST", 3));
+        add(Walk, fault(K::DropAt, "connection dropped at the last LIST", "LIST", 5));
+        add(Operations, fault(K::DropAt, "connection dropped at the first CWD", "CWD", 1));
+        add(Operations, fault(K::DropAt, "connection dropped at the first %1", "XFER", 1, Role::First));
+        add(Downloads, fault(K::DropAt, "connection dropped at SIZE of a middle file", "SIZE", 1, Role::Middle));
+        add(Uploads, fault(K::DropAt, "connection dropped at STOR of the last file", "STOR", 1, Role::Last));
+        add(Uploads, fault(K::DropAt, "connection dropped at the first MKD on an emptied instrument", "MKD", 1,
+                           Role::None, QString(), true));
+        add(Operations, fault(K::DropAt, "connection dropped at QUIT", "QUIT", 1));
+        add(Operations, fault(K::DropMidTransfer, "instrument gone while a middle file moves", {}, 0, Role::Middle));
 
         // Data connections cut.
-        l.append({simpleFault(FaultKind::Cut, QStringLiteral("data connection of the first file cut at 0 bytes"),
-                        Role::First, 0), Operations});
-        l.append({simpleFault(FaultKind::Cut, QStringLiteral("data connection of a middle file cut after 1000 bytes"),
-                        Role::Middle, 1000), Operations});
+        add(Operations, fault(K::Cut, "data connection of the first file cut at 0 bytes", {}, 0, Role::First));
+        add(Operations, fault(K::Cut, "data connection of a middle file cut after 1000 bytes", {}, 1000, Role::Middle));
 
         // The instrument stops answering.
-        for (const char *verb : {"USER", "PASS", "LIST"})
-            l.append({silent(QString::fromLatin1(verb)), Walk});
-        l.append({silent(QStringLiteral("CWD")), All});
-        l.append({silent(QStringLiteral("EPSV")), All});
-        l.append({silent(QStringLiteral("TYPE")), Operations});
-        l.append({silent(QStringLiteral("SIZE")), Downloads});
-        l.append({silent(QStringLiteral("RETR")), Downloads});
-        l.append({silent(QStringLiteral("STOR")), Uploads});
-        l.append({silent(QStringLiteral("MKD"), true), Uploads});
-        l.append({silent(QStringLiteral("QUIT")), Operations});
+        const QList<QPair<const char *, unsigned>> silent = {
+            {"USER", Walk}, {"PASS", Walk}, {"LIST", Walk}, {"CWD", All}, {"EPSV", All}, {"TYPE", Operations},
+            {"SIZE", Downloads}, {"RETR", Downloads}, {"STOR", Uploads}, {"MKD", Uploads}, {"QUIT", Operations}};
+        for (const auto &[verb, operations] : silent) {
+            const bool empty = qstrcmp(verb, "MKD") == 0;
+            add(operations, fault(K::Silent, QStringLiteral("no answer to %1%2 (idle timeout %3 ms)")
+                                      .arg(QLatin1String(verb), empty ? " on an emptied instrument" : "")
+                                      .arg(silentIdleTimeoutMs),
+                                  verb, 0, Role::None, QString(), empty));
+        }
 
         // The listing lies about sizes.
-        l.append({simpleFault(FaultKind::WrongSize, QStringLiteral("listed size of a middle file one byte short"),
-                        Role::Middle, -1), All});
-        l.append({simpleFault(FaultKind::WrongSize, QStringLiteral("listed size of the last file 1000 bytes too big"),
-                        Role::Last, 1000), Downloads});
+        add(All, fault(K::WrongSize, "listed size of a middle file one byte short", {}, -1, Role::Middle));
+        add(Downloads, fault(K::WrongSize, "listed size of the last file 1000 bytes too big", {}, 1000, Role::Last));
 
-        l.append({simpleFault(FaultKind::SlowLink, QStringLiteral("slow link (30 ms reply delay, 64 KiB/s)")), All});
+        add(All, fault(K::SlowLink, "slow link (30 ms reply delay, 64 KiB/s)"));
 
         // Faults of the PC.
-        for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "DATA", "TEXT"})
-            l.append({folderIsFile(QString::fromLatin1(folder)), Downloads});
-        l.append({simpleFault(FaultKind::DiskFull,
-                        QStringLiteral("target disk full (RLIMIT_FSIZE 10000 bytes, SIGXFSZ ignored)"),
-                        Role::None, 10000), Downloads});
-        l.append({simpleFault(FaultKind::SourceVanishes,
-                        QStringLiteral("source vanishes (first file deleted after queueing)"), Role::First), Uploads});
-        l.append({simpleFault(FaultKind::SourceVanishes,
-                        QStringLiteral("source vanishes (last file deleted after queueing)"), Role::Last), Uploads});
-        l.append({simpleFault(FaultKind::SourceUnreadable,
-                        QStringLiteral("source unreadable (middle file replaced by a folder after queueing)"),
-                        Role::Middle), Uploads});
-        l.append({simpleFault(FaultKind::SourceUnreadable,
-                        QStringLiteral("source unreadable (last file replaced by a folder after queueing)"),
-                        Role::Last), Uploads});
-        l.append({simpleFault(FaultKind::InstrumentDiskFull,
-                        QStringLiteral("instrument disk full (in-process stand-in, RLIMIT_FSIZE 10000 bytes)"),
-                        Role::None, 10000), Uploads});
+        for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "DATA", "TEXT"}) {
+            Fault f = fault(K::FolderIsFile, QStringLiteral("target folder unwritable (a file where %1 should be)")
+                                                 .arg(QLatin1String(folder)));
+            f.localFolder = QLatin1String(folder);
+            add(Downloads, f);
+        }
+        add(Downloads, fault(K::DiskFull, "target disk full (RLIMIT_FSIZE 10000 bytes, SIGXFSZ ignored)", {}, 10000));
+        add(Uploads, fault(K::SourceVanishes, "source vanishes (first file deleted after queueing)", {}, 0, Role::First));
+        add(Uploads, fault(K::SourceVanishes, "source vanishes (last file deleted after queueing)", {}, 0, Role::Last));
+        add(Uploads, fault(K::SourceUnreadable, "source unreadable (middle file replaced by a folder after queueing)",
+                           {}, 0, Role::Middle));
+        add(Uploads, fault(K::SourceUnreadable, "source unreadable (last file replaced by a folder after queueing)",
+                           {}, 0, Role::Last));
+        add(Uploads, fault(K::InstrumentDiskFull,
+                           "instrument disk full (in-process stand-in, RLIMIT_FSIZE 10000 bytes)", {}, 10000));
         return l;
     }();
     return list;
 }
 
-OperationPlan walkPlan()
-{
-    OperationPlan p;
-    p.operation = Operation::ConnectWalk;
-    p.title = QStringLiteral("connect walk");
-    p.button = "connectbotton";
-    p.commands = QStringList{
-        "USER root", "PASS +00417263850",
-        "CWD DATA/IPA_BD1", "LIST", up, "CWD DATA/IPS_BD1", "LIST", up,
-        "CWD TEXT", "LIST", up, "CWD FONTS", "LIST", up, "LIST"};
-    return p;
-}
-
-OperationPlan downloadPlan(Operation operation)
-{
-    OperationPlan p;
-    p.operation = operation;
-    p.completedText = QStringLiteral("Backup Completed");
-    p.incompleteText = QStringLiteral("Backup Incomplete");
-    const QStringList data = {
-        up, "CWD DATA/IPA_BD1", "RETR A1.DAT",
-        up, "CWD DATA/IPA_BD1", "RETR A2.DAT",
-        up, "CWD DATA/IPS_BD1", "RETR S1.DAT"};
-    if (operation == Operation::DataBackup) {
-        p.title = QStringLiteral("Data Backup");
-        p.button = "BackupBotton_2";
-        p.transfers = QStringList{"A1.DAT", "A2.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"};
-        // One step back to the top folder for every file of the top folder.
-        p.commands = data + QStringList{up, up, "RETR INIE91.CFG", up, "RETR INIE91.FLS", up, up};
-    } else {
-        p.title = QStringLiteral("Clone");
-        p.button = "BackupBotton";
-        p.transfers = QStringList{"A1.DAT", "A2.DAT", "S1.DAT", "T1.TXT", "F1.FNT",
-                                  "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "STARTPAGE"};
-        p.commands = data + QStringList{
-            up, "CWD TEXT", "RETR T1.TXT", up, "CWD FONTS", "RETR F1.FNT",
-            up, "RETR COMMANDS.TXT", up, "RETR INIE91.CFG", up, "RETR INIE91.FLS",
-            up, "RETR R9DIGIT", up, "RETR STARTPAGE", up};
-    }
-    return p;
-}
-
-OperationPlan uploadPlan(Operation operation, bool emptyInstrument)
-{
-    OperationPlan p;
-    p.operation = operation;
-    p.uploads = true;
-    p.completedText = QStringLiteral("Update Completed");
-    p.incompleteText = QStringLiteral("File Update Incomplete");
-    const QStringList data = {
-        "CWD DATA/IPA_BD1", "STOR A1.DAT", "STOR A2.DAT", up, "CWD DATA/IPS_BD1", "STOR S1.DAT"};
-    QStringList folders = {"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"};
-    if (operation == Operation::DataRestore) {
-        p.title = QStringLiteral("Data Restore");
-        p.button = "BackupBotton_3";
-        p.transfers = QStringList{"A1.DAT", "A2.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"};
-        p.commands = data + QStringList{up, "STOR INIE91.CFG", "STOR INIE91.FLS", up};
-    } else {
-        p.title = QStringLiteral("Update");
-        p.button = "updateButton";
-        p.transfers = QStringList{"A1.DAT", "A2.DAT", "S1.DAT", "T1.TXT", "F1.FNT",
-                                  "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "STARTPAGE"};
-        p.commands = data + QStringList{
-            up, "CWD TEXT", "STOR T1.TXT", up, "CWD FONTS", "STOR F1.FNT",
-            up, "STOR COMMANDS.TXT", "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT", "STOR STARTPAGE", up};
-        folders << "MKD TEXT" << "MKD FONTS";
-    }
-    if (emptyInstrument)
-        p.commands = folders + p.commands;
-    return p;
-}
-
 OperationPlan planFor(Operation operation, bool emptyInstrument)
 {
+    OperationPlan p;
+    p.operation = operation;
+    const QStringList everyFile = {"A1.DAT", "A2.DAT", "S1.DAT", "T1.TXT", "F1.FNT",
+                                   "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "STARTPAGE"};
+    const QStringList dataFiles = {"A1.DAT", "A2.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"};
     switch (operation) {
-    case Operation::ConnectWalk: return walkPlan();
+    case Operation::ConnectWalk:
+        p.title = QStringLiteral("connect walk");
+        p.button = "connectbotton";
+        p.commands = QStringList{"USER root", "PASS +00417263850", "CWD DATA/IPA_BD1", "LIST", up, "CWD DATA/IPS_BD1",
+                                 "LIST", up, "CWD TEXT", "LIST", up, "CWD FONTS", "LIST", up, "LIST"};
+        break;
     case Operation::DataBackup:
-    case Operation::Clone: return downloadPlan(operation);
-    case Operation::DataRestore:
-    case Operation::Update: return uploadPlan(operation, emptyInstrument);
+    case Operation::Clone: {
+        p.completedText = QStringLiteral("Backup Completed");
+        p.incompleteText = QStringLiteral("Backup Incomplete");
+        p.commands = QStringList{up, "CWD DATA/IPA_BD1", "RETR A1.DAT", up, "CWD DATA/IPA_BD1", "RETR A2.DAT",
+                                 up, "CWD DATA/IPS_BD1", "RETR S1.DAT"};
+        if (operation == Operation::DataBackup) {
+            p.title = QStringLiteral("Data Backup");
+            p.button = "BackupBotton_2";
+            p.transfers = dataFiles;
+            // One step back to the top folder for every file of the top folder.
+            p.commands += QStringList{up, up, "RETR INIE91.CFG", up, "RETR INIE91.FLS", up, up};
+        } else {
+            p.title = QStringLiteral("Clone");
+            p.button = "BackupBotton";
+            p.transfers = everyFile;
+            p.commands += QStringList{up, "CWD TEXT", "RETR T1.TXT", up, "CWD FONTS", "RETR F1.FNT",
+                                      up, "RETR COMMANDS.TXT", up, "RETR INIE91.CFG", up, "RETR INIE91.FLS",
+                                      up, "RETR R9DIGIT", up, "RETR STARTPAGE", up};
+        }
+        break;
     }
-    return OperationPlan();
+    case Operation::DataRestore:
+    case Operation::Update: {
+        p.uploads = true;
+        p.completedText = QStringLiteral("Update Completed");
+        p.incompleteText = QStringLiteral("File Update Incomplete");
+        p.commands = QStringList{"CWD DATA/IPA_BD1", "STOR A1.DAT", "STOR A2.DAT", up, "CWD DATA/IPS_BD1",
+                                 "STOR S1.DAT", up};
+        QStringList folders = {"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"};
+        if (operation == Operation::DataRestore) {
+            p.title = QStringLiteral("Data Restore");
+            p.button = "BackupBotton_3";
+            p.transfers = dataFiles;
+            p.commands += QStringList{"STOR INIE91.CFG", "STOR INIE91.FLS", up};
+        } else {
+            p.title = QStringLiteral("Update");
+            p.button = "updateButton";
+            p.transfers = everyFile;
+            p.commands += QStringList{"CWD TEXT", "STOR T1.TXT", up, "CWD FONTS", "STOR F1.FNT", up,
+                                      "STOR COMMANDS.TXT", "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT",
+                                      "STOR STARTPAGE", up};
+            folders << "MKD TEXT" << "MKD FONTS";
+        }
+        if (emptyInstrument)
+            p.commands = folders + p.commands;
+        break;
+    }
+    }
+    return p;
 }
 
 QString verbOf(const QString &line)
@@ -286,12 +213,6 @@ QString argumentOf(const QString &line)
     return blank < 0 ? QString() : line.mid(blank + 1);
 }
 
-bool isTransferLine(const QString &line)
-{
-    const QString verb = verbOf(line);
-    return verb == QLatin1String("RETR") || verb == QLatin1String("STOR") || verb == QLatin1String("LIST");
-}
-
 // Verbs that go out as a command line of their own; the others are
 // plumbing of the transfer that follows them.
 bool isToolVerb(const QString &verb)
@@ -300,227 +221,152 @@ bool isToolVerb(const QString &verb)
     return verbs.contains(verb);
 }
 
-QString headingFor(const QString &line)
-{
-    const QString verb = verbOf(line);
-    if (verb == QLatin1String("USER") || verb == QLatin1String("PASS"))
-        return QStringLiteral("Login failed:\n");
-    if (verb == QLatin1String("CWD"))
-        return QStringLiteral("Changing directory failed:\n");
-    if (verb == QLatin1String("MKD"))
-        return QStringLiteral("Creating directory failed:\n");
-    if (verb == QLatin1String("LIST"))
-        return QStringLiteral("Listing directory failed:\n");
-    if (verb == QLatin1String("RETR"))
-        return QStringLiteral("Downloading file %1 failed:\n").arg(argumentOf(line));
-    return QStringLiteral("Uploading file %1 failed:\n").arg(argumentOf(line));
-}
-
-class ExpectationBuilder
-{
-public:
-    ExpectationBuilder(const OperationPlan &plan, const Fault &fault) : p(plan), f(fault) {}
-
-    Expectation build();
-
-private:
-    void completed();
-    void incomplete();
-    void failAt(int position, bool sent, const QString &detail, FtpClient::State state);
-    int lineWithVerb(const QString &verb, const QString &argument, int occurrence = 1) const;
-    int transferLineOf(const QString &name) const;
-    int firstTransferLine() const;
-    int plumbingPosition() const;
-    int position() const;
-
-    const OperationPlan &p;
-    const Fault &f;
-    Expectation e;
-};
-
-void ExpectationBuilder::completed()
-{
-    e.end = Expectation::End::Completed;
-    e.commands = p.commands;
-    if (!p.isWalk())
-        e.commands << QStringLiteral("QUIT");
-    e.delivered = p.transfers.size();
-    e.finalState = p.isWalk() ? FtpClient::LoggedIn : FtpClient::Unconnected;
-}
-
-void ExpectationBuilder::incomplete()
-{
-    e.end = Expectation::End::Incomplete;
-    e.commands = p.commands;
-    e.delivered = p.transfers.size();
-    e.boxCount = 1;
-    e.boxPattern = QRegularExpression::escape(p.incompleteText);
-    e.finalState = FtpClient::LoggedIn;
-}
-
-void ExpectationBuilder::failAt(int position, bool sent, const QString &detail, FtpClient::State state)
-{
-    Q_ASSERT(position >= 0);
-    const QString line = p.commands.at(position);
-    e.end = Expectation::End::Failed;
-    e.commands = p.commands.mid(0, position + (sent ? 1 : 0));
-    e.delivered = 0;
-    for (int i = 0; i < position; ++i) {
-        if (isTransferLine(p.commands.at(i)) && verbOf(p.commands.at(i)) != QLatin1String("LIST"))
-            ++e.delivered;
-    }
-    const QString verb = verbOf(line);
-    const bool transfer = verb == QLatin1String("RETR") || verb == QLatin1String("STOR");
-    e.failedFile = transfer ? argumentOf(line) : QString();
-    // A failed transfer is reported for the command and again for the batch.
-    e.boxCount = transfer ? 2 : 1;
-    e.boxPattern = QRegularExpression::escape(headingFor(line)) + detail;
-    e.finalState = state;
-}
-
-int ExpectationBuilder::lineWithVerb(const QString &verb, const QString &argument, int occurrence) const
+// The position of the `occurrence`th line with `verb` (and `argument`, if any).
+int lineOf(const QStringList &lines, const QString &verb, const QString &argument, int occurrence = 1)
 {
     int seen = 0;
-    for (int i = 0; i < p.commands.size(); ++i) {
-        const QString &line = p.commands.at(i);
-        if (verbOf(line) == verb && (argument.isEmpty() || argumentOf(line) == argument) && ++seen == occurrence)
+    for (int i = 0; i < lines.size(); ++i) {
+        if (verbOf(lines.at(i)) == verb && (argument.isEmpty() || argumentOf(lines.at(i)) == argument)
+            && ++seen == occurrence)
             return i;
     }
     return -1;
 }
 
-int ExpectationBuilder::transferLineOf(const QString &name) const
+Expectation expect(const OperationPlan &p, const Fault &f)
 {
-    return lineWithVerb(p.uploads ? QStringLiteral("STOR") : QStringLiteral("RETR"), name);
-}
+    using End = Expectation::End;
+    Expectation e;
+    const QString transferVerb = p.uploads ? QStringLiteral("STOR") : QStringLiteral("RETR");
+    const auto transferLineOf = [&](const QString &name) { return lineOf(p.commands, transferVerb, name); };
+    const auto completed = [&] {
+        e.end = End::Completed;
+        e.commands = p.commands;
+        if (!p.isWalk())
+            e.commands << QStringLiteral("QUIT");
+        e.delivered = int(p.transfers.size());
+        e.finalState = p.isWalk() ? FtpClient::LoggedIn : FtpClient::Unconnected;
+    };
+    const auto failAt = [&](int position, bool sent, const QString &detail, FtpClient::State state) {
+        Q_ASSERT(position >= 0);
+        const QString line = p.commands.at(position);
+        const QString verb = verbOf(line);
+        e.end = End::Failed;
+        e.commands = p.commands.mid(0, position + (sent ? 1 : 0));
+        e.delivered = int(std::count_if(p.commands.begin(), p.commands.begin() + position,
+                                        [](const QString &l) { return verbOf(l) == "RETR" || verbOf(l) == "STOR"; }));
+        const bool transfer = verb == QLatin1String("RETR") || verb == QLatin1String("STOR");
+        e.failedFile = transfer ? argumentOf(line) : QString();
+        // A failed transfer is reported for the command and again for the batch.
+        e.boxCount = transfer ? 2 : 1;
+        QString heading = QStringLiteral("Uploading file %1 failed:\n").arg(argumentOf(line));
+        if (verb == QLatin1String("USER") || verb == QLatin1String("PASS"))
+            heading = QStringLiteral("Login failed:\n");
+        else if (verb == QLatin1String("CWD"))
+            heading = QStringLiteral("Changing directory failed:\n");
+        else if (verb == QLatin1String("MKD"))
+            heading = QStringLiteral("Creating directory failed:\n");
+        else if (verb == QLatin1String("LIST"))
+            heading = QStringLiteral("Listing directory failed:\n");
+        else if (verb == QLatin1String("RETR"))
+            heading = QStringLiteral("Downloading file %1 failed:\n").arg(argumentOf(line));
+        e.boxPattern = QRegularExpression::escape(heading) + detail;
+        e.finalState = state;
+    };
+    // TYPE, SIZE, EPSV and PASV belong to the transfer that follows them,
+    // which then never goes out.
+    const auto position = [&] {
+        if (isToolVerb(f.verb))
+            return lineOf(p.commands, f.verb, f.argument, f.occurrence);
+        if (!f.argument.isEmpty())
+            return transferLineOf(f.argument);
+        return int(std::find_if(p.commands.begin(), p.commands.end(), [](const QString &l) {
+                       return verbOf(l) == "RETR" || verbOf(l) == "STOR" || verbOf(l) == "LIST";
+                   }) - p.commands.begin());
+    };
+    // The first transfer whose file is bigger than `size` or lies in `folder`.
+    const auto firstTransfer = [&](qint64 size, const QString &folder) {
+        for (const QString &file : p.transfers) {
+            if (folder.isEmpty() ? instrumentFile(file).size > size
+                                 : instrumentFile(file).path.startsWith(folder + QLatin1Char('/')))
+                return transferLineOf(file);
+        }
+        return -1;
+    };
 
-int ExpectationBuilder::firstTransferLine() const
-{
-    for (int i = 0; i < p.commands.size(); ++i) {
-        if (isTransferLine(p.commands.at(i)))
-            return i;
-    }
-    return -1;
-}
-
-// TYPE, SIZE, EPSV and PASV belong to the transfer that follows them, which
-// then never goes out.
-int ExpectationBuilder::plumbingPosition() const
-{
-    if (!f.argument.isEmpty())
-        return transferLineOf(f.argument);
-    return firstTransferLine();
-}
-
-int ExpectationBuilder::position() const
-{
-    if (isToolVerb(f.verb)) {
-        if (f.kind == FaultKind::DropAt)
-            return lineWithVerb(f.verb, f.argument, f.occurrence);
-        return lineWithVerb(f.verb, f.argument);
-    }
-    return plumbingPosition();
-}
-
-Expectation ExpectationBuilder::build()
-{
-    const QString name = f.argument;
-    const auto hasFile = [&] { return !name.isEmpty() && p.transfers.contains(name); };
     switch (f.kind) {
     case FaultKind::None:
     case FaultKind::SlowLink:
         completed();
         break;
     case FaultKind::WrongSize:
-        if (!p.uploads && hasFile())
-            incomplete();
-        else
-            completed();
+        completed();
+        if (!p.uploads && p.transfers.contains(f.argument)) {
+            e.end = End::Incomplete;
+            e.commands = p.commands;
+            e.boxCount = 1;
+            e.boxPattern = QRegularExpression::escape(p.incompleteText);
+            e.finalState = FtpClient::LoggedIn;
+        }
         break;
-    case FaultKind::Refuse: {
+    case FaultKind::Refuse:
         if (f.verb == QLatin1String("QUIT") || f.verb == QLatin1String("SIZE")) {
             completed(); // the connection ends anyway; a transfer goes on without the size
-            break;
-        }
-        if (f.verb == QLatin1String("EPSV") && f.code >= 500) {
+        } else if (f.verb == QLatin1String("EPSV") && f.code >= 500) {
             completed();
             e.fallbackVerb = QStringLiteral("PASV");
-            break;
+        } else {
+            FtpClient::State state = FtpClient::LoggedIn;
+            if (f.code == 421)
+                state = FtpClient::Unconnected;
+            else if (f.verb == QLatin1String("USER") || f.verb == QLatin1String("PASS"))
+                state = FtpClient::Connected;
+            failAt(position(), isToolVerb(f.verb), QString::number(f.code) + QStringLiteral(" .*"), state);
         }
-        FtpClient::State state = FtpClient::LoggedIn;
-        if (f.code == 421)
-            state = FtpClient::Unconnected;
-        else if (f.verb == QLatin1String("USER") || f.verb == QLatin1String("PASS"))
-            state = FtpClient::Connected;
-        failAt(position(), isToolVerb(f.verb), QString::number(f.code) + QStringLiteral(" .*"), state);
         break;
-    }
     case FaultKind::Silent:
-        if (f.verb == QLatin1String("QUIT")) {
-            completed();
-            break;
-        }
-        failAt(position(), isToolVerb(f.verb),
-               QStringLiteral("The server did not answer within %1 ms").arg(silentIdleTimeoutMs),
-               FtpClient::Unconnected);
-        break;
     case FaultKind::DropAt:
-        if (f.verb == QLatin1String("QUIT")) {
+        if (f.verb == QLatin1String("QUIT"))
             completed();
-            break;
-        }
-        failAt(position(), isToolVerb(f.verb), QStringLiteral("Connection closed"), FtpClient::Unconnected);
+        else
+            failAt(position(), isToolVerb(f.verb),
+                   f.kind == FaultKind::DropAt ? QStringLiteral("Connection closed")
+                       : QStringLiteral("The server did not answer within %1 ms").arg(silentIdleTimeoutMs),
+                   FtpClient::Unconnected);
         break;
     case FaultKind::DropMidTransfer:
-        failAt(transferLineOf(name), true,
+        failAt(transferLineOf(f.argument), true,
                p.uploads ? QStringLiteral("Connection closed")
                          : QStringLiteral("Connection closed( after \\d+ of \\d+ bytes)?"),
                FtpClient::Unconnected);
         e.partialRemoteFile = p.uploads;
         break;
     case FaultKind::Cut:
-        failAt(transferLineOf(name), true,
+        failAt(transferLineOf(f.argument), true,
                p.uploads ? QStringLiteral("(426 .*|Connection closed after \\d+ bytes were sent)")
                          : QStringLiteral("(426 .*|Connection closed after \\d+ of \\d+ bytes)"),
                FtpClient::LoggedIn);
         e.partialRemoteFile = p.uploads;
         break;
-    case FaultKind::FolderIsFile: {
-        int position = -1;
-        for (const QString &file : p.transfers) {
-            if (instrumentFile(file).path.startsWith(f.localFolder + QLatin1Char('/'))) {
-                position = transferLineOf(file);
-                break;
-            }
-        }
-        if (position < 0)
+    case FaultKind::FolderIsFile:
+        if (firstTransfer(0, f.localFolder) < 0)
             completed();
         else
-            failAt(position, false, QStringLiteral("Cannot open the local file for writing: .*"), FtpClient::LoggedIn);
-        break;
-    }
-    case FaultKind::DiskFull:
-    case FaultKind::InstrumentDiskFull: {
-        int position = -1;
-        for (const QString &file : p.transfers) {
-            if (instrumentFile(file).size > f.amount) {
-                position = transferLineOf(file);
-                break;
-            }
-        }
-        Q_ASSERT(position >= 0);
-        if (f.kind == FaultKind::DiskFull) {
-            failAt(position, true, QStringLiteral("Writing the local file failed: .*"), FtpClient::LoggedIn);
-        } else {
-            failAt(position, true, QStringLiteral("(451 .*|Connection closed after \\d+ bytes were sent)"),
+            failAt(firstTransfer(0, f.localFolder), false, QStringLiteral("Cannot open the local file for writing: .*"),
                    FtpClient::LoggedIn);
-            e.partialRemoteFile = true;
-        }
         break;
-    }
+    case FaultKind::DiskFull:
+        failAt(firstTransfer(f.amount, QString()), true, QStringLiteral("Writing the local file failed: .*"),
+               FtpClient::LoggedIn);
+        break;
+    case FaultKind::InstrumentDiskFull:
+        failAt(firstTransfer(f.amount, QString()), true,
+               QStringLiteral("(451 .*|Connection closed after \\d+ bytes were sent)"), FtpClient::LoggedIn);
+        e.partialRemoteFile = true;
+        break;
     case FaultKind::SourceVanishes:
     case FaultKind::SourceUnreadable:
-        failAt(transferLineOf(name), false, QStringLiteral("Cannot open the local file for reading: .*"),
+        failAt(transferLineOf(f.argument), false, QStringLiteral("Cannot open the local file for reading: .*"),
                FtpClient::LoggedIn);
         break;
     }
@@ -560,16 +406,11 @@ void locateDrop(Scenario &s)
         return;
     }
     const QStringList &lines = s.plan.commands;
-    int seen = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        if (verbOf(lines.at(i)) == f.verb && (f.argument.isEmpty() || argumentOf(lines.at(i)) == f.argument)
-            && ++seen == f.occurrence) {
-            s.dropLine = lines.at(i);
-            s.dropOccurrence = int(std::count(lines.begin(), lines.begin() + i + 1, s.dropLine));
-            return;
-        }
-    }
-    qFatal("%s: no command to drop the connection at", qPrintable(s.title));
+    const int i = lineOf(lines, f.verb, f.argument, f.occurrence);
+    if (i < 0)
+        qFatal("%s: no command to drop the connection at", qPrintable(s.title));
+    s.dropLine = lines.at(i);
+    s.dropOccurrence = int(std::count(lines.begin(), lines.begin() + i + 1, s.dropLine));
 }
 
 } // namespace
@@ -606,7 +447,7 @@ const QList<Scenario> &faultScenarios()
                 s.plan = planFor(operation, entry.fault.emptyInstrument);
                 s.fault = resolve(entry.fault, s.plan);
                 s.title = s.plan.title + QStringLiteral(": ") + s.fault.title;
-                s.expected = ExpectationBuilder(s.plan, s.fault).build();
+                s.expected = expect(s.plan, s.fault);
                 if (s.fault.kind == FaultKind::DropAt)
                     locateDrop(s);
                 s.isolated = s.fault.kind == FaultKind::Refuse && s.fault.code == 421;

@@ -5,10 +5,9 @@
 // copy of its source, and nothing written outside the base folder.
 
 #include "eventwait.h"
-#include "filesizelimit.h"
 #include "instrumentfixture.h"
 #include "scenariotable.h"
-#include "treesnapshot.h"
+#include "testfiles.h"
 
 #include "ftpclient.h"
 
@@ -22,14 +21,57 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
+#include <sys/resource.h>
+
 namespace {
 
 constexpr int operationTimeoutMs = 60000;
+
+// A full disk, emulated for the whole process: writes past `bytes` in any
+// file fail with EFBIG (RLIMIT_FSIZE, with SIGXFSZ ignored so that the write
+// fails instead of the process dying). Root is bound by it too. The earlier
+// limit and signal disposition come back when the object goes.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        if (getrlimit(RLIMIT_FSIZE, &m_previous) != 0)
+            return;
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_previous;
+        limit.rlim_cur = rlim_t(bytes);
+        m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        if (!m_active)
+            std::signal(SIGXFSZ, m_previousHandler);
+    }
+    ~FileSizeLimit()
+    {
+        if (!m_active)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_previous);
+        std::signal(SIGXFSZ, m_previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool isActive() const { return m_active; }
+
+private:
+    bool m_active = false;
+    rlimit m_previous {};
+    void (*m_previousHandler)(int) = nullptr;
+};
 const char *const childVariable = "R9_FAULT_MATRIX_CHILD";
+
+QByteArray contentFor(const QString &path, int size, const QString &salt)
+{
+    return randomBytes(size, quint32(qHash(path + QLatin1Char('|') + salt)));
+}
 
 bool inChild()
 {
@@ -299,12 +341,9 @@ void tst_FaultMatrix::scenario()
 
     // The messages.
     const QList<MessageBoxRecorder::Box> boxes = f.boxes.boxes();
-    QStringList shown;
-    for (const MessageBoxRecorder::Box &box : boxes)
-        shown << box.title + QStringLiteral(": ") + box.text;
     QVERIFY2(boxes.size() == expected.boxCount,
              qPrintable(QStringLiteral("%1 boxes, expected %2: %3")
-                            .arg(boxes.size()).arg(expected.boxCount).arg(shown.join(QStringLiteral(" | ")))));
+                            .arg(boxes.size()).arg(expected.boxCount).arg(f.boxes.texts().join(QStringLiteral(" | ")))));
     const QRegularExpression pattern(QRegularExpression::anchoredPattern(expected.boxPattern),
                                      QRegularExpression::DotMatchesEverythingOption);
     for (const MessageBoxRecorder::Box &box : boxes) {
@@ -340,50 +379,39 @@ void tst_FaultMatrix::scenario()
     QCOMPARE(namesIn(f.localDir.path()), QStringList{QStringLiteral("base")});
     const FileTree instrumentAfter = readTree(f.instrumentDir.path());
     const FileTree localAfter = readTree(base);
-    if (!plan.uploads) {
-        FileTree expectedLocal = localBefore;
-        for (int i = 0; i < expected.delivered; ++i) {
-            const QString path = instrumentFile(plan.transfers.at(i)).path;
-            expectedLocal.insert(path, instrumentBefore.value(path));
-        }
-        const QString localDiff = differences(localAfter, expectedLocal);
-        QVERIFY2(localDiff.isEmpty(), qPrintable(localDiff));
-        const QString instrumentDiff = differences(instrumentAfter, instrumentBefore);
-        QVERIFY2(instrumentDiff.isEmpty(), qPrintable(instrumentDiff));
-        return;
-    }
-
-    FileTree expectedLocal = localBefore;
-    expectedLocal.remove(faultedSource);
-    const QString localDiff = differences(localAfter, expectedLocal);
-    QVERIFY2(localDiff.isEmpty(), qPrintable(QStringLiteral("local sources changed: ") + localDiff));
-
-    FileTree expectedInstrument = instrumentBefore;
+    // Sources stay as they were (an upload's source the test took away
+    // aside); targets gain exact copies of what arrived, and nothing else.
+    const FileTree &sourceBefore = plan.uploads ? localBefore : instrumentBefore;
+    FileTree expectedSource = sourceBefore;
+    expectedSource.remove(faultedSource);
+    FileTree expectedTarget = plan.uploads ? instrumentBefore : localBefore;
     for (int i = 0; i < expected.delivered; ++i) {
         const QString path = instrumentFile(plan.transfers.at(i)).path;
-        expectedInstrument.insert(path, localBefore.value(path));
+        expectedTarget.insert(path, sourceBefore.value(path));
     }
-    const QString failedPath = expected.failedFile.isEmpty() ? QString() : instrumentFile(expected.failedFile).path;
-    FileTree othersAfter = instrumentAfter;
-    FileTree othersExpected = expectedInstrument;
-    othersAfter.remove(failedPath);
-    othersExpected.remove(failedPath);
-    const QString instrumentDiff = differences(othersAfter, othersExpected);
-    QVERIFY2(instrumentDiff.isEmpty(), qPrintable(instrumentDiff));
-    if (failedPath.isEmpty())
-        return;
-    // The file whose upload broke holds its earlier content, or, where the
+    const FileTree sourceAfter = plan.uploads ? localAfter : instrumentAfter;
+    FileTree targetBefore = plan.uploads ? instrumentBefore : localBefore;
+    FileTree targetAfter = plan.uploads ? instrumentAfter : localAfter;
+    const QString sourceDiff = differences(sourceAfter, expectedSource);
+    QVERIFY2(sourceDiff.isEmpty(), qPrintable(QStringLiteral("sources changed: ") + sourceDiff));
+
+    // The file whose transfer broke holds its earlier content, or, where the
     // instrument had already stored part of it (a store is not atomic on the
     // instrument's side), the first part of the source and nothing else.
-    const bool failedFileIntact = instrumentAfter.contains(failedPath) == instrumentBefore.contains(failedPath)
-            && instrumentAfter.value(failedPath) == instrumentBefore.value(failedPath);
-    const QByteArray source = localBefore.value(failedPath);
-    const QByteArray stored = instrumentAfter.value(failedPath);
-    const bool partOfSource = expected.partialRemoteFile && instrumentAfter.contains(failedPath)
+    const QString failedPath = expected.failedFile.isEmpty() ? QString() : instrumentFile(expected.failedFile).path;
+    const QByteArray source = sourceBefore.value(failedPath);
+    const QByteArray stored = targetAfter.value(failedPath);
+    const bool failedFileIntact = targetAfter.contains(failedPath) == targetBefore.contains(failedPath)
+            && stored == targetBefore.value(failedPath);
+    const bool partOfSource = expected.partialRemoteFile && targetAfter.contains(failedPath)
             && stored.size() < source.size() && source.startsWith(stored);
-    QVERIFY2(failedFileIntact || partOfSource,
-             qPrintable(QStringLiteral("%1 on the instrument: %2 bytes, neither its earlier content nor part of the source")
+    QVERIFY2(failedPath.isEmpty() || failedFileIntact || partOfSource,
+             qPrintable(QStringLiteral("%1: %2 bytes, neither its earlier content nor part of the source")
                             .arg(failedPath).arg(stored.size())));
+    targetAfter.remove(failedPath);
+    expectedTarget.remove(failedPath);
+    const QString targetDiff = differences(targetAfter, expectedTarget);
+    QVERIFY2(targetDiff.isEmpty(), qPrintable(targetDiff));
 }
 
 QTEST_MAIN(tst_FaultMatrix)

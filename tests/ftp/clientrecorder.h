@@ -2,10 +2,9 @@
 
 #include "ftpclient.h"
 
-#include <QList>
 #include <QEventLoop>
+#include <QList>
 #include <QObject>
-#include <QTest>
 #include <QTimer>
 
 // Records every signal of an FtpClient in order, with what currentCommand()
@@ -18,9 +17,8 @@ public:
     struct Event
     {
         Type type = State;
-        int id = 0;          // Started, Finished
+        int id = 0;          // Started, Finished; State: the state
         bool error = false;  // Finished, Done
-        int state = 0;       // State
         qint64 done = 0;     // Progress
         qint64 total = 0;    // Progress
         UrlInfo info;        // Entry
@@ -31,101 +29,49 @@ public:
     explicit ClientRecorder(FtpClient *client)
         : m_client(client)
     {
-        connect(client, &FtpClient::stateChanged, this, [this](int s) {
-            Event e = make(State);
-            e.state = s;
-            add(e);
-        });
-        connect(client, &FtpClient::commandStarted, this, [this](int id) {
-            Event e = make(Started);
-            e.id = id;
-            add(e);
-        });
-        connect(client, &FtpClient::commandFinished, this, [this](int id, bool error) {
-            Event e = make(Finished);
-            e.id = id;
-            e.error = error;
-            add(e);
-        });
-        connect(client, &FtpClient::done, this, [this](bool error) {
-            Event e = make(Done);
-            e.error = error;
-            add(e);
-        });
-        connect(client, &FtpClient::dataTransferProgress, this, [this](qint64 done, qint64 total) {
-            Event e = make(Progress);
-            e.done = done;
-            e.total = total;
-            add(e);
-        });
-        connect(client, &FtpClient::listInfo, this, [this](const UrlInfo &info) {
-            Event e = make(Entry);
-            e.info = info;
-            add(e);
-        });
+        connect(client, &FtpClient::stateChanged, this, [this](int s) { add(State, s); });
+        connect(client, &FtpClient::commandStarted, this, [this](int id) { add(Started, id); });
+        connect(client, &FtpClient::commandFinished, this, [this](int id, bool error) { add(Finished, id, error); });
+        connect(client, &FtpClient::done, this, [this](bool error) { add(Done, 0, error); });
+        connect(client, &FtpClient::dataTransferProgress, this,
+                [this](qint64 done, qint64 total) { add(Progress, 0, false, done, total); });
+        connect(client, &FtpClient::listInfo, this, [this](const UrlInfo &info) { add(Entry, 0, false, 0, 0, info); });
     }
 
     QList<Event> events;
 
-    // Waits until `count` done() signals have come in all, running the
-    // event loop meanwhile.
+    // Waits until `count` done() signals have come in all.
     bool waitForDone(int count = 1, int timeout = 30000)
     {
-        if (doneCount() >= count)
-            return true;
         QEventLoop loop;
         QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-        const auto connection = connect(m_client, &FtpClient::done, &loop, [&] {
+        connect(m_client, &FtpClient::done, &loop, [&] {
             if (doneCount() >= count)
                 loop.quit();
         });
-        loop.exec();
-        disconnect(connection);
+        if (doneCount() < count)
+            loop.exec();
         return doneCount() >= count;
     }
 
-    int doneCount() const { return countOf(Done); }
-    int countOf(Type type) const
+    int doneCount() const { return int(ids(Done).size()); }
+    // The ids of the events of one type (the states, for State).
+    QList<int> ids(Type type) const
     {
-        int n = 0;
-        for (const Event &e : events)
-            n += e.type == type;
-        return n;
-    }
-    QList<Event> ofType(Type type) const
-    {
-        QList<Event> out;
+        QList<int> out;
         for (const Event &e : events) {
             if (e.type == type)
-                out.append(e);
+                out.append(e.id);
         }
         return out;
     }
-    QList<int> states() const
-    {
-        QList<int> out;
-        for (const Event &e : ofType(State))
-            out.append(e.state);
-        return out;
-    }
-    QList<int> startedIds() const
-    {
-        QList<int> out;
-        for (const Event &e : ofType(Started))
-            out.append(e.id);
-        return out;
-    }
-    QList<int> finishedIds() const
-    {
-        QList<int> out;
-        for (const Event &e : ofType(Finished))
-            out.append(e.id);
-        return out;
-    }
+    QList<int> states() const { return ids(State); }
+    QList<int> startedIds() const { return ids(Started); }
+    QList<int> finishedIds() const { return ids(Finished); }
     bool finishedWithError(int id) const
     {
-        for (const Event &e : ofType(Finished)) {
-            if (e.id == id)
+        for (const Event &e : events) {
+            if (e.type == Finished && e.id == id)
                 return e.error;
         }
         return false;
@@ -133,8 +79,10 @@ public:
     QStringList entryNames() const
     {
         QStringList out;
-        for (const Event &e : ofType(Entry))
-            out.append(e.info.name());
+        for (const Event &e : events) {
+            if (e.type == Entry)
+                out.append(e.info.name());
+        }
         return out;
     }
     // Progress reports between the start and the finish of command `id`.
@@ -153,14 +101,15 @@ public:
     void clear() { events.clear(); }
 
 private:
-    static Event make(Type type)
+    void add(Type type, int id, bool error = false, qint64 done = 0, qint64 total = 0, const UrlInfo &info = {})
     {
         Event e;
         e.type = type;
-        return e;
-    }
-    void add(Event e)
-    {
+        e.id = id;
+        e.error = error;
+        e.done = done;
+        e.total = total;
+        e.info = info;
         e.currentCommand = m_client->currentCommand();
         e.currentId = m_client->currentId();
         events.append(e);

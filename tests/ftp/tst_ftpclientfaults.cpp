@@ -2,9 +2,9 @@
 #include "clientrecorder.h"
 #include "ftpclient.h"
 #include "scriptedftpserver.h"
+#include "testfiles.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -20,50 +20,24 @@ private slots:
     void init();
     void cleanup();
 
-    void argumentsGoOutVerbatim();
-    void lineBreaksInArgumentsAreRefused();
-    void commandSequenceSendsTypeOnce();
-    void passiveAddressOfTheServerIsIgnored();
-    void dataEndAndFinalReplyInEitherOrder_data();
-    void dataEndAndFinalReplyInEitherOrder();
-    void unknownSizeStillReportsFullCount_data();
-    void unknownSizeStillReportsFullCount();
-    void cutTransferFailsDespite226();
-    void controlDroppedMidDownload();
+    void commandLinesGoOutVerbatim();
+    void downloadEndings_data();
+    void downloadEndings();
     void dataClosedMidUpload();
     void silentServerTimesOut_data();
     void silentServerTimesOut();
     void badRepliesFailTheCommand_data();
     void badRepliesFailTheCommand();
-    void queueOrderAndFailureRule();
-    void commandsWhileUnconnected();
-    void connectWhileConnectedStartsAnew();
-    void abortSkipsTheInterruptedReply();
+    void closeAndConnectAgain();
     void closeRightAfterAbortDoesNotWait();
     void localFileFailures_data();
     void localFileFailures();
-    void connectionRefused();
-    void nestedEventLoopsInSlots_data();
-    void nestedEventLoopsInSlots();
-    void confirmedDownloadSurvivesTheServerLeaving();
     void surplusReplyIsNotTakenForTheNextCommand();
 
 private:
     void connectAndLogin(FtpClient &client);
     ScriptedFtpServer *m_server = nullptr;
 };
-
-namespace {
-
-QByteArray pattern(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xff);
-    return bytes;
-}
-
-} // namespace
 
 void TestFtpClientFaults::init()
 {
@@ -83,117 +57,122 @@ void TestFtpClientFaults::connectAndLogin(FtpClient &client)
     client.login(QStringLiteral("root"), QStringLiteral("+00417263850"));
 }
 
-void TestFtpClientFaults::argumentsGoOutVerbatim()
+void TestFtpClientFaults::commandLinesGoOutVerbatim()
 {
+    m_server->files.insert("f", randomBytes(10, 1));
+    m_server->files.insert("g", randomBytes(20, 2));
+    QByteArray upload = randomBytes(30, 3), first, second;
+    QBuffer source(&upload), targetF(&first), targetG(&second);
     FtpClient client;
     ClientRecorder recorder(&client);
     connectAndLogin(client);
     client.cd(QStringLiteral(" .."));
     client.mkdir(QStringLiteral("a b "));
+    client.get(QStringLiteral("f"), &targetF);
+    client.get(QStringLiteral("g"), &targetG);
+    client.put(&source, QStringLiteral("h"));
     client.cd(QStringLiteral("DATA/IPA_BD1"));
     client.list(QStringLiteral(" x"));
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD  ..", "MKD a b ",
+    // Blanks kept as given; TYPE I once, before the first transfer.
+    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD  ..", "MKD a b ", "TYPE I",
+                                       "SIZE f", "EPSV", "RETR f", "SIZE g", "EPSV", "RETR g", "EPSV", "STOR h",
                                        "CWD DATA/IPA_BD1", "EPSV", "LIST  x" };
     QCOMPARE(m_server->received, expected);
-}
+    QCOMPARE(first, randomBytes(10, 1));
+    QCOMPARE(second, randomBytes(20, 2));
+    QCOMPARE(m_server->files.value("h"), randomBytes(30, 3));
 
-void TestFtpClientFaults::lineBreaksInArgumentsAreRefused()
-{
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
+    // A line break in an argument would smuggle in a command of its own.
+    recorder.clear();
     const int cd = client.cd(QStringLiteral("a\r\nDELE x"));
     QVERIFY(recorder.waitForDone());
     QVERIFY(recorder.finishedWithError(cd));
-    for (const QByteArray &line : m_server->received)
-        QVERIFY2(!line.contains("DELE"), line.constData());
-}
-
-void TestFtpClientFaults::commandSequenceSendsTypeOnce()
-{
-    m_server->files.insert("f", pattern(10));
-    m_server->files.insert("g", pattern(20));
-    QByteArray upload = pattern(30), first, second;
-    QBuffer source(&upload), targetF(&first), targetG(&second);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.get(QStringLiteral("f"), &targetF);
-    client.get(QStringLiteral("g"), &targetG);
-    client.put(&source, QStringLiteral("h"));
-    client.list();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "TYPE I", "SIZE f", "EPSV", "RETR f",
-                                       "SIZE g", "EPSV", "RETR g", "EPSV", "STOR h", "EPSV", "LIST" };
     QCOMPARE(m_server->received, expected);
-    QCOMPARE(first, pattern(10));
-    QCOMPARE(second, pattern(20));
-    QCOMPARE(m_server->files.value("h"), pattern(30));
 }
 
-void TestFtpClientFaults::passiveAddressOfTheServerIsIgnored()
+void TestFtpClientFaults::downloadEndings_data()
 {
-    // The reply names 10.1.2.3; the data listener is on 127.0.0.1 only, so
-    // the transfer works only if the client stays with the control peer.
-    m_server->refuseExtendedPassive = true;
-    m_server->passiveAddress = "10,1,2,3";
-    m_server->files.insert("f", pattern(5000));
-    QByteArray first, second;
-    QBuffer targetF(&first), targetG(&second);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.get(QStringLiteral("f"), &targetF);
-    client.get(QStringLiteral("f"), &targetG);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QCOMPARE(first, pattern(5000));
-    QCOMPARE(second, pattern(5000));
-    QCOMPARE(m_server->dataConnectionCount, 2);
-    // EPSV refused once: PASV from then on.
-    QCOMPARE(m_server->received.count("EPSV"), 1);
-    QCOMPARE(m_server->received.count("PASV"), 2);
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("error");     // empty: the download succeeds
+    QTest::addColumn<int>("state");         // the client's, once the queue has run
+    QTest::addColumn<QByteArray>("nestedOn");  // a signal whose slot runs a nested event loop
+
+    QTest::newRow("226 before the data end") << "replyFirst" << 3 * 1024 * 1024 + 5 << "" << int(FtpClient::LoggedIn) << QByteArray();
+    QTest::newRow("data end before 226") << "dataFirst" << 3 * 1024 * 1024 + 5 << "" << int(FtpClient::LoggedIn) << QByteArray();
+    QTest::newRow("size unknown, empty file") << "noSize" << 0 << "" << int(FtpClient::LoggedIn) << QByteArray();
+    QTest::newRow("size unknown, small file") << "noSize" << 777 << "" << int(FtpClient::LoggedIn) << QByteArray();
+    // 226 has come, then the server leaves while the last data is on its
+    // way: the download is complete all the same, the next command is not.
+    QTest::newRow("226, then the server leaves") << "replyThenGone" << 2 * 1024 * 1024 << ""
+                                                 << int(FtpClient::Unconnected) << QByteArray();
+    QTest::newRow("cut transfer despite 226") << "cut" << 1000
+        << "Downloading file f failed:\nConnection closed after 400 of 1000 bytes" << int(FtpClient::LoggedIn) << QByteArray();
+    QTest::newRow("control connection dropped") << "dropControl" << 100000
+        << "Downloading file f failed:\nConnection closed" << int(FtpClient::Unconnected) << QByteArray();
+    QTest::newRow("aborted, the interrupted reply follows") << "abort" << 100000
+        << "Downloading file f failed:\nAborted" << int(FtpClient::LoggedIn) << QByteArray();
+    // A slot may run a nested event loop (a modal message box) while the
+    // server drops the connection: the download still fails once, cleanly
+    // (and the address sanitizer watches the sockets dropped meanwhile).
+    for (const char *signal : {"dataTransferProgress", "stateChanged", "commandFinished"})
+        QTest::newRow(qPrintable(QStringLiteral("control connection dropped, nested loop in %1").arg(signal)))
+            << "dropControlLater" << 400000 << "Downloading file f failed:\nConnection closed"
+            << int(FtpClient::Unconnected) << QByteArray(signal);
 }
 
-void TestFtpClientFaults::dataEndAndFinalReplyInEitherOrder_data()
+void TestFtpClientFaults::downloadEndings()
 {
-    QTest::addColumn<bool>("replyFirst");
-    QTest::newRow("226 before the data end") << true;
-    QTest::newRow("data end before 226") << false;
-}
-
-void TestFtpClientFaults::dataEndAndFinalReplyInEitherOrder()
-{
-    QFETCH(bool, replyFirst);
-    const QByteArray content = pattern(3 * 1024 * 1024 + 5);
+    QFETCH(QString, script);
+    QFETCH(int, size);
+    QFETCH(QString, error);
+    QFETCH(int, state);
+    QFETCH(QByteArray, nestedOn);
+    const QByteArray content = randomBytes(size, 5);
     m_server->files.insert("f", content);
+    if (script == QLatin1String("noSize"))
+        m_server->on("SIZE", [&](const QByteArray &) { m_server->reply("502 SIZE not implemented"); });
+    m_server->on("CWD", [&](const QByteArray &argument) {
+        m_server->reply(argument == "NEXT" ? "250 OK" : "550 " + argument + " refused");
+    });
     bool replySent = false;
     bool dataClosed = false;
     m_server->on("RETR", [&](const QByteArray &) {
         m_server->reply("150 Sending");
         m_server->withDataConnection([&](QTcpSocket *data) {
-            data->write(content.left(1000));
-            if (replyFirst) {
-                m_server->reply("226 Done");
+            const auto finalReply = [&](const QByteArray &line) {
+                m_server->reply(line);
                 replySent = true;
-                QTimer::singleShot(100, data, [&, data] {
-                    data->write(content.mid(1000));
-                    data->disconnectFromHost();
-                    dataClosed = true;
-                });
-            } else {
-                data->write(content.mid(1000));
-                connect(data, &QTcpSocket::disconnected, m_server, [&] {
-                    dataClosed = true;
-                    QTimer::singleShot(100, m_server, [&] {
-                        m_server->reply("226 Done");
-                        replySent = true;
-                    });
-                });
+            };
+            const auto endData = [&, data](int from) {
+                data->write(content.mid(from));
                 data->disconnectFromHost();
+                dataClosed = true;
+            };
+            if (script == QLatin1String("cut")) {
+                connect(data, &QTcpSocket::disconnected, m_server, [=] { finalReply("226 Transfer complete"); });
+                data->write(content.left(400));
+                data->disconnectFromHost();
+                return;
+            }
+            data->write(content.left(1000));
+            if (script == QLatin1String("dropControl")) {
+                m_server->closeControl();
+            } else if (script == QLatin1String("dropControlLater")) {
+                data->write(content.mid(1000, 99000));
+                QTimer::singleShot(10, m_server, [this] { m_server->closeControl(); });
+            } else if (script == QLatin1String("abort")) {
+                connect(data, &QTcpSocket::disconnected, m_server, [=] { finalReply("426 Transfer aborted"); });
+            } else if (script == QLatin1String("replyFirst") || script == QLatin1String("replyThenGone")) {
+                finalReply("226 Done");
+                if (script == QLatin1String("replyThenGone"))
+                    m_server->closeControl();
+                QTimer::singleShot(100, data, [=] { endData(1000); });
+            } else {
+                endData(1000);
+                QTimer::singleShot(100, m_server, [=] { finalReply("226 Done"); });
             }
         });
     });
@@ -202,101 +181,66 @@ void TestFtpClientFaults::dataEndAndFinalReplyInEitherOrder()
     QBuffer target(&downloaded);
     FtpClient client;
     ClientRecorder recorder(&client);
-    bool bothSeenAtFinish = false;
+    bool completeAtFinish = false;
     connect(&client, &FtpClient::commandFinished, this, [&] {
         if (client.currentCommand() == FtpClient::Get)
-            bothSeenAtFinish = replySent && dataClosed;
+            completeAtFinish = replySent && dataClosed;
     });
+    if (script == QLatin1String("abort"))
+        connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
     connectAndLogin(client);
     const int get = client.get(QStringLiteral("f"), &target);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QVERIFY(bothSeenAtFinish);
-    QCOMPARE(downloaded.size(), content.size());
-    QVERIFY(downloaded == content);
-    const auto progress = recorder.progressOf(get);
-    QCOMPARE(progress.last(), qMakePair(qint64(content.size()), qint64(content.size())));
-    // Cheap: far fewer reports than chunks of data.
-    QVERIFY2(progress.size() <= 20, QByteArray::number(progress.size()).constData());
-}
-
-void TestFtpClientFaults::unknownSizeStillReportsFullCount_data()
-{
-    QTest::addColumn<int>("size");
-    QTest::newRow("empty file") << 0;
-    QTest::newRow("small file") << 777;
-}
-
-void TestFtpClientFaults::unknownSizeStillReportsFullCount()
-{
-    QFETCH(int, size);
-    m_server->files.insert("f", pattern(size));
-    m_server->on("SIZE", [&](const QByteArray &) { m_server->reply("502 SIZE not implemented"); });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QCOMPARE(downloaded, pattern(size));
-    const auto progress = recorder.progressOf(get);
-    QVERIFY(!progress.isEmpty());
-    QCOMPARE(progress.last(), qMakePair(qint64(size), qint64(size)));
-}
-
-void TestFtpClientFaults::cutTransferFailsDespite226()
-{
-    m_server->files.insert("f", pattern(1000));
-    m_server->on("RETR", [&](const QByteArray &) {
-        m_server->reply("150 Sending");
-        m_server->sendData(pattern(400), [&] { m_server->reply("226 Transfer complete"); });
+    const int next = client.cd(QStringLiteral("NEXT"));
+    int nested = 0;
+    const auto runNestedLoop = [&] {
+        ++nested;
+        QEventLoop loop;
+        QTimer::singleShot(40, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    connect(&client, &FtpClient::commandStarted, this, [&](int id) {
+        if (id != get || nestedOn.isEmpty())
+            return;
+        if (nestedOn == "commandFinished")
+            connect(&client, &FtpClient::commandFinished, this, runNestedLoop);
+        else if (nestedOn == "stateChanged")
+            connect(&client, &FtpClient::stateChanged, this, runNestedLoop);
+        else
+            connect(&client, &FtpClient::dataTransferProgress, this, runNestedLoop);
     });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    const int dropped = client.cd(QStringLiteral("NEXT"));
     QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(get));
-    QVERIFY(!recorder.startedIds().contains(dropped));
-    QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nConnection closed after 400 of 1000 bytes"));
-    for (const auto &report : recorder.progressOf(get))
-        QVERIFY(report.first != 1000);
+    QCOMPARE(nested > 0, !nestedOn.isEmpty());
+    QCOMPARE(int(client.state()), state);
+    QCOMPARE(recorder.states().last(), state);
+    const auto progress = recorder.progressOf(get);
+    if (error.isEmpty()) {
+        QVERIFY2(!recorder.finishedWithError(get), qPrintable(client.errorString()));
+        QVERIFY(completeAtFinish);
+        QVERIFY(downloaded == content);
+        QVERIFY(!progress.isEmpty());
+        QCOMPARE(progress.last(), qMakePair(qint64(size), qint64(size)));
+        // Cheap: far fewer reports than chunks of data.
+        QVERIFY2(progress.size() <= 20, QByteArray::number(progress.size()).constData());
+        QCOMPARE(recorder.finishedWithError(next), state == FtpClient::Unconnected);
+        if (state == FtpClient::Unconnected)
+            QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
+    } else {
+        QVERIFY(recorder.finishedWithError(get));
+        QVERIFY(!recorder.startedIds().contains(next));
+        QCOMPARE(client.errorString(), error);
+        for (const auto &report : progress)
+            QVERIFY(report.first < size);
+    }
+    if (state != FtpClient::LoggedIn)
+        return;
 
-    // The late 226 belongs to the failed download, not to the next command.
+    // A reply still due for the download must not be taken for the next one.
     recorder.clear();
-    m_server->on("CWD", [&](const QByteArray &) { m_server->reply("550 No such folder"); });
-    const int cd = client.cd(QStringLiteral("AFTER"));
+    const int after = client.cd(QStringLiteral("AFTER"));
     QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(cd));
-    QVERIFY2(client.errorString().contains("550"), qPrintable(client.errorString()));
-}
-
-void TestFtpClientFaults::controlDroppedMidDownload()
-{
-    m_server->files.insert("f", pattern(100000));
-    m_server->on("RETR", [&](const QByteArray &) {
-        m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            data->write(pattern(1000));
-            m_server->closeControl();
-        });
-    });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(get));
-    QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
-    QCOMPARE(client.state(), FtpClient::Unconnected);
-    QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nConnection closed"));
+    QVERIFY(recorder.finishedWithError(after));
+    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\n550 AFTER refused"));
+    QCOMPARE(m_server->received.last(), QByteArray("CWD AFTER"));
 }
 
 void TestFtpClientFaults::dataClosedMidUpload()
@@ -313,7 +257,7 @@ void TestFtpClientFaults::dataClosedMidUpload()
             });
         });
     });
-    QByteArray upload = pattern(8 * 1024 * 1024);
+    QByteArray upload = randomBytes(8 * 1024 * 1024, 9);
     QBuffer source(&upload);
     FtpClient client;
     client.setIdleTimeout(5000);
@@ -337,43 +281,33 @@ void TestFtpClientFaults::dataClosedMidUpload()
 
 void TestFtpClientFaults::silentServerTimesOut_data()
 {
-    QTest::addColumn<QByteArray>("silentVerb");
+    QTest::addColumn<QByteArray>("silence");
     QTest::addColumn<QString>("expectedError");
-    QTest::addColumn<bool>("expectFailure");
-    QTest::newRow("no greeting") << QByteArray("")
-                                 << "Connecting to host failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no answer to CWD") << QByteArray("CWD")
-                                      << "Changing directory failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("stalled transfer") << QByteArray("RETR")
-                                      << "Downloading file f failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no data connection") << QByteArray("EPSV")
-                                        << "Downloading file f failed:\nThe server did not answer within 300 ms" << true;
-    QTest::newRow("no answer to QUIT") << QByteArray("QUIT") << "" << false;
+    const QString timeout = QStringLiteral("The server did not answer within 300 ms");
+    QTest::newRow("no greeting") << QByteArray("greeting") << "Connecting to host failed:\n" + timeout;
+    QTest::newRow("stalled transfer") << QByteArray("RETR") << "Downloading file f failed:\n" + timeout;
+    QTest::newRow("no data connection") << QByteArray("EPSV") << "Downloading file f failed:\n" + timeout;
 }
 
 void TestFtpClientFaults::silentServerTimesOut()
 {
-    QFETCH(QByteArray, silentVerb);
+    QFETCH(QByteArray, silence);
     QFETCH(QString, expectedError);
-    QFETCH(bool, expectFailure);
-    m_server->files.insert("f", pattern(100));
+    m_server->files.insert("f", randomBytes(100, 9));
     QTcpServer deaf; // accepts data connections, never serves them
-    if (silentVerb.isEmpty()) {
+    QVERIFY(deaf.listen(QHostAddress::LocalHost, 0));
+    if (silence == "greeting")
         m_server->greeting.clear();
-    } else if (silentVerb == "RETR") {
-        m_server->on("RETR", [&](const QByteArray &) {
+    m_server->on("RETR", [&](const QByteArray &) {
+        if (silence == "RETR") {
             m_server->reply("150 Sending");
             m_server->withDataConnection([](QTcpSocket *data) { data->write("only this"); });
-        });
-    } else if (silentVerb == "EPSV") {
-        QVERIFY(deaf.listen(QHostAddress::LocalHost, 0));
+        }
+    });
+    if (silence == "EPSV")
         m_server->on("EPSV", [&](const QByteArray &) {
             m_server->reply("229 ok (|||" + QByteArray::number(deaf.serverPort()) + "|)");
         });
-        m_server->on("RETR", [](const QByteArray &) {});
-    } else {
-        m_server->on(silentVerb, [](const QByteArray &) {});
-    }
 
     QByteArray downloaded;
     QBuffer target(&downloaded);
@@ -382,18 +316,10 @@ void TestFtpClientFaults::silentServerTimesOut()
     client.setIdleTimeout(300);
     ClientRecorder recorder(&client);
     connectAndLogin(client);
-    if (silentVerb == "CWD")
-        client.cd(QStringLiteral("DATA"));
-    else if (silentVerb == "QUIT")
-        client.close();
-    else
-        client.get(QStringLiteral("f"), &target);
-    QElapsedTimer clock;
-    clock.start();
+    client.get(QStringLiteral("f"), &target);
     QVERIFY(recorder.waitForDone(1, 10000));
-    QCOMPARE(recorder.events.last().error, expectFailure);
-    if (expectFailure)
-        QCOMPARE(client.errorString(), expectedError);
+    QVERIFY(recorder.events.last().error);
+    QCOMPARE(client.errorString(), expectedError);
     QCOMPARE(client.state(), FtpClient::Unconnected);
     QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
 }
@@ -411,13 +337,6 @@ void TestFtpClientFaults::badRepliesFailTheCommand_data()
     QTest::newRow("1xx to CWD") << QByteArray("CWD") << QByteArray("150 what\r\n") << "Changing directory failed:\n";
     QTest::newRow("3xx to CWD") << QByteArray("CWD") << QByteArray("350 what\r\n") << "Changing directory failed:\n";
     QTest::newRow("code 600") << QByteArray("CWD") << QByteArray("600 what\r\n") << "Changing directory failed:\n";
-    QTest::newRow("endless line") << QByteArray("CWD") << QByteArray(200 * 1024, 'x') << "Changing directory failed:\n";
-    QTest::newRow("long line") << QByteArray("CWD") << "250 " + QByteArray(20000, 'y') + "\r\n"
-                               << "Changing directory failed:\n";
-    QByteArray endless = "250-start\r\n";
-    while (endless.size() < 200 * 1024)
-        endless += "more text\r\n";
-    QTest::newRow("endless multi-line reply") << QByteArray("CWD") << endless << "Changing directory failed:\n";
     QTest::newRow("PASV without numbers") << QByteArray("EPSV") << QByteArray("229 no port here\r\n")
                                           << "Listing directory failed:\n";
 }
@@ -446,138 +365,51 @@ void TestFtpClientFaults::badRepliesFailTheCommand()
     QCOMPARE(client.state(), FtpClient::Unconnected);
 }
 
-void TestFtpClientFaults::queueOrderAndFailureRule()
-{
-    m_server->listing = { "total 3", "-rw-r--r-- 1 root root 12 Mar 12 13:06 A.BIN",
-                          "not a listing line", "drwxr-xr-x 2 root root 0 Mar 12 13:06 SUB" };
-    m_server->on("CWD", [&](const QByteArray &argument) {
-        m_server->reply(argument == "BAD" ? "550 BAD: no such folder" : "250 OK");
-    });
-    QByteArray sink;
-    QBuffer target(&sink);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    const QList<int> ids { client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port()),
-                           client.login(QStringLiteral("root"), QStringLiteral("pw")),
-                           client.cd(QStringLiteral("GOOD")),
-                           client.list(),
-                           client.cd(QStringLiteral("BAD")) };
-    const int mkdir = client.mkdir(QStringLiteral("M"));
-    const int get = client.get(QStringLiteral("A.BIN"), &target);
-    QCOMPARE(mkdir, ids.last() + 1);
-    QVERIFY(recorder.events.isEmpty()); // nothing runs inside the calls
-
-    QVERIFY(recorder.waitForDone());
-    QCOMPARE(recorder.startedIds(), ids);
-    QCOMPARE(recorder.finishedIds(), ids);
-    for (int id : ids)
-        QCOMPARE(recorder.finishedWithError(id), id == ids.last());
-    QCOMPARE(recorder.doneCount(), 1);
-    QCOMPARE(recorder.events.last().type, ClientRecorder::Done);
-    QVERIFY(recorder.events.last().error);
-    QVERIFY(!recorder.startedIds().contains(mkdir) && !recorder.startedIds().contains(get));
-    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\n550 BAD: no such folder"));
-    QCOMPARE(recorder.entryNames(), (QStringList{ "A.BIN", "SUB" }));
-    QVERIFY(!m_server->receivedVerbs().contains("MKD"));
-
-    const QList<FtpClient::Command> commands { FtpClient::ConnectToHost, FtpClient::Login, FtpClient::Cd,
-                                               FtpClient::List, FtpClient::Cd };
-    int running = -1;
-    for (const ClientRecorder::Event &e : recorder.events) {
-        if (e.type == ClientRecorder::Started) {
-            QCOMPARE(running, -1);
-            running = int(ids.indexOf(e.id));
-        }
-        if (e.type == ClientRecorder::Done) {
-            QCOMPARE(running, -1);
-            QCOMPARE(e.currentCommand, FtpClient::None);
-            QCOMPARE(e.currentId, 0);
-            continue;
-        }
-        if (e.type == ClientRecorder::State && running < 0)
-            continue;
-        QVERIFY(running >= 0);
-        QCOMPARE(e.currentId, ids[running]);
-        QCOMPARE(e.currentCommand, commands[running]);
-        if (e.type == ClientRecorder::Finished)
-            running = -1;
-    }
-}
-
-void TestFtpClientFaults::commandsWhileUnconnected()
+void TestFtpClientFaults::closeAndConnectAgain()
 {
     FtpClient client;
     ClientRecorder recorder(&client);
-    const int close = client.close();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(!recorder.events.last().error);
-    QVERIFY(!recorder.finishedWithError(close));
-
-    recorder.clear();
+    connectAndLogin(client);
+    client.close();
     const int cd = client.cd(QStringLiteral("DATA"));
     const int list = client.list();
     QVERIFY(recorder.waitForDone());
+    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected,
+                                             FtpClient::LoggedIn, FtpClient::Closing, FtpClient::Unconnected }));
     QVERIFY(recorder.finishedWithError(cd));
     QVERIFY(!recorder.startedIds().contains(list));
     QCOMPARE(client.error(), FtpClient::NotConnected);
     QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
-    QVERIFY(recorder.states().isEmpty());
-    QCOMPARE(m_server->connectionCount, 0);
-}
 
-void TestFtpClientFaults::connectWhileConnectedStartsAnew()
-{
-    FtpClient client;
-    ClientRecorder recorder(&client);
+    // A close while unconnected is no error, and connects nothing.
+    recorder.clear();
+    const int close = client.close();
+    QVERIFY(recorder.waitForDone());
+    QVERIFY(!recorder.events.last().error);
+    QVERIFY(!recorder.finishedWithError(close));
+    QVERIFY(recorder.states().isEmpty());
+    QCOMPARE(m_server->connectionCount, 1);
+
+    // A connect while connected starts anew.
+    recorder.clear();
     connectAndLogin(client);
     connectAndLogin(client);
     client.cd(QStringLiteral("X"));
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QCOMPARE(m_server->connectionCount, 2);
+    QCOMPARE(m_server->connectionCount, 3);
     const QList<int> once { FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected, FtpClient::LoggedIn };
     QCOMPARE(recorder.states(), once + once);
-}
-
-void TestFtpClientFaults::abortSkipsTheInterruptedReply()
-{
-    m_server->files.insert("f", pattern(100000));
-    m_server->on("RETR", [&](const QByteArray &) {
-        m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            data->write(pattern(1000));
-            connect(data, &QTcpSocket::disconnected, m_server, [&] { m_server->reply("426 Transfer aborted"); });
-        });
-    });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    const int dropped = client.list();
-    connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(get));
-    QVERIFY(!recorder.startedIds().contains(dropped));
-    QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nAborted"));
-    QCOMPARE(client.state(), FtpClient::LoggedIn);
-
-    recorder.clear();
-    const int cd = client.cd(QStringLiteral("NEXT"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.finishedWithError(cd), qPrintable(client.errorString()));
-    QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
 }
 
 void TestFtpClientFaults::closeRightAfterAbortDoesNotWait()
 {
     // The server never answers the interrupted RETR: a close must not wait
     // for that answer.
-    m_server->files.insert("f", pattern(100000));
+    m_server->files.insert("f", randomBytes(100000, 9));
     m_server->on("RETR", [&](const QByteArray &) {
         m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) { data->write(pattern(1000)); });
+        m_server->withDataConnection([&](QTcpSocket *data) { data->write(randomBytes(1000, 9)); });
     });
     QByteArray downloaded;
     QBuffer target(&downloaded);
@@ -621,7 +453,7 @@ void TestFtpClientFaults::localFileFailures()
     QFETCH(QString, kind);
     QFETCH(QString, heading);
     QFETCH(QByteArray, neverSent);
-    m_server->files.insert("f", pattern(300000));
+    m_server->files.insert("f", randomBytes(300000, 9));
     QTemporaryDir local;
     QFile missingFolder(local.path() + "/no/such/folder/f");
     QFile missingFile(local.path() + "/missing");
@@ -654,111 +486,6 @@ void TestFtpClientFaults::localFileFailures()
     if (!neverSent.isEmpty())
         QVERIFY(!m_server->receivedVerbs().contains(neverSent));
     QCOMPARE(client.state(), FtpClient::LoggedIn);
-}
-
-void TestFtpClientFaults::connectionRefused()
-{
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
-
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    const int connect = client.connectToHost(QStringLiteral("127.0.0.1"), port);
-    const int login = client.login();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(connect));
-    QVERIFY(!recorder.startedIds().contains(login));
-    QCOMPARE(client.error(), FtpClient::ConnectionRefused);
-    QCOMPARE(client.errorString(), QStringLiteral("Connecting to host failed:\nConnection refused to host 127.0.0.1"));
-    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Unconnected }));
-}
-
-void TestFtpClientFaults::nestedEventLoopsInSlots_data()
-{
-    QTest::addColumn<QByteArray>("signal");
-    QTest::newRow("dataTransferProgress") << QByteArray("dataTransferProgress");
-    QTest::newRow("stateChanged") << QByteArray("stateChanged");
-    QTest::newRow("commandFinished") << QByteArray("commandFinished");
-}
-
-void TestFtpClientFaults::nestedEventLoopsInSlots()
-{
-    // A slot may run a nested event loop (a modal message box) while the
-    // server drops the connection in the middle of a download: the download
-    // still fails once, cleanly, whichever signal the slot is on (and the
-    // address sanitizer watches the sockets dropped meanwhile).
-    QFETCH(QByteArray, signal);
-    m_server->files.insert("f", pattern(400000));
-    m_server->on("RETR", [&](const QByteArray &) {
-        m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            data->write(pattern(100000));
-            QTimer::singleShot(10, m_server, [&] { m_server->closeControl(); });
-        });
-    });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    int nested = 0;
-    const auto runNestedLoop = [&] {
-        ++nested;
-        QEventLoop loop;
-        QTimer::singleShot(40, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    connect(&client, &FtpClient::commandStarted, this, [&](int id) {
-        if (id != get)
-            return;
-        if (signal == "commandFinished")
-            connect(&client, &FtpClient::commandFinished, this, runNestedLoop);
-        else if (signal == "stateChanged")
-            connect(&client, &FtpClient::stateChanged, this, runNestedLoop);
-        else
-            connect(&client, &FtpClient::dataTransferProgress, this, runNestedLoop);
-    });
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(nested > 0);
-    QVERIFY(recorder.finishedWithError(get));
-    QCOMPARE(client.errorString(), QStringLiteral("Downloading file f failed:\nConnection closed"));
-    QCOMPARE(client.state(), FtpClient::Unconnected);
-}
-
-void TestFtpClientFaults::confirmedDownloadSurvivesTheServerLeaving()
-{
-    // 226 has come, then the server closes the control connection while the
-    // last data is still on its way: the download is complete all the same.
-    const QByteArray content = pattern(2 * 1024 * 1024);
-    m_server->files.insert("f", content);
-    m_server->on("RETR", [&](const QByteArray &) {
-        m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            data->write(content.left(1000));
-            m_server->reply("226 Done");
-            m_server->closeControl();
-            QTimer::singleShot(50, data, [&, data] {
-                data->write(content.mid(1000));
-                data->disconnectFromHost();
-            });
-        });
-    });
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
-    const int cd = client.cd(QStringLiteral("X"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.finishedWithError(get), qPrintable(client.errorString()));
-    QVERIFY(downloaded == content);
-    QCOMPARE(recorder.progressOf(get).last(), qMakePair(qint64(content.size()), qint64(content.size())));
-    QVERIFY(recorder.finishedWithError(cd));
-    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
 }
 
 void TestFtpClientFaults::surplusReplyIsNotTakenForTheNextCommand()

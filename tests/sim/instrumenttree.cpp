@@ -1,4 +1,5 @@
 #include "instrumenttree.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,15 +13,15 @@ InstrumentTree::InstrumentTree()
         if (!base.mkpath(QString::fromLatin1(folder)))
             return;
     }
-    m_valid = write(QStringLiteral("DATA/IPA_BD1/A.DAT"), binary(5000, 1))
-           && write(QStringLiteral("DATA/IPA_BD1/B.DAT"), binary(777, 2))
-           && write(QStringLiteral("DATA/IPS_BD1/C.DAT"), binary(3000, 3))
+    m_valid = write(QStringLiteral("DATA/IPA_BD1/A.DAT"), randomBytes(5000, 1))
+           && write(QStringLiteral("DATA/IPA_BD1/B.DAT"), randomBytes(777, 2))
+           && write(QStringLiteral("DATA/IPS_BD1/C.DAT"), randomBytes(3000, 3))
            && write(QStringLiteral("TEXT/X.TXT"), "first\nsecond\r\nthird\n")
-           && write(QStringLiteral("FONTS/F.FNT"), binary(2048, 4))
+           && write(QStringLiteral("FONTS/F.FNT"), randomBytes(2048, 4))
            && write(QStringLiteral("INIE91.CFG"), "[SYSTEM]\r\nSERIAL=R9000001\r\n")
            && write(QStringLiteral("INIE91.FLS"), "A.DAT\r\nB.DAT\r\n")
            && write(QStringLiteral("COMMANDS.TXT"), "ZERO\r\nTARE\r\n")
-           && write(QStringLiteral("R9DIGIT"), binary(1024, 5))
+           && write(QStringLiteral("R9DIGIT"), randomBytes(1024, 5))
            && write(QStringLiteral("EMPTY.BIN"), QByteArray())
            && write(QStringLiteral(".hidden"), "h")
            && QFile(outside() + QStringLiteral("/secret.txt")).open(QIODevice::WriteOnly)
@@ -56,18 +57,4 @@ bool InstrumentTree::write(const QString &relative, const QByteArray &content) c
 {
     QFile file(path(relative));
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
-QByteArray InstrumentTree::binary(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = seed * 2654435761u + 1;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = char(state >> 24);
-    }
-    const QByteArray awkward("\r\n\0\r\n\n\r\0", 8);
-    for (int i = 0; i < awkward.size() && i < size; ++i)
-        bytes[i] = awkward.at(i);
-    return bytes;
 }

@@ -24,9 +24,6 @@ public:
     QByteArray content(const QString &relative) const;
     bool write(const QString &relative, const QByteArray &content) const;
 
-    // Pseudo-random bytes that contain CR, LF, CR LF and NUL.
-    static QByteArray binary(int size, quint32 seed);
-
 private:
     QTemporaryDir m_dir;
     bool m_valid = false;

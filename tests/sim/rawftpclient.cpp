@@ -42,16 +42,10 @@ bool RawFtpClient::takeReply(Reply *reply)
             code = line.left(3);
         }
         start = end + 2;
-        if (line.startsWith(code) && line.size() >= 4 && line.at(3) == ' ') {
+        // "ddd text", or "ddd" with no text.
+        if (line == code || (line.startsWith(code) && line.at(3) == ' ')) {
             reply->code = code.toInt();
             reply->text = QString::fromUtf8(line.mid(4));
-            reply->raw = m_buffer.left(start);
-            m_buffer.remove(0, start);
-            return true;
-        }
-        if (line.size() == 3 && line == code) {   // "ddd" with no text
-            reply->code = code.toInt();
-            reply->raw = m_buffer.left(start);
             m_buffer.remove(0, start);
             return true;
         }
@@ -125,12 +119,6 @@ QByteArray RawFtpClient::readToEnd(QTcpSocket *data, int timeoutMs, bool *closed
     return bytes;
 }
 
-bool RawFtpClient::writeAll(QTcpSocket *data, const QByteArray &bytes, int timeoutMs)
-{
-    data->write(bytes);
-    return QTest::qWaitFor([&] { return data->bytesToWrite() == 0; }, timeoutMs);
-}
-
 QByteArray RawFtpClient::retrieve(const QByteArray &commandLine, Reply *opening, Reply *final, int timeoutMs)
 {
     std::unique_ptr<QTcpSocket> data = openPassive();
@@ -155,7 +143,8 @@ void RawFtpClient::store(const QByteArray &commandLine, const QByteArray &conten
     *opening = nextReply(timeoutMs);
     if (opening->code != 150)
         return;
-    writeAll(data.get(), content, timeoutMs);
+    data->write(content);
+    [[maybe_unused]] const bool written = QTest::qWaitFor([&] { return data->bytesToWrite() == 0; }, timeoutMs);
     data->disconnectFromHost();
     [[maybe_unused]] const bool closed = QTest::qWaitFor([&] { return data->state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
     *final = nextReply(timeoutMs);

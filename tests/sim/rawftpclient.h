@@ -18,7 +18,6 @@ public:
     struct Reply {
         int code = 0;          // 0: no reply within the timeout
         QString text;          // the last line without the code
-        QByteArray raw;        // every byte of the reply, CR LF included
     };
 
     explicit RawFtpClient(QObject *parent = nullptr);
@@ -39,7 +38,6 @@ public:
     std::unique_ptr<QTcpSocket> openPassive(Reply *pasvReply = nullptr);
     // Reads a data connection to its end.
     static QByteArray readToEnd(QTcpSocket *data, int timeoutMs = 20000, bool *closed = nullptr);
-    static bool writeAll(QTcpSocket *data, const QByteArray &bytes, int timeoutMs = 20000);
 
     // Whole transfers: PASV, the command, the data, and the final reply.
     QByteArray retrieve(const QByteArray &commandLine, Reply *opening, Reply *final, int timeoutMs = 20000);

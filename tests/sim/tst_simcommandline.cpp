@@ -1,13 +1,23 @@
-// The options of r9-instrument-sim: what is refused, and that each fault
-// option reaches the server.
+// r9-instrument-sim as a technician or a script runs it: its options, what
+// is refused, that each fault option reaches the server, and the program
+// itself.
 
 #include "instrumentserver.h"
 #include "instrumenttree.h"
 #include "rawftpclient.h"
 #include "simulatorcommandline.h"
+#include "testfiles.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 class TestSimCommandLine : public QObject
 {
@@ -23,15 +33,28 @@ private slots:
     void parsesByteSizes();
     void faultOptionsReachTheServer_data();
     void faultOptionsReachTheServer();
-    void helpListsEveryOption();
+    void servesUntilStopped_data();
+    void servesUntilStopped();
+    void keepsAFolderThatIsNotEmpty();
+    void logsCommandsAndAppliesFaults();
+    void endsAtOnce_data();
+    void endsAtOnce();
 
 private:
+    bool start(QProcess &process, const QStringList &arguments, quint16 *port);
+    bool finish(QProcess &process, int timeoutMs = 10000);
+
     InstrumentTree m_tree;
+    QProcessEnvironment m_environment;
 };
 
 void TestSimCommandLine::initTestCase()
 {
     QVERIFY(m_tree.isValid());
+    QVERIFY(QFileInfo(QStringLiteral(R9_SIM_EXECUTABLE)).isExecutable());
+    m_environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "ftp_proxy", "FTP_PROXY", "all_proxy", "ALL_PROXY" })
+        m_environment.remove(QString::fromLatin1(name));
 }
 
 void TestSimCommandLine::refusesBadArguments_data()
@@ -163,16 +186,139 @@ void TestSimCommandLine::faultOptionsReachTheServer()
     }
 }
 
-void TestSimCommandLine::helpListsEveryOption()
+bool TestSimCommandLine::start(QProcess &process, const QStringList &arguments, quint16 *port)
 {
-    SimulatorCommandLine commandLine;
-    QVERIFY(commandLine.parse({ "r9-instrument-sim", "--help" }));
-    QVERIFY(commandLine.helpRequested());
-    const QString help = commandLine.helpText();
+    process.setProcessEnvironment(m_environment);
+    process.start(QStringLiteral(R9_SIM_EXECUTABLE), arguments);
+    static const QRegularExpression banner(QStringLiteral("^r9-instrument-sim listening on 127\\.0\\.0\\.1:(\\d+)\\n"));
+    QByteArray out;
+    QRegularExpressionMatch match;
+    const bool up = QTest::qWaitFor([&] {
+        out += process.readAllStandardOutput();
+        match = banner.match(QString::fromUtf8(out));
+        return match.hasMatch() || process.state() == QProcess::NotRunning;
+    }, 60000);
+    if (!up || !match.hasMatch()) {
+        qWarning() << "no banner; stdout" << out << "stderr" << process.readAllStandardError();
+        return false;
+    }
+    *port = quint16(match.captured(1).toUInt());
+    return *port != 0;
+}
+
+bool TestSimCommandLine::finish(QProcess &process, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+}
+
+void TestSimCommandLine::servesUntilStopped_data()
+{
+    QTest::addColumn<int>("signalNumber");   // 0: its standard input closes
+    QTest::newRow("standard input closed") << 0;
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestSimCommandLine::servesUntilStopped()
+{
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    const QString root = dir.filePath(QStringLiteral("instrument"));
+    QProcess sim;
+    quint16 port = 0;
+    QVERIFY(start(sim, { "--root", root, "--generate", "--files", "3", "--settings", "2", "--port", "0",
+                         "--exit-on-stdin-close" }, &port));
+    QCOMPARE(QDir(root + QStringLiteral("/DATA/IPS_BD1")).entryList(QDir::Files).size(), 3);
+    RawFtpClient client;
+    QCOMPARE(client.connectTo(port).code, 220);
+    QVERIFY(client.login());
+    RawFtpClient::Reply opening, final;
+    QCOMPARE(client.retrieve("RETR INIE91.CFG", &opening, &final), readFile(root + QStringLiteral("/INIE91.CFG")));
+    if (signalNumber)
+        ::kill(pid_t(sim.processId()), signalNumber);
+    else
+        sim.closeWriteChannel();
+    QVERIFY(finish(sim));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(client.waitForDisconnected());
+}
+
+void TestSimCommandLine::keepsAFolderThatIsNotEmpty()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("MINE.TXT")), "keep");
+    QProcess sim;
+    quint16 port = 0;
+    QVERIFY(start(sim, { "--root", dir.path(), "--generate", "--port", "0", "--exit-on-stdin-close" }, &port));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{ "MINE.TXT" });
+    sim.closeWriteChannel();
+    QVERIFY(finish(sim));
+    QCOMPARE(sim.exitCode(), 0);
+}
+
+void TestSimCommandLine::logsCommandsAndAppliesFaults()
+{
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("commands.log"));
+    QProcess sim;
+    quint16 port = 0;
+    QVERIFY(start(sim, { "--root", dir.filePath(QStringLiteral("root")), "--generate", "--port", "0", "--log", log,
+                         "--exit-on-stdin-close", "--refuse", "RETR:451:INIE91.CFG", "--delay", "100" }, &port));
+    QByteArray banner;
+    QVERIFY(QTest::qWaitFor([&] {
+        banner += sim.readAllStandardError();
+        return banner.contains("fault: refuse RETR INIE91.CFG with 451")
+            && banner.contains("fault: delay every reply by 100 ms");
+    }, 5000));
+    RawFtpClient client;
+    QCOMPARE(client.connectTo(port).code, 220);
+    QVERIFY(client.login());
+    std::unique_ptr<QTcpSocket> data = client.openPassive();
+    QVERIFY(data);
+    QCOMPARE(client.command("RETR INIE91.CFG").code, 451);
+    QCOMPARE(client.command("CWD  ..").code, 250);
+    QCOMPARE(client.command("QUIT").code, 221);
+    sim.closeWriteChannel();
+    QVERIFY(finish(sim));
+    QCOMPARE(sim.exitCode(), 0);
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1 USER root\n1 PASS +00417263850\n1 PASV\n1 RETR INIE91.CFG\n1 CWD  ..\n1 QUIT\n"));
+}
+
+void TestSimCommandLine::endsAtOnce_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");    // lines each within standard output; empty: nothing there
+    QTest::addColumn<QByteArray>("err");    // within standard error
+    QByteArray options;
     for (const char *option : { "--root", "--port", "--generate", "--seed", "--files", "--big-file", "--settings",
                                 "--log", "--refuse", "--drop-after", "--cut-after", "--silent", "--lie-size",
                                 "--delay", "--rate", "--exit-on-stdin-close" })
-        QVERIFY2(help.contains(QLatin1String(option)), option);
+        options += option + QByteArray("\n");
+    QTest::newRow("--help") << QStringList{ "--help" } << 0 << options << QByteArray();
+    QTest::newRow("a bad argument") << QStringList{ "--root", "/tmp", "--refuse", "RETR" } << 2 << QByteArray()
+                                    << QByteArray("--refuse");
+}
+
+void TestSimCommandLine::endsAtOnce()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QProcess sim;
+    sim.setProcessEnvironment(m_environment);
+    sim.start(QStringLiteral(R9_SIM_EXECUTABLE), arguments);
+    QVERIFY(finish(sim));
+    QCOMPARE(sim.exitCode(), exitCode);
+    const QByteArray printed = sim.readAllStandardOutput();
+    QVERIFY2(!out.isEmpty() || printed.isEmpty(), printed.constData());
+    for (const QByteArray &line : out.split('\n'))
+        QVERIFY2(printed.contains(line), line.constData());
+    QVERIFY(sim.readAllStandardError().contains(err));
 }
 
 QTEST_GUILESS_MAIN(TestSimCommandLine)

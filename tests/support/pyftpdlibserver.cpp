@@ -38,23 +38,14 @@ bool PyftpdlibServer::isAvailable(QString *why)
     return true;
 }
 
-void PyftpdlibServer::setCredentials(const QString &userName, const QString &password)
-{
-    m_userName = userName;
-    m_password = password;
-}
-
 bool PyftpdlibServer::start(const QString &rootPath, int timeoutMsecs)
 {
     stop();
     m_error.clear();
-    m_output.clear();
     QStringList arguments { scriptPath(), QStringLiteral("--root"), rootPath,
                             QStringLiteral("--user"), m_userName,
                             QStringLiteral("--password"), m_password,
-                            QStringLiteral("--max-seconds"), QString::number(m_maxSeconds) };
-    if (m_verbose)
-        arguments << QStringLiteral("--verbose");
+                            QStringLiteral("--max-seconds"), QStringLiteral("900") };
     if (m_noEpsv)
         arguments << QStringLiteral("--no-epsv");
     // The server watches its standard input: it stays a pipe from us, and
@@ -90,28 +81,14 @@ bool PyftpdlibServer::start(const QString &rootPath, int timeoutMsecs)
     return true;
 }
 
-bool PyftpdlibServer::stop()
+void PyftpdlibServer::stop()
 {
-    bool endedByItself = true;
     if (m_process.state() != QProcess::NotRunning) {
         m_process.closeWriteChannel();
         if (!m_process.waitForFinished(5000)) {
-            endedByItself = false;
             m_process.kill();
             m_process.waitForFinished(5000);
         }
     }
     m_port = 0;
-    return endedByItself;
-}
-
-bool PyftpdlibServer::isRunning() const
-{
-    return m_process.state() == QProcess::Running;
-}
-
-QString PyftpdlibServer::serverOutput()
-{
-    m_output += m_process.readAllStandardError();
-    return QString::fromLocal8Bit(m_output);
 }

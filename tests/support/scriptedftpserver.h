@@ -2,14 +2,15 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTcpSocket>
 
 #include <functional>
 
 class QTcpServer;
-class QTcpSocket;
 
 // A small FTP server for tests, on 127.0.0.1: answers each command by a
 // default rule or by a handler the test installs, and records every line
@@ -36,8 +37,6 @@ public:
     bool refuseExtendedPassive = false;
     // Remote files: served by RETR and SIZE, written by STOR.
     QHash<QByteArray, QByteArray> files;
-    // Lines sent for LIST, each ended with CR LF.
-    QList<QByteArray> listing;
 
     // Replaces the default answer to `verb` (upper case).
     void on(const QByteArray &verb, Handler handler);
@@ -46,6 +45,7 @@ public:
     void reply(const QByteArray &line);
     void writeRaw(const QByteArray &bytes);
     void closeControl();
+    QTcpSocket *control() const { return m_control; }
     // Opens a data listener and returns its port.
     quint16 openPassive();
     // Runs `action` on the data connection as soon as the client opened it.
@@ -58,10 +58,7 @@ public:
     QList<QByteArray> received;
     QList<QByteArray> receivedVerbs() const;
     int connectionCount = 0;
-    int dataConnectionCount = 0;
-
-signals:
-    void lineReceived(const QByteArray &line);
+    QList<QHostAddress> dataPeers;
 
 private:
     void onNewConnection();

@@ -74,7 +74,6 @@ void ScriptedFtpServer::onControlReadyRead()
         if (line.endsWith("\r\n"))
             line.chop(2);
         received.append(line);
-        emit lineReceived(line);
         const int blank = line.indexOf(' ');
         const QByteArray verb = (blank < 0 ? line : line.left(blank)).toUpper();
         const QByteArray argument = blank < 0 ? QByteArray() : line.mid(blank + 1);
@@ -85,6 +84,7 @@ void ScriptedFtpServer::onControlReadyRead()
 quint16 ScriptedFtpServer::openPassive()
 {
     delete m_dataServer;
+    m_data = nullptr;
     m_dataServer = new QTcpServer(this);
     connect(m_dataServer, &QTcpServer::newConnection, this, &ScriptedFtpServer::onNewDataConnection);
     m_dataServer->listen(QHostAddress::LocalHost, 0);
@@ -94,7 +94,7 @@ quint16 ScriptedFtpServer::openPassive()
 void ScriptedFtpServer::onNewDataConnection()
 {
     while (QTcpSocket *socket = m_dataServer->nextPendingConnection()) {
-        ++dataConnectionCount;
+        dataPeers << socket->peerAddress();
         m_data = socket;
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         runDataAction();
@@ -165,10 +165,7 @@ void ScriptedFtpServer::handle(const QByteArray &verb, const QByteArray &argumen
         sendData(files.value(argument), [this] { reply("226 Transfer complete"); });
     } else if (verb == "LIST") {
         reply("150 Here comes the listing");
-        QByteArray text;
-        for (const QByteArray &line : listing)
-            text += line + "\r\n";
-        sendData(text, [this] { reply("226 Listing sent"); });
+        sendData(QByteArray(), [this] { reply("226 Listing sent"); });
     } else if (verb == "STOR") {
         reply("150 Ready to receive");
         const QByteArray name = argument;
