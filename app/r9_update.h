@@ -54,6 +54,7 @@ private:
     void finishDownload(int commandId, bool error);
     bool stageDownload(int commandId);
     TransferRecord *recordOf(int commandId);
+    void markNotDone(const QList<int> &commandIds);
     void putStagedDownloadsInPlace();
     void testCompleteness(const QString &completedText, const QString &incompleteText);
     void showProgress(qint64 done, qint64 total);

@@ -17,29 +17,47 @@
 namespace {
 
 #if defined(Q_OS_LINUX)
-// One syncfs() per file system writes out everything the batch wrote, with
-// a single flush of the disk's cache.
-bool syncFileSystemsOf(const QSet<QString> &folders)
+// One folder of each file system the folders are on, open for syncfs().
+std::vector<int> openFileSystemsOf(const QSet<QString> &folders, bool *ok)
 {
-    QSet<dev_t> synced;
-    bool ok = true;
+    std::vector<int> opened;
+    QSet<dev_t> seen;
+    *ok = true;
     for (const QString &folder : folders) {
         const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            ok = false;
+        struct stat info;
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            *ok = false;
+        } else if (!seen.contains(info.st_dev)) {
+            seen.insert(info.st_dev);
+            opened.push_back(fd);
             continue;
         }
-        struct stat info;
-        if (::fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return opened;
+}
+
+// One syncfs() per file system writes out everything written there, with
+// a single flush of the disk's cache. Touches nothing but the descriptors,
+// so that it can run on a worker thread.
+bool syncAndClose(const std::vector<int> &fileSystems)
+{
+    bool ok = true;
+    for (const int fd : fileSystems) {
+        if (::syncfs(fd) != 0)
             ok = false;
-        } else if (!synced.contains(info.st_dev)) {
-            synced.insert(info.st_dev);
-            if (::syncfs(fd) != 0)
-                ok = false;
-        }
         ::close(fd);
     }
     return ok;
+}
+
+bool syncFileSystemsOf(const QSet<QString> &folders)
+{
+    bool opened = false;
+    const std::vector<int> fileSystems = openFileSystemsOf(folders, &opened);
+    return syncAndClose(fileSystems) && opened;
 }
 #else
 // Elsewhere each file is synced on its own.
@@ -68,6 +86,14 @@ bool replace(const QString &from, const QString &to)
 #endif
 }
 
+QSet<QString> foldersOf(const std::vector<StagedBatch::Entry> &entries)
+{
+    QSet<QString> folders;
+    for (const StagedBatch::Entry &entry : entries)
+        folders.insert(QFileInfo(entry.targetPath).path());
+    return folders;
+}
+
 } // namespace
 
 StagedBatch::~StagedBatch()
@@ -88,49 +114,105 @@ bool StagedBatch::isFull() const
 
 QList<int> StagedBatch::commit()
 {
-    QList<int> failed;
+    QList<int> failed = finishBackgroundSync();
+    if (!entries.empty()) {
+        // The data must be on disk before any name points at it: otherwise a
+        // power cut could leave an empty file where the earlier copy was.
+#if defined(Q_OS_LINUX)
+        const bool synced = syncFileSystemsOf(foldersOf(entries));
+#else
+        const bool synced = true; // file by file, in putInPlace()
+#endif
+        failed += putInPlace(entries, synced);
+        bytes = 0;
+    }
+    // And the new names themselves, before the operation reports success.
+#if defined(Q_OS_LINUX)
+    if (!namesToSync.isEmpty() && !syncFileSystemsOf(nameFolders))
+        failed += namesToSync;
+#endif
+    namesToSync.clear();
+    nameFolders.clear();
+    return failed;
+}
+
+QList<int> StagedBatch::commitInBackground()
+{
+#if defined(Q_OS_LINUX)
+    QList<int> failed = finishBackgroundSync();
     if (entries.empty())
         return failed;
-
-    QSet<QString> folders;
-    for (const Entry &entry : entries)
-        folders.insert(QFileInfo(entry.targetPath).path());
-
-    // The data must be on disk before any name points at it: otherwise a
-    // power cut could leave an empty file where the earlier copy was.
-#if defined(Q_OS_LINUX)
-    const bool synced = syncFileSystemsOf(folders);
+    // This sync also makes the names put in place just now durable.
+    QSet<QString> folders = foldersOf(entries);
+    folders.unite(nameFolders);
+    bool opened = false;
+    std::vector<int> fileSystems = openFileSystemsOf(folders, &opened);
+    syncing.swap(entries);
+    entries.clear();
+    bytes = 0;
+    namesSyncing.swap(namesToSync);
+    namesToSync.clear();
+    nameFolders.clear();
+    syncResult = std::async(std::launch::async, [fileSystems = std::move(fileSystems), opened] {
+        return syncAndClose(fileSystems) && opened;
+    });
+    return failed;
+#else
+    return commit();
 #endif
-    for (const Entry &entry : entries) {
+}
+
+QList<int> StagedBatch::finishBackgroundSync()
+{
+    QList<int> failed;
+    if (!syncResult.valid())
+        return failed;
+    const bool synced = syncResult.get();
+    if (!synced)
+        failed += namesSyncing;
+    namesSyncing.clear();
+    failed += putInPlace(syncing, synced);
+    return failed;
+}
+
+// Renames each file of the batch over its target once its data is on disk;
+// a file that cannot be put in place leaves its target untouched.
+QList<int> StagedBatch::putInPlace(std::vector<Entry> &batch, bool synced)
+{
+    QList<int> failed;
+    for (const Entry &entry : batch) {
 #if defined(Q_OS_LINUX)
         const bool onDisk = synced;
 #else
-        const bool onDisk = syncFile(entry.stagedPath);
+        const bool onDisk = synced && syncFile(entry.stagedPath);
 #endif
-        if (!onDisk || !replace(entry.stagedPath, entry.targetPath)) {
+        if (onDisk && replace(entry.stagedPath, entry.targetPath)) {
+            namesToSync.append(entry.commandId);
+            nameFolders.insert(QFileInfo(entry.targetPath).path());
+        } else {
             qWarning() << "could not put" << entry.targetPath << "in place";
             QFile::remove(entry.stagedPath);
             failed.append(entry.commandId);
         }
     }
-
-    // And the new names themselves, before the operation reports success.
-#if defined(Q_OS_LINUX)
-    if (!syncFileSystemsOf(folders)) {
-        failed.clear();
-        for (const Entry &entry : entries)
-            failed.append(entry.commandId);
-    }
-#endif
-    entries.clear();
-    bytes = 0;
+    batch.clear();
     return failed;
 }
 
 void StagedBatch::discard()
 {
+    if (syncResult.valid()) {
+        syncResult.wait();
+        syncResult = {};
+    }
+    for (const Entry &entry : syncing)
+        QFile::remove(entry.stagedPath);
+    syncing.clear();
+    namesSyncing.clear();
     for (const Entry &entry : entries)
         QFile::remove(entry.stagedPath);
     entries.clear();
     bytes = 0;
+    namesToSync.clear();
+    nameFolders.clear();
 }

@@ -1,14 +1,22 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 
+#include <future>
 #include <vector>
 
 // Downloads that have arrived whole and wait, under their temporary names,
 // to be put in place. commit() makes them durable with one sync for all,
 // then renames each over its target: a crash at any point leaves every
 // target either as it was or replaced by a complete file.
+//
+// commitInBackground() lets the transfers go on while the disk catches up:
+// the waiting files are synced by a worker thread, and renamed over their
+// targets (in this thread) by the next call of either commit function.
+// Their new names are made durable by the sync after that one, so a
+// commit() at the end leaves everything on disk.
 class StagedBatch
 {
 public:
@@ -26,18 +34,25 @@ public:
     ~StagedBatch();
 
     void add(Entry entry);
-    bool isEmpty() const { return entries.empty(); }
-    int count() const { return int(entries.size()); }
+    // Counts the files being synced in the background too.
+    bool isEmpty() const { return count() == 0; }
+    int count() const { return int(entries.size() + syncing.size()); }
 
     // Enough waits that putting it in place now saves little by waiting
     // longer, and a technician would miss it if the operation broke off.
     bool isFull() const;
 
-    // Puts every waiting file in place. Returns the command ids of those
-    // that could not be (the sync or the rename failed: their temporary
-    // files are removed and their targets left untouched), and of those put
-    // in place whose new names could not be synced.
+    // Puts every waiting file in place, waiting for a background sync if
+    // one runs. Returns the command ids of those that could not be (the
+    // sync or the rename failed: their temporary files are removed and
+    // their targets left untouched), and of those put in place whose new
+    // names could not be synced.
     QList<int> commit();
+
+    // Puts the files of the previous background sync in place and starts
+    // syncing the waiting ones; returns at once, with the failures found
+    // meanwhile, reported as by commit().
+    QList<int> commitInBackground();
 
     // Removes every waiting temporary file; the targets stay as they were.
     void discard();
@@ -46,6 +61,17 @@ public:
     static constexpr qint64 maxBytes = qint64(256) << 20;
 
 private:
+    QList<int> finishBackgroundSync();
+    QList<int> putInPlace(std::vector<Entry> &batch, bool synced);
+
     std::vector<Entry> entries;
     qint64 bytes = 0;
+    // The files the worker syncs, the names put in place before it started
+    // (which its sync makes durable too), and its result.
+    std::vector<Entry> syncing;
+    QList<int> namesSyncing;
+    std::future<bool> syncResult;
+    // Put in place, but their new names wait for the next sync.
+    QList<int> namesToSync;
+    QSet<QString> nameFolders;
 };

@@ -108,7 +108,8 @@ void R9_update::finishDownload(int commandId, bool error)
         putStagedDownloadsInPlace();
         testCompleteness(QStringLiteral("Backup Completed"), QStringLiteral("Backup Incomplete"));
     } else if (transferState.stagedDownloads.isFull()) {
-        putStagedDownloadsInPlace();
+        // The transfers go on while the disk catches up.
+        markNotDone(transferState.stagedDownloads.commitInBackground());
     }
 }
 
@@ -150,11 +151,15 @@ bool R9_update::stageDownload(int commandId)
 // as incomplete.
 void R9_update::putStagedDownloadsInPlace()
 {
-    const QList<int> failed = transferState.stagedDownloads.commit();
-    if (failed.isEmpty())
+    markNotDone(transferState.stagedDownloads.commit());
+}
+
+void R9_update::markNotDone(const QList<int> &commandIds)
+{
+    if (commandIds.isEmpty())
         return;
     for (TransferRecord &record : transferList) {
-        if (failed.contains(record.commandId))
+        if (commandIds.contains(record.commandId))
             record.done = false;
     }
 }

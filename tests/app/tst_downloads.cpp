@@ -85,6 +85,8 @@ private slots:
     void unwritableFolderNamesTheTarget();
     void linkIsReplacedNotFollowed();
     void batchFillsByCountAndBytes();
+    void backgroundSync_data();
+    void backgroundSync();
 };
 
 void tst_Downloads::operation_data()
@@ -444,6 +446,59 @@ void tst_Downloads::batchFillsByCountAndBytes()
     QVERIFY(!byBytes.isFull());
     byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("y")), 1, 2});
     QVERIFY(byBytes.isFull());
+}
+
+void tst_Downloads::backgroundSync_data()
+{
+    QTest::addColumn<bool>("operationGoesOn");
+    QTest::newRow("put in place by the next calls") << true;
+    QTest::newRow("dropped with the operation") << false;
+}
+
+// While a worker syncs one batch, the transfers fill the next; the synced
+// files are put in place by the next call, in the window's thread.
+void tst_Downloads::backgroundSync()
+{
+    QFETCH(bool, operationGoesOn);
+    QTemporaryDir dir;
+    // A folder stands where one file should go: it cannot be replaced.
+    const QString blocked = dir.filePath(QStringLiteral("S.DAT"));
+    QVERIFY(QDir().mkpath(blocked + QStringLiteral("/inside")));
+    const QString earlier = dir.filePath(QStringLiteral("A.DAT"));
+    writeFile(earlier, "earlier A");
+
+    StagedBatch batch;
+    const auto stage = [&](const char *name, int id) {
+        const QString target = dir.filePath(QLatin1String(name));
+        std::unique_ptr<StagedFile> file = staged(target, QByteArray(name) + " new");
+        QVERIFY(file);
+        batch.add({file->release(), target, 9, id});
+    };
+    stage("A.DAT", 1);
+    stage("S.DAT", 2);
+    QCOMPARE(batch.commitInBackground(), QList<int>());
+    // No name points at the new data before its sync has been seen through.
+    QCOMPARE(readFile(earlier), QByteArray("earlier A"));
+    stage("B.DAT", 3);
+    QCOMPARE(batch.count(), 3);
+
+    if (!operationGoesOn) {
+        batch.discard();
+        QVERIFY(batch.isEmpty());
+        QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("S.DAT")}));
+        QCOMPARE(readFile(earlier), QByteArray("earlier A"));
+        return;
+    }
+    // The first batch goes in place, its failure reported; the second syncs.
+    QCOMPARE(batch.commitInBackground(), QList<int>{2});
+    QCOMPARE(readFile(earlier), QByteArray("A.DAT new"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("B.DAT"))), QByteArray("<missing>"));
+    QCOMPARE(batch.commit(), QList<int>());
+    QVERIFY(batch.isEmpty());
+    QCOMPARE(namesIn(dir.path()),
+             QStringList({QStringLiteral("A.DAT"), QStringLiteral("B.DAT"), QStringLiteral("S.DAT")}));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("B.DAT"))), QByteArray("B.DAT new"));
+    QCOMPARE(namesIn(blocked), QStringList{QStringLiteral("inside")});
 }
 
 QTEST_MAIN(tst_Downloads)
