@@ -337,15 +337,13 @@ def sockets_in_time_wait():
 
 
 def own_network_note():
+    why = ("every file opens a data connection, and thousands of closed ones slow down each new connect and "
+           "passive listen of the next run (by half at 6000).")
     tw_limit = os.environ.get("R9_BENCH_TIME_WAIT_LIMIT")
     if tw_limit:
-        return ("- Everything runs in a network namespace of its own, where only loopback exists and at most %s "
-                "closed connections are kept in TIME-WAIT: every file opens a data connection, and thousands of "
-                "closed ones would slow down each new connect and passive listen of the next run (by half at "
-                "6000). Before each run: `sync`." % tw_limit)
-    return ("- Before each run: `sync`, and a wait until fewer than 1500 sockets are in TIME-WAIT: every file "
-            "opens a data connection, and thousands of closed ones slow down each new connect and passive "
-            "listen of the next run (by half at 6000).")
+        return ("- Before each run: `sync`. Everything runs in a network namespace of its own, where only "
+                "loopback exists and at most %s closed connections are kept in TIME-WAIT: %s" % (tw_limit, why))
+    return "- Before each run: `sync`, and a wait until fewer than 1500 sockets are in TIME-WAIT: " + why
 
 
 def wait_for_free_ports(limit=1500, max_seconds=120):
@@ -520,6 +518,21 @@ def fastest(runs):
     return min(runs, key=lambda m: m.seconds)
 
 
+def best_peers(results, scenario, operation):
+    """The typical runs of the best same-sequence peer and of the best peer
+    of all, among those that moved the whole set (None where there is none)."""
+    full = scenario.files.get(operation, 0)
+    compared = []
+    for client in peers_of(operation):
+        runs = results.get((scenario.key, operation, client.name))
+        if runs and typical(runs).files == full:
+            compared.append((client, typical(runs)))
+    same = [m for client, m in compared if client.same_sequence]
+    best_same = min(same, key=lambda m: m.seconds) if same else None
+    best_all = min((m for _, m in compared), key=lambda m: m.seconds) if compared else None
+    return best_same, best_all
+
+
 def per_file_verbs(m):
     counts = collections.Counter(verb for _, verb, _ in m.commands)
     return ", ".join("%s %.2f" % (verb, n / m.files) for verb, n in sorted(counts.items(), key=lambda kv: -kv[1]))
@@ -618,14 +631,7 @@ def write_report(args, scenarios, results, failures, started):
                   "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
         for operation in scenario.operations:
             full = scenario.files.get(operation, 0)
-            compared = {}
-            for client in peers_of(operation):
-                runs = results.get((scenario.key, operation, client.name))
-                if runs and typical(runs).files == full:
-                    compared[client.name] = (client, typical(runs))
-            same = [m for c, m in compared.values() if c.same_sequence]
-            best_same = min(same, key=lambda m: m.seconds) if same else None
-            best_all = min((m for _, m in compared.values()), key=lambda m: m.seconds) if compared else None
+            best_same, best_all = best_peers(results, scenario, operation)
             for client in clients_of(scenario, operation):
                 key = (scenario.key, operation, client.name)
                 if key not in results:
@@ -695,11 +701,7 @@ def write_report(args, scenarios, results, failures, started):
                 runs = results.get((scenario.key, operation, client.name))
                 return typical(runs) if runs else None
             tool, nofsync, hidden = row(TOOL), row(TOOL_NOFSYNC), row(TOOL_UNPAINTED)
-            full = scenario.files.get(operation, 0)
-            same = [typical(results[(scenario.key, operation, c.name)]) for c in peers_of(operation)
-                    if c.same_sequence and (scenario.key, operation, c.name) in results
-                    and typical(results[(scenario.key, operation, c.name)]).files == full]
-            peer = min(same, key=lambda m: m.seconds) if same else None
+            peer, _ = best_peers(results, scenario, operation)
 
             def cell(m):
                 if not m:

@@ -117,7 +117,7 @@ public:
     bool startScheduled = false;
     bool readingReplies = false;
     bool startAfterReplies = false;
-    int startDepth = 0;
+    bool starting = false;
     bool batchFailed = false;
     int nextId = 1;
     // Changes whenever a command ends; code that emitted a signal compares
@@ -200,15 +200,15 @@ void FtpClientPrivate::continueQueue()
         startAfterReplies = true;
         return;
     }
-    if (startDepth > 0) {
+    if (starting) {
         scheduleStart();
         return;
     }
     QPointer<FtpClient> guard(q);
-    ++startDepth;
+    starting = true;
     startNext();
     if (guard)
-        --startDepth;
+        starting = false;
 }
 
 void FtpClientPrivate::startNext()
@@ -404,7 +404,8 @@ void FtpClientPrivate::onControlReadyRead()
     // A slot may run a nested event loop that reads replies too.
     const bool nested = readingReplies;
     readingReplies = true;
-    while (control == socket && socket->bytesAvailable() > 0) {
+    bool garbled = false;
+    while (!garbled && control == socket && socket->bytesAvailable() > 0) {
         const QByteArray bytes = socket->read(controlReadBufferSize);
         replies.addData(bytes);
         while (control == socket && replies.hasReply()) {
@@ -412,20 +413,16 @@ void FtpClientPrivate::onControlReadyRead()
             if (!guard)
                 return;
         }
-        if (control == socket && replies.hasError()) {
-            readingReplies = nested;
-            const bool startDue = !nested && std::exchange(startAfterReplies, false);
-            protocolError(replies.errorString());
-            if (startDue && guard)
-                scheduleStart();
-            return;
-        }
+        garbled = control == socket && replies.hasError();
     }
     readingReplies = nested;
-    if (!nested && startAfterReplies) {
-        startAfterReplies = false;
-        continueQueue();
+    if (garbled) {
+        protocolError(replies.errorString());
+        if (!guard)
+            return;
     }
+    if (!nested && std::exchange(startAfterReplies, false))
+        continueQueue();
 }
 
 void FtpClientPrivate::onControlDisconnected()

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <utility>
+
 #if defined(Q_OS_WIN)
 #include <io.h>
 #include <qt_windows.h>
@@ -17,6 +19,14 @@
 namespace {
 
 #if defined(Q_OS_LINUX)
+QSet<QString> foldersOf(const std::vector<StagedBatch::Entry> &entries)
+{
+    QSet<QString> folders;
+    for (const StagedBatch::Entry &entry : entries)
+        folders.insert(QFileInfo(entry.targetPath).path());
+    return folders;
+}
+
 // One folder of each file system the folders are on, open for syncfs().
 std::vector<int> openFileSystemsOf(const QSet<QString> &folders, bool *ok)
 {
@@ -86,12 +96,12 @@ bool replace(const QString &from, const QString &to)
 #endif
 }
 
-QSet<QString> foldersOf(const std::vector<StagedBatch::Entry> &entries)
+QList<int> idsOf(const std::vector<StagedBatch::Entry> &entries)
 {
-    QSet<QString> folders;
+    QList<int> ids;
     for (const StagedBatch::Entry &entry : entries)
-        folders.insert(QFileInfo(entry.targetPath).path());
-    return folders;
+        ids.append(entry.commandId);
+    return ids;
 }
 
 } // namespace
@@ -128,11 +138,10 @@ QList<int> StagedBatch::commit()
     }
     // And the new names themselves, before the operation reports success.
 #if defined(Q_OS_LINUX)
-    if (!namesToSync.isEmpty() && !syncFileSystemsOf(nameFolders))
-        failed += namesToSync;
+    if (!renamed.empty() && !syncFileSystemsOf(foldersOf(renamed)))
+        failed += idsOf(renamed);
 #endif
-    namesToSync.clear();
-    nameFolders.clear();
+    renamed.clear();
     return failed;
 }
 
@@ -143,16 +152,11 @@ QList<int> StagedBatch::commitInBackground()
     if (entries.empty())
         return failed;
     // This sync also makes the names put in place just now durable.
-    QSet<QString> folders = foldersOf(entries);
-    folders.unite(nameFolders);
     bool opened = false;
-    std::vector<int> fileSystems = openFileSystemsOf(folders, &opened);
-    syncing.swap(entries);
-    entries.clear();
+    std::vector<int> fileSystems = openFileSystemsOf(foldersOf(entries).unite(foldersOf(renamed)), &opened);
+    syncing = std::exchange(entries, {});
     bytes = 0;
-    namesSyncing.swap(namesToSync);
-    namesToSync.clear();
-    nameFolders.clear();
+    renamedBeforeSync = std::exchange(renamed, {});
     syncResult = std::async(std::launch::async, [fileSystems = std::move(fileSystems), opened] {
         return syncAndClose(fileSystems) && opened;
     });
@@ -169,8 +173,8 @@ QList<int> StagedBatch::finishBackgroundSync()
         return failed;
     const bool synced = syncResult.get();
     if (!synced)
-        failed += namesSyncing;
-    namesSyncing.clear();
+        failed += idsOf(renamedBeforeSync);
+    renamedBeforeSync.clear();
     failed += putInPlace(syncing, synced);
     return failed;
 }
@@ -187,8 +191,7 @@ QList<int> StagedBatch::putInPlace(std::vector<Entry> &batch, bool synced)
         const bool onDisk = synced && syncFile(entry.stagedPath);
 #endif
         if (onDisk && replace(entry.stagedPath, entry.targetPath)) {
-            namesToSync.append(entry.commandId);
-            nameFolders.insert(QFileInfo(entry.targetPath).path());
+            renamed.push_back(entry);
         } else {
             qWarning() << "could not put" << entry.targetPath << "in place";
             QFile::remove(entry.stagedPath);
@@ -208,11 +211,10 @@ void StagedBatch::discard()
     for (const Entry &entry : syncing)
         QFile::remove(entry.stagedPath);
     syncing.clear();
-    namesSyncing.clear();
+    renamedBeforeSync.clear();
     for (const Entry &entry : entries)
         QFile::remove(entry.stagedPath);
     entries.clear();
     bytes = 0;
-    namesToSync.clear();
-    nameFolders.clear();
+    renamed.clear();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QSet>
 #include <QString>
 
 #include <future>
@@ -66,12 +65,11 @@ private:
 
     std::vector<Entry> entries;
     qint64 bytes = 0;
-    // The files the worker syncs, the names put in place before it started
-    // (which its sync makes durable too), and its result.
+    // The files the worker syncs, those put in place before it started
+    // (whose new names its sync makes durable too), and its result.
     std::vector<Entry> syncing;
-    QList<int> namesSyncing;
+    std::vector<Entry> renamedBeforeSync;
     std::future<bool> syncResult;
     // Put in place, but their new names wait for the next sync.
-    QList<int> namesToSync;
-    QSet<QString> nameFolders;
+    std::vector<Entry> renamed;
 };

@@ -156,11 +156,9 @@ void R9_update::putStagedDownloadsInPlace()
 
 void R9_update::markNotDone(const QList<int> &commandIds)
 {
-    if (commandIds.isEmpty())
-        return;
-    for (TransferRecord &record : transferList) {
-        if (commandIds.contains(record.commandId))
-            record.done = false;
+    for (const int commandId : commandIds) {
+        if (TransferRecord *record = recordOf(commandId))
+            record->done = false;
     }
 }
 
