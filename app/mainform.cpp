@@ -59,6 +59,10 @@ void MainForm::setupUi(QMainWindow *window)
     disp = new QLabel(centralWidget);
     disp->setObjectName(QStringLiteral("disp"));
     disp->setGeometry(QRect(0, 160, 401, 21));
+    // The label shows every file's name as it starts. A label whose size may
+    // change asks its parent to lay out again at each new text, and that
+    // would cost an event per file; the window has no layout to redo.
+    disp->setFixedSize(disp->size());
     disp->setFrameShape(QFrame::StyledPanel);
     disp->setFrameShadow(QFrame::Sunken);
 

@@ -46,6 +46,24 @@ protected:
     }
 };
 
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QEvent::Type type, int *count) : m_type(type), m_count(count) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
+
 } // namespace
 
 class tst_MainWindow : public QObject
@@ -66,6 +84,7 @@ private slots:
     void folderActionReachedThreeWays();
     void focusOrder();
     void repaintsAreGatheredAndShowTheLastChange();
+    void newFileNamesDoNotLayOutTheWindowAgain();
 
 private:
     template <typename T> T *child(const char *name) const
@@ -290,6 +309,24 @@ void tst_MainWindow::repaintsAreGatheredAndShowTheLastChange()
     QVERIFY2(window.paints <= elapsed / interval + 2,
              qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
     QVERIFY(window.paints < changes / 4);
+}
+
+void tst_MainWindow::newFileNamesDoNotLayOutTheWindowAgain()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QCoreApplication::sendPostedEvents(); // the window's own first layout
+    QWidget *central = window->centralWidget();
+    int layoutRequests = 0;
+    EventCounter counter(QEvent::LayoutRequest, &layoutRequests);
+    central->installEventFilter(&counter);
+    auto *disp = child<QLabel>("disp");
+    for (int i = 0; i < 50; ++i) {
+        disp->setText(QStringLiteral("M%1.DAT").arg(i, 7, 10, QLatin1Char('0')));
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(layoutRequests, 0);
+    QCOMPARE(disp->geometry(), QRect(0, 160, 401, 21));
 }
 
 QTEST_MAIN(tst_MainWindow)
