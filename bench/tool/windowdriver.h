@@ -5,12 +5,13 @@
 #include <QObject>
 #include <QString>
 
+class QLabel;
 class QPushButton;
 class R9_update;
 
 // Works the real window as a technician does (local folder, Connect, one
 // operation button) and follows the FTP client while the operation runs:
-// the files and bytes moved, the open files once each transfer moves bytes,
+// the files and bytes moved, the open files while transfers move bytes,
 // and whether the window reported the operation complete.
 class WindowDriver : public QObject
 {
@@ -42,11 +43,12 @@ private:
     void onCommandFinished(bool error);
 
     R9_update *m_window;
+    QLabel *m_disp;
     ResourceMeter m_meter;
     Measurement m_measurement;
     QString m_completedText;
     bool m_measuring = false;
     bool m_inTransfer = false;
-    bool m_sampleOnProgress = false;
+    qint64 m_sampleAtBytes = 0; // look at the open files once a transfer has moved this much
     qint64 m_transferBytes = 0;
 };
