@@ -19,9 +19,7 @@ void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIO
     m_mode = mode;
     m_device = device;
     m_socket = new QTcpSocket(this);
-    // Bounds what the socket buffers when the device is slower than the network.
-    m_socket->setReadBufferSize(2 * chunkSize);
-    if (m_buffer.size() != chunkSize && mode != Mode::Listing)
+    if (m_buffer.size() != chunkSize)
         m_buffer.resize(chunkSize);
 
     const auto handle = [this](void (FtpDataChannel::*handler)()) {
@@ -35,11 +33,11 @@ void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIO
     connect(m_socket, &QTcpSocket::bytesWritten, this, handle(&FtpDataChannel::onBytesWritten));
     connect(m_socket, &QTcpSocket::disconnected, this, handle(&FtpDataChannel::onDisconnected));
     connect(m_socket, &QTcpSocket::errorOccurred, this, handle(&FtpDataChannel::onError));
-    // An upload writes straight to the network while the system takes it,
-    // instead of copying every chunk into the socket's own buffer first.
-    const QIODevice::OpenMode openMode = mode == Mode::Upload ? QIODevice::ReadWrite | QIODevice::Unbuffered
-                                                               : QIODevice::ReadWrite;
-    m_socket->connectToHost(host, port, openMode);
+    // Unbuffered: the data goes between the system and our chunk buffer
+    // directly, instead of through a copy in the socket's own buffer first.
+    // The socket then reports the end of the data only to the read that
+    // meets it (see readAvailable()).
+    m_socket->connectToHost(host, port, QIODevice::ReadWrite | QIODevice::Unbuffered);
 }
 
 void FtpDataChannel::startSending()
@@ -84,27 +82,39 @@ void FtpDataChannel::onReadyRead()
     readAvailable();
 }
 
-// Moves everything the socket holds to the device or the listing; false
-// when the channel failed or was closed meanwhile.
+// Moves what has arrived to the device or the listing, a bounded amount per
+// call so that a fast network cannot hold up the event loop: the socket
+// asks again while data waits. False when the channel ended, failed or was
+// closed meanwhile.
 bool FtpDataChannel::readAvailable()
 {
     const quint64 generation = m_generation;
     const qint64 before = m_bytesDone;
-    while (m_socket && m_socket->bytesAvailable() > 0) {
+    bool atEnd = false;
+    for (int chunks = 0; m_socket && chunks < chunksPerTurn; ++chunks) {
         if (m_mode == Mode::Upload) {
             m_socket->skip(m_socket->bytesAvailable()); // nothing is due from the server
             break;
         }
+        const qint64 n = m_socket->read(m_buffer.data(), chunkSize);
+        if (n == 0)
+            break; // all that has arrived so far
+        if (n < 0) {
+            // An unbuffered socket meets the end of the data here, and then
+            // resets itself without emitting disconnected().
+            if (m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
+                fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
+                return false;
+            }
+            atEnd = true;
+            break;
+        }
         if (m_mode == Mode::Listing) {
-            const QByteArray data = m_socket->read(chunkSize);
-            m_bytesDone += data.size();
-            if (!deliverListing(data.constData(), data.size(), false))
+            m_bytesDone += n;
+            if (!deliverListing(m_buffer.constData(), n, false))
                 return false;
             continue;
         }
-        const qint64 n = m_socket->read(m_buffer.data(), chunkSize);
-        if (n <= 0)
-            break;
         if (!m_device) {
             fail(tr("The local file was deleted"));
             return false;
@@ -119,6 +129,10 @@ bool FtpDataChannel::readAvailable()
         emit progress(m_bytesDone);
         if (generation != m_generation)
             return false;
+    }
+    if (atEnd) {
+        finishData();
+        return false;
     }
     return true;
 }
@@ -220,8 +234,13 @@ void FtpDataChannel::fillUpload()
 
 void FtpDataChannel::onDisconnected()
 {
-    if (!readAvailable())
-        return;
+    if (readAvailable())
+        finishData();
+}
+
+// The server closed the data connection: the end of the file or listing.
+void FtpDataChannel::finishData()
+{
     if (m_mode == Mode::Upload)
         m_bytesDone = m_bytesQueued - m_socket->bytesToWrite();
     if (m_mode == Mode::Listing && !deliverListing(nullptr, 0, true))

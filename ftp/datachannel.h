@@ -26,6 +26,8 @@ public:
     // Bytes moved between the socket and the device in one go; an upload
     // keeps at most one chunk queued in the socket.
     static constexpr qint64 chunkSize = 512 * 1024;
+    // Chunks read per turn of the event loop, at most.
+    static constexpr int chunksPerTurn = 8;
     // A listing line longer than this is dropped.
     static constexpr int maxListingLineLength = 8 * 1024;
 
@@ -59,6 +61,7 @@ private:
     void onDisconnected();
     void onError();
     bool readAvailable();
+    void finishData();
     bool deliverListing(const char *data, qint64 size, bool atEnd);
     void fillUpload();
     void fail(const QString &reason);
