@@ -47,7 +47,9 @@ R9_update::R9_update(QWidget *parent)
     form->FtpBar->setMaximum(1);
     form->FtpBar->setValue(0);
 
-    new RepaintThrottle(this, 40);
+    // Ten pictures a second follow a transfer well enough; each costs the
+    // transfers a millisecond or more.
+    new RepaintThrottle(this, 100);
 }
 
 R9_update::~R9_update()
