@@ -539,7 +539,7 @@ def typical(runs, time=measured_time):
 
 
 def fastest(runs):
-    return min(runs, key=lambda m: m.seconds)
+    return min(runs, key=measured_time)
 
 
 def best_peers(results, scenario, operation, time=measured_time):
@@ -605,8 +605,9 @@ def write_report(args, scenarios, results, failures, started):
     lines += [
         "- Each scenario has one stand-in (`r9-instrument-sim`, generated with `--generate`) on 127.0.0.1; "
         "the tool and every peer talk to that same process, one after the other, interleaved, in rotating "
-        "order, each after a `sync`, after one run of each operation that is not counted. Each figure comes from the median run (by time) of the runs given per "
-        "scenario, and each ratio compares medians; the fastest run is shown beside it. On this shared "
+        "order, each after a `sync`, after one run of each operation that is not counted. Each figure comes "
+        "from the median run (by time) of the runs given per scenario, and each ratio compares medians; the "
+        "fastest run is shown beside it. On this shared "
         "machine single runs of one client vary by up to three times, and comparing fastest runs would "
         "set the luckiest of all the peers' runs, five clients' worth, against the luckiest of the tool's. "
         "RSS is the largest of the runs (GNU time).",
@@ -651,8 +652,8 @@ def write_report(args, scenarios, results, failures, started):
         if scenario.delay_ms:
             continue
         lines += ["## %s" % scenario.title, "",
-                  "| Operation | Client | Same sequence | Files | MiB | Time (median) | Fastest | files/s | MB/s | Cmds/file "
-                  "| CPU per file | Peak RSS | Ratio to best same-sequence peer | Ratio to best peer |",
+                  "| Operation | Client | Same sequence | Files | MiB | Time (median) | Fastest | files/s | MB/s "
+                  "| Cmds/file | CPU per file | Peak RSS | Ratio to best same-sequence peer | Ratio to best peer |",
                   "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
         for operation in scenario.operations:
             full = scenario.files.get(operation, 0)

@@ -88,14 +88,15 @@ void FtpDataChannel::onReadyRead()
 // closed meanwhile.
 bool FtpDataChannel::readAvailable()
 {
+    if (m_mode == Mode::Upload) {
+        if (m_socket)
+            m_socket->skip(m_socket->bytesAvailable()); // nothing is due from the server
+        return true;
+    }
     const quint64 generation = m_generation;
     const qint64 before = m_bytesDone;
     bool atEnd = false;
     for (int chunks = 0; m_socket && chunks < chunksPerTurn; ++chunks) {
-        if (m_mode == Mode::Upload) {
-            m_socket->skip(m_socket->bytesAvailable()); // nothing is due from the server
-            break;
-        }
         const qint64 n = m_socket->read(m_buffer.data(), chunkSize);
         if (n == 0)
             break; // all that has arrived so far

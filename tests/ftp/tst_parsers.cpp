@@ -26,8 +26,6 @@ private slots:
     void ignoresInputAfterAnError();
     void passiveReply_data();
     void passiveReply();
-    void extendedPassiveReply_data();
-    void extendedPassiveReply();
 };
 
 namespace {
@@ -330,54 +328,41 @@ void TestParsers::ignoresInputAfterAnError()
 
 void TestParsers::passiveReply_data()
 {
+    QTest::addColumn<bool>("extended"); // an EPSV reply, else PASV
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port"); // -1: not accepted
 
-    QTest::newRow("usual") << "Entering Passive Mode (127,0,0,1,195,80)." << 195 * 256 + 80;
-    QTest::newRow("no parentheses") << "Entering Passive Mode 10,1,2,3,4,5" << 4 * 256 + 5;
-    QTest::newRow("blanks around commas") << "=10, 1 ,2,3 , 0 ,21" << 21;
-    QTest::newRow("numbers before the address") << "PASV 2 ok (192,168,1,2,7,208)" << 7 * 256 + 208;
-    QTest::newRow("part over 255") << "(127,0,0,1,256,1)" << -1;
-    QTest::newRow("address over 255") << "(300,0,0,1,1,1)" << -1;
-    QTest::newRow("five numbers") << "(127,0,0,1,20)" << -1;
-    QTest::newRow("four-digit number") << "(1270,0,0,1,1,1)" << -1;
-    QTest::newRow("port zero") << "(127,0,0,1,0,0)" << -1;
-    QTest::newRow("empty") << "" << -1;
-    QTest::newRow("text only") << "Entering Passive Mode" << -1;
+    QTest::newRow("PASV, usual") << false << "Entering Passive Mode (127,0,0,1,195,80)." << 195 * 256 + 80;
+    QTest::newRow("PASV, no parentheses") << false << "Entering Passive Mode 10,1,2,3,4,5" << 4 * 256 + 5;
+    QTest::newRow("PASV, blanks around commas") << false << "=10, 1 ,2,3 , 0 ,21" << 21;
+    QTest::newRow("PASV, numbers before the address") << false << "PASV 2 ok (192,168,1,2,7,208)" << 7 * 256 + 208;
+    QTest::newRow("PASV, part over 255") << false << "(127,0,0,1,256,1)" << -1;
+    QTest::newRow("PASV, address over 255") << false << "(300,0,0,1,1,1)" << -1;
+    QTest::newRow("PASV, five numbers") << false << "(127,0,0,1,20)" << -1;
+    QTest::newRow("PASV, four-digit number") << false << "(1270,0,0,1,1,1)" << -1;
+    QTest::newRow("PASV, port zero") << false << "(127,0,0,1,0,0)" << -1;
+    QTest::newRow("PASV, empty") << false << "" << -1;
+    QTest::newRow("PASV, text only") << false << "Entering Passive Mode" << -1;
+
+    QTest::newRow("EPSV, usual") << true << "Entering Extended Passive Mode (|||6446|)" << 6446;
+    QTest::newRow("EPSV, other delimiter") << true << "ok (!!!65535!)" << 65535;
+    QTest::newRow("EPSV, a second parenthesis") << true << "note (x) then (|||21|)" << 21;
+    QTest::newRow("EPSV, port too large") << true << "(|||65536|)" << -1;
+    QTest::newRow("EPSV, port zero") << true << "(|||0|)" << -1;
+    QTest::newRow("EPSV, mixed delimiters") << true << "(||!6446|)" << -1;
+    QTest::newRow("EPSV, unclosed") << true << "(|||6446|" << -1;
+    QTest::newRow("EPSV, no port") << true << "(||||)" << -1;
+    QTest::newRow("EPSV, empty") << true << "" << -1;
 }
 
 void TestParsers::passiveReply()
 {
+    QFETCH(bool, extended);
     QFETCH(QString, text);
     QFETCH(int, port);
     quint16 parsed = 0;
-    QCOMPARE(parsePassiveReply(text, &parsed), port >= 0);
-    if (port >= 0)
-        QCOMPARE(int(parsed), port);
-}
-
-void TestParsers::extendedPassiveReply_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("usual") << "Entering Extended Passive Mode (|||6446|)" << 6446;
-    QTest::newRow("other delimiter") << "ok (!!!65535!)" << 65535;
-    QTest::newRow("a second parenthesis") << "note (x) then (|||21|)" << 21;
-    QTest::newRow("port too large") << "(|||65536|)" << -1;
-    QTest::newRow("port zero") << "(|||0|)" << -1;
-    QTest::newRow("mixed delimiters") << "(||!6446|)" << -1;
-    QTest::newRow("unclosed") << "(|||6446|" << -1;
-    QTest::newRow("no port") << "(||||)" << -1;
-    QTest::newRow("empty") << "" << -1;
-}
-
-void TestParsers::extendedPassiveReply()
-{
-    QFETCH(QString, text);
-    QFETCH(int, port);
-    quint16 parsed = 0;
-    QCOMPARE(parseExtendedPassiveReply(text, &parsed), port >= 0);
+    const bool accepted = extended ? parseExtendedPassiveReply(text, &parsed) : parsePassiveReply(text, &parsed);
+    QCOMPARE(accepted, port >= 0);
     if (port >= 0)
         QCOMPARE(int(parsed), port);
 }
