@@ -50,13 +50,15 @@ private:
     // transfer tracking
     void startTransfer();
     void countListing();
+    void finishListing(bool error);
     void finishUpload(int commandId, bool error);
     void finishDownload(int commandId, bool error);
-    bool stageDownload(int commandId);
+    bool stageDownload(int commandId, qint64 expectedSize);
     TransferRecord *recordOf(int commandId);
     void markNotDone(const QList<int> &commandIds);
     void putStagedDownloadsInPlace();
     void testCompleteness(const QString &completedText, const QString &incompleteText);
+    QString incompleteReport(const QString &incompleteText) const;
     void showProgress(qint64 done, qint64 total);
     // operations
     bool beginOperation(QString *base);
@@ -66,9 +68,11 @@ private:
     void resetForDownloads();
     void resetForUploads();
     void makeLocalFolders(const QString &base, const QStringList &folders);
-    void queueDownload(const QString &base, const QString &localFolder, const QString &name, double size);
+    bool prepareDownloadFolders(const QString &base, const QStringList &folders);
+    void queueDownload(const QString &base, const QString &localFolder, const QString &name, qint64 size);
     void queueUploadsOf(const QString &folder);
     bool hasSetFolders(const QString &base, const QStringList &folders) const;
+    QString firstUnfitFolder(const QString &base, const QStringList &folders) const;
 
     MainForm *form;
 };

@@ -49,6 +49,15 @@ void R9_update::connectToDevice()
 
 void R9_update::on_deconbotton_clicked()
 {
+    // A close queued behind a running command waits for it, and a stuck
+    // transfer never ends: the running command is stopped first. Its
+    // partial file goes with it; earlier local copies stay as they were.
+    if (ftpClient->currentCommand() != FtpClient::None || ftpClient->hasPendingCommands()) {
+        transferState.stoppedByUser = true;
+        ftpClient->abort();
+        transferState.stoppedByUser = false;
+        endOperation();
+    }
     ftpClient->close();
     remoteList.clear();
     transferList.clear();

@@ -51,5 +51,7 @@ void R9_update::on_FtpBar_valueChanged(int value)
 
 void R9_update::showFtpError(const QString &text)
 {
+    if (transferState.stoppedByUser)
+        return;
     QMessageBox::critical(this, tr("FTP Error"), text);
 }

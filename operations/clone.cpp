@@ -10,8 +10,11 @@ void R9_update::on_BackupBotton_clicked()
     if (!beginOperation(&base))
         return;
     resetForDownloads();
-    makeLocalFolders(base, {QStringLiteral("DATA"), QStringLiteral("FONTS"), QStringLiteral("TEXT"),
-                            QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1")});
+    if (!prepareDownloadFolders(base, {QStringLiteral("DATA"), QStringLiteral("FONTS"), QStringLiteral("TEXT"),
+                                       QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1")})) {
+        endOperation();
+        return;
+    }
 
     const QString upToTop = QStringLiteral(" ..");
     const QStringList folders = {QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1"),

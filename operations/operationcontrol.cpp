@@ -2,12 +2,14 @@
 #include "app/r9_update.h"
 #include "ftpclient.h"
 #include "transfer/localnames.h"
+#include "transfer/stagedfile.h"
 #include "transfer/transferstate.h"
 
 #include <QDir>
 #include <QDebug>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 
 // Reads the base folder for a new operation. An empty one is refused, and so
@@ -23,7 +25,8 @@ bool R9_update::beginOperation(QString *base)
     if (transferState.operationRunning)
         return false;
     transferState.operationRunning = true;
-    transferState.skippedEntries = 0;
+    transferState.skippedEntries.clear();
+    transferState.localTargets.clear();
     setOperationButtonsEnabled(false);
     return true;
 }
@@ -47,8 +50,8 @@ void R9_update::endQueueing(const QString &incompleteText)
     if (!ftpClient->hasPendingCommands() && ftpClient->currentCommand() == FtpClient::None)
         endOperation();
     // Nor does one that refused every file it was given.
-    if (transferList.isEmpty() && transferState.skippedEntries > 0)
-        showFtpError(incompleteText);
+    if (transferList.isEmpty() && !transferState.skippedEntries.isEmpty())
+        showFtpError(incompleteReport(incompleteText));
 }
 
 void R9_update::setOperationButtonsEnabled(bool enabled)
@@ -84,16 +87,49 @@ void R9_update::makeLocalFolders(const QString &base, const QStringList &folders
     }
 }
 
-void R9_update::queueDownload(const QString &base, const QString &localFolder, const QString &name,
-                              double size)
+// The folders a download operation writes must be its own: a link would
+// carry the files out of the base folder. Leftovers of an earlier run that
+// was killed go before the new files arrive.
+bool R9_update::prepareDownloadFolders(const QString &base, const QStringList &folders)
 {
+    makeLocalFolders(base, folders);
+    const QString unfit = firstUnfitFolder(base, folders);
+    if (!unfit.isEmpty()) {
+        QMessageBox::critical(this, QStringLiteral("PATH ERROR"),
+                              QStringLiteral("Not a folder of its own (a link, or not a folder):\n%1")
+                                      .arg(QDir::toNativeSeparators(unfit)));
+        return false;
+    }
+    StagedFile::removeLeftovers(base);
+    for (const QString &folder : folders)
+        StagedFile::removeLeftovers(localFilePath(base, folder, QString()));
+    transferState.localNamesIgnoreCase = folderIgnoresCase(base);
+    return true;
+}
+
+void R9_update::queueDownload(const QString &base, const QString &localFolder, const QString &name,
+                              qint64 size)
+{
+    const QString shown = printableName(localFolder.isEmpty() ? name : localFolder + u'/' + name);
     // A name that could lead outside its folder is never used on the PC.
     if (!isPlainFileName(name)) {
         qWarning() << "not fetched, unsafe file name:" << name;
-        ++transferState.skippedEntries;
+        transferState.skippedEntries << shown + QStringLiteral(" (not a plain file name)");
         return;
     }
-    queueGet(localFilePath(base, localFolder, name), name, qint64(size));
+    if (size < 0) {
+        transferState.skippedEntries << shown + QStringLiteral(" (listed size too large)");
+        return;
+    }
+    const QString target = localFilePath(base, localFolder, name);
+    const QString key = transferState.localNamesIgnoreCase ? target.toCaseFolded() : target;
+    const auto taken = transferState.localTargets.constFind(key);
+    if (taken != transferState.localTargets.cend()) {
+        transferState.skippedEntries << shown + QStringLiteral(" (the same file on the PC as %1)").arg(*taken);
+        return;
+    }
+    transferState.localTargets.insert(key, name);
+    queueGet(target, name, size);
 }
 
 void R9_update::queueUploadsOf(const QString &folder)
@@ -109,14 +145,19 @@ void R9_update::queueUploadsOf(const QString &folder)
 // folder, not a link: a stage must never list some other folder in its place.
 bool R9_update::hasSetFolders(const QString &base, const QStringList &folders) const
 {
+    return firstUnfitFolder(base, folders).isEmpty();
+}
+
+QString R9_update::firstUnfitFolder(const QString &base, const QStringList &folders) const
+{
     for (const QString &folder : folders) {
         QString path = base;
         for (const QString &level : folder.split(u'/')) {
             path = localFilePath(path, QString(), level);
             const QFileInfo info(path);
             if (!info.isDir() || info.isSymLink())
-                return false;
+                return path;
         }
     }
-    return true;
+    return QString();
 }

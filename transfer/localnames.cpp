@@ -1,6 +1,9 @@
 #include "localnames.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 bool isPlainFileName(const QString &name)
 {
@@ -13,6 +16,15 @@ bool isPlainFileName(const QString &name)
     return true;
 }
 
+QString printableName(QString name)
+{
+    for (QChar &c : name) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            c = u'?';
+    }
+    return name;
+}
+
 QString localFilePath(const QString &base, const QString &folder, const QString &name)
 {
     QString path = base;
@@ -22,4 +34,25 @@ QString localFilePath(const QString &base, const QString &folder, const QString 
     if (!folder.isEmpty())
         path += folder + u'/';
     return path + name;
+}
+
+bool folderIgnoresCase(const QString &folder)
+{
+    // Named like a download's temporary file, so that a probe left behind
+    // by a crash is cleaned up, and never sent, like one of those.
+    QString name = QStringLiteral(".r9-part-");
+    for (int i = 0; i < 8; ++i)
+        name += QLatin1Char(char('a' + QRandomGenerator::global()->bounded(26)));
+    QFile probe(QDir(folder).filePath(name));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+        return true;
+#else
+        return false;
+#endif
+    }
+    probe.close();
+    const bool ignoresCase = QFileInfo::exists(QDir(folder).filePath(name.toUpper()));
+    probe.remove();
+    return ignoresCase;
 }

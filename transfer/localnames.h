@@ -9,3 +9,11 @@ bool isPlainFileName(const QString &name);
 // The local path of `name` in `folder` (a relative path with '/' separators,
 // empty for the base folder itself) below `base`.
 QString localFilePath(const QString &base, const QString &folder, const QString &name);
+
+// Whether the file system of `folder` takes "ABC" and "abc" for one name.
+// Found by trying, since it depends on the file system, not the platform.
+bool folderIgnoresCase(const QString &folder);
+
+// `name` fit to be shown to the technician: control characters, which a
+// hostile listing may hold, are shown as '?'.
+QString printableName(QString name);

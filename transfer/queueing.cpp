@@ -14,7 +14,7 @@ void R9_update::queuePut(const QString &localPath, const QString &remoteName, qi
     currentFile = source.get();
     const int id = ftpClient->put(source.get(), remoteName, FtpClient::Binary);
     transferState.transferFiles[id] = std::move(source);
-    transferList.append({false, remoteName, double(size), nullptr, id});
+    transferList.append({false, remoteName, size, nullptr, id});
 }
 
 // A download goes to a temporary file beside its target and replaces the
@@ -26,5 +26,5 @@ void R9_update::queueGet(const QString &localPath, const QString &remoteName, qi
     currentFile = target.get();
     const int id = ftpClient->get(remoteName, target.get(), FtpClient::Binary);
     transferState.transferFiles[id] = std::move(target);
-    transferList.append({false, remoteName, double(size), currentFile, id});
+    transferList.append({false, remoteName, size, currentFile, id});
 }

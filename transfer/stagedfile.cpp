@@ -10,6 +10,9 @@
 
 namespace {
 
+const QLatin1String temporaryPrefix(".r9-part-");
+constexpr int suffixLength = 8;
+
 // Writeback is started for every this many bytes written.
 constexpr qint64 writebackStep = qint64(8) << 20;
 
@@ -17,7 +20,7 @@ QString randomSuffix()
 {
     static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     QString suffix;
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < suffixLength; ++i)
         suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
     return suffix;
 }
@@ -49,7 +52,7 @@ bool StagedFile::open(OpenMode mode)
         return false;
     }
     const QFileInfo info(target);
-    const QString stem = info.path() + QStringLiteral("/.r9-part-");
+    const QString stem = info.path() + u'/' + temporaryPrefix;
     for (int attempt = 0; attempt < 8; ++attempt) {
         setFileName(stem + randomSuffix());
         if (QFile::open(mode | NewOnly)) {
@@ -93,6 +96,26 @@ qint64 StagedFile::writeData(const char *data, qint64 length)
     if (end - writebackStart >= writebackStep && flush())
         startWriteback(end);
     return result;
+}
+
+bool StagedFile::isTemporaryName(const QString &fileName)
+{
+    if (fileName.size() != temporaryPrefix.size() + suffixLength || !fileName.startsWith(temporaryPrefix))
+        return false;
+    for (const QChar c : QStringView(fileName).mid(temporaryPrefix.size())) {
+        if (!(c >= u'a' && c <= u'z') && !(c >= u'0' && c <= u'9'))
+            return false;
+    }
+    return true;
+}
+
+void StagedFile::removeLeftovers(const QString &folder)
+{
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (isTemporaryName(entry.fileName()) && !entry.isSymLink())
+            QFile::remove(entry.filePath());
+    }
 }
 
 // Asks the kernel to begin writing the range out without waiting for it, so

@@ -29,6 +29,11 @@ public:
     // removed when this object goes.
     QString release();
 
+    // Whether `fileName` is one of these temporary names.
+    static bool isTemporaryName(const QString &fileName);
+    // Removes the temporary files a killed run left in `folder`.
+    static void removeLeftovers(const QString &folder);
+
 protected:
     qint64 writeData(const char *data, qint64 length) override;
 

@@ -51,8 +51,8 @@ void R9_update::ftpProgress(qint64 done, qint64 total)
     if (position < 0 || position >= transferList.size())
         return;
     TransferRecord &record = transferList[position];
-    qDebug() << "lista " << record.expectedSize << "Done " << done;
-    if (double(done) == record.expectedSize)
+    qDebug() << "lista " << double(record.expectedSize) << "Done " << done;
+    if (done == record.expectedSize)
         record.done = true;
 }
 
@@ -73,6 +73,8 @@ void R9_update::CmdFinishSlot(int commandId, bool error)
         finishUpload(commandId, error);
     if (ftpClient->currentCommand() == FtpClient::Get)
         finishDownload(commandId, error);
+    if (ftpClient->currentCommand() == FtpClient::List)
+        finishListing(error);
 }
 
 void R9_update::finishUpload(int commandId, bool error)
@@ -99,7 +101,7 @@ void R9_update::finishDownload(int commandId, bool error)
         showFtpError(ftpClient->errorString());
         return;
     }
-    if (!stageDownload(commandId) && record)
+    if (!stageDownload(commandId, record ? record->expectedSize : -1) && record)
         record->done = false;
     if (getFinishIndex >= 0 && getFinishIndex < transferList.size())
         qDebug() << transferList.at(getFinishIndex).name;
@@ -126,8 +128,9 @@ TransferRecord *R9_update::recordOf(int commandId)
     return nullptr;
 }
 
-// The file has arrived whole: close it and let it wait for the others.
-bool R9_update::stageDownload(int commandId)
+// Only a file of exactly the listed size is kept: a transfer that the
+// server ended early (and still confirmed) must not replace an earlier copy.
+bool R9_update::stageDownload(int commandId, qint64 expectedSize)
 {
     const auto found = transferState.transferFiles.find(commandId);
     if (found == transferState.transferFiles.end())
@@ -137,11 +140,14 @@ bool R9_update::stageDownload(int commandId)
     if (target && target->isOpen()) {
         const qint64 size = target->pos();
         target->close();
-        staged = target->error() == QFileDevice::NoError;
+        if (target->error() != QFileDevice::NoError)
+            qWarning() << "could not write" << target->targetPath() << ":" << target->errorString();
+        else if (size != expectedSize)
+            qWarning() << "not kept:" << target->targetPath() << "arrived with" << size << "of" << expectedSize << "bytes";
+        else
+            staged = true;
         if (staged)
             transferState.stagedDownloads.add({target->release(), target->targetPath(), size, commandId});
-        else
-            qWarning() << "could not write" << target->targetPath() << ":" << target->errorString();
     }
     transferState.transferFiles.erase(found); // removes the temporary file unless staged
     return staged;
@@ -168,12 +174,26 @@ void R9_update::testCompleteness(const QString &completedText, const QString &in
     while (doneCount < transferList.size() && transferList.at(doneCount).done)
         ++doneCount;
 
-    if (doneCount == transferList.size() && transferState.skippedEntries == 0) {
+    if (doneCount == transferList.size() && transferState.skippedEntries.isEmpty()) {
         form->disp->setText(completedText);
         ftpClient->close();
         remoteList.clear();
         transferList.clear();
     } else {
-        QMessageBox::critical(this, tr("FTP Error"), incompleteText);
+        QMessageBox::critical(this, tr("FTP Error"), incompleteReport(incompleteText));
     }
+}
+
+// The files left out before anything was queued are named: the technician
+// has to fetch or fix them by hand.
+QString R9_update::incompleteReport(const QString &incompleteText) const
+{
+    const QStringList &skipped = transferState.skippedEntries;
+    if (skipped.isEmpty())
+        return incompleteText;
+    constexpr int shown = 10;
+    QString report = incompleteText + QStringLiteral("\n\nLeft out:\n") + skipped.mid(0, shown).join(u'\n');
+    if (skipped.size() > shown)
+        report += QStringLiteral("\n... and %1 more").arg(skipped.size() - shown);
+    return report;
 }

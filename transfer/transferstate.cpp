@@ -27,7 +27,10 @@ void TransferState::reset()
     lastTransferStarted = false;
     suppressButtonUpdate = true;
     operationRunning = false;
-    skippedEntries = 0;
+    skippedEntries.clear();
+    localTargets.clear();
+    localNamesIgnoreCase = false;
+    stoppedByUser = false;
     transferFiles.clear();
     stagedDownloads.discard();
 }

@@ -2,7 +2,9 @@
 
 #include "stagedbatch.h"
 
+#include <QHash>
 #include <QList>
+#include <QStringList>
 #include <QString>
 
 #include <map>
@@ -15,7 +17,7 @@ struct TransferRecord
 {
     bool done = false;           // every expected byte has moved
     QString name;                // remote file name, shown while it transfers
-    double expectedSize = 0;     // bytes the operation announced
+    qint64 expectedSize = 0;     // bytes the operation announced
     QFileDevice *file = nullptr; // download target; null for uploads; not owned
     int commandId = 0;           // the FTP client's id of the get or put
 };
@@ -24,7 +26,7 @@ struct TransferRecord
 struct RemoteEntry
 {
     QString name;
-    double size = 0;
+    qint64 size = 0;             // -1: the listed size does not fit in 64 bits
     QString folder;              // listing tag: "DATA/IPA_BD1" ... "ROOT"
 };
 
@@ -44,8 +46,16 @@ struct TransferState
 
     // An operation's commands are queued and have not all run yet.
     bool operationRunning = false;
-    // Remote entries the running operation refused to fetch (unsafe names).
-    int skippedEntries = 0;
+    // Entries the running operation did not queue, each with the reason,
+    // for the incomplete report.
+    QStringList skippedEntries;
+    // The local files the running download operation writes, as the base
+    // folder's file system compares names, each with its remote name: two
+    // remote files must never land on one local file.
+    QHash<QString, QString> localTargets;
+    bool localNamesIgnoreCase = false;
+    // Disconnect is ending the running command: that is no failure to report.
+    bool stoppedByUser = false;
     // The local file of every queued transfer, by command id. A file lives
     // until its command has finished or the client has dropped it, whatever
     // happens to transferList meanwhile.

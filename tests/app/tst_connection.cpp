@@ -78,7 +78,7 @@ class tst_Connection : public QObject
 
 private slots:
     void walk();
-    void emptyRootListingLeavesButtons();
+    void emptyInstrumentEndsTheWalk();
     void connectionRefused();
     void emptyFolderRefused_data();
     void emptyFolderRefused();
@@ -100,10 +100,17 @@ void tst_Connection::walk()
         labels << f.disp()->text();
         buttonsAtStates << f.buttonStates();
     });
+    // An operation started before the last listing is whole would work
+    // from part of it: the buttons stay off while its entries arrive.
     QList<bool> buttonsBeforeRootListing;
+    QList<QList<bool>> buttonsAtRootEntries;
     connect(ftpClient, &FtpClient::commandStarted, this, [&] {
         if (ftpClient->currentCommand() == FtpClient::List && listCount == 5)
             buttonsBeforeRootListing = f.buttonStates();
+    });
+    connect(ftpClient, &FtpClient::listInfo, this, [&] {
+        if (listCount == 5)
+            buttonsAtRootEntries << f.buttonStates();
     });
 
     // Blanks are a folder name as good as any for connecting.
@@ -116,6 +123,9 @@ void tst_Connection::walk()
     for (const QList<bool> &states : buttonsAtStates)
         QCOMPARE(states, idleButtons);
     QCOMPARE(buttonsBeforeRootListing, idleButtons);
+    QVERIFY(!buttonsAtRootEntries.isEmpty());
+    for (const QList<bool> &states : buttonsAtRootEntries)
+        QCOMPARE(states, idleButtons);
     QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.toolCommands(), walkCommands);
     QCOMPARE(describe(remoteList), expectedEntries);
@@ -124,7 +134,7 @@ void tst_Connection::walk()
     QVERIFY(f.boxes.boxes().isEmpty());
 }
 
-void tst_Connection::emptyRootListingLeavesButtons()
+void tst_Connection::emptyInstrumentEndsTheWalk()
 {
     InstrumentFixture f;
     // Every folder change accepted, every listing empty.
@@ -136,8 +146,8 @@ void tst_Connection::emptyRootListingLeavesButtons()
     QVERIFY(f.boxes.boxes().isEmpty());
     QCOMPARE(listCount, 5);
     QVERIFY(remoteList.isEmpty());
-    QCOMPARE(f.buttonStates(), idleButtons);
-    // The last text shown: the state after the login.
+    // An emptied instrument is what Data Restore and Update are for.
+    QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.disp()->text(), QStringLiteral("LoggedIn"));
 }
 

@@ -243,7 +243,7 @@ void tst_Downloads::progressOfHugeFiles()
 {
     InstrumentFixture f;
     const qint64 size = 5LL * 1024 * 1024 * 1024 + 3;
-    transferList.append({false, "HUGE.DAT", double(size), nullptr, 1});
+    transferList.append({false, "HUGE.DAT", size, nullptr, 1});
     lastTransferStarted = true;
     f.window->ftpProgress(size / 2, size);
     QVERIFY(f.bar()->value() >= 0);
