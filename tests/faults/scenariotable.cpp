@@ -122,6 +122,13 @@ const QList<FaultEntry> &faultList()
             f.localFolder = QLatin1String(folder);
             add(Downloads, f);
         }
+        for (const char *folder : {"DATA", "DATA/IPS_BD1"}) {
+            Fault f = fault(K::FolderIsFile, QStringLiteral("%1 a link to a folder outside the base folder")
+                                                 .arg(QLatin1String(folder)));
+            f.localFolder = QLatin1String(folder);
+            f.linkInstead = true;
+            add(Downloads, f);
+        }
         add(Downloads, fault(K::DiskFull, "target disk full (RLIMIT_FSIZE 10000 bytes, SIGXFSZ ignored)", {}, 10000));
         add(Uploads, fault(K::SourceVanishes, "source vanishes (first file deleted after queueing)", {}, 0, Role::First));
         add(Uploads, fault(K::SourceVanishes, "source vanishes (last file deleted after queueing)", {}, 0, Role::Last));
@@ -307,6 +314,8 @@ Expectation expect(const OperationPlan &p, const Fault &f)
             e.boxCount = 1;
             e.boxPattern = QRegularExpression::escape(p.incompleteText);
             e.finalState = FtpClient::LoggedIn;
+            // A file of another size than listed never replaces the earlier copy.
+            e.failedFile = f.argument;
         }
         break;
     case FaultKind::Refuse:
@@ -349,11 +358,17 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         e.partialRemoteFile = p.uploads;
         break;
     case FaultKind::FolderIsFile:
-        if (firstTransfer(0, f.localFolder) < 0)
+        // A folder the operation writes must be a folder of its own.
+        if (firstTransfer(0, f.localFolder) < 0 && f.localFolder != QLatin1String("DATA")) {
             completed();
-        else
-            failAt(firstTransfer(0, f.localFolder), false, QStringLiteral("Cannot open the local file for writing: .*"),
-                   FtpClient::LoggedIn);
+        } else {
+            e.end = End::Refused;
+            e.boxCount = 1;
+            e.boxTitle = QStringLiteral("PATH ERROR");
+            e.boxPattern = QStringLiteral("Not a folder of its own \\(a link, or not a folder\\):\n.*/base/")
+                    + QRegularExpression::escape(f.localFolder);
+            e.finalState = FtpClient::LoggedIn;
+        }
         break;
     case FaultKind::DiskFull:
         failAt(firstTransfer(f.amount, QString()), true, QStringLiteral("Writing the local file failed: .*"),

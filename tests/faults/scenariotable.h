@@ -67,18 +67,21 @@ struct Fault
     int occurrence = 1;       // DropAt: which command of that verb
     qint64 amount = 0;        // Cut: bytes; WrongSize: offset to the size; DiskFull: limit
     QString localFolder;      // FolderIsFile: below the base folder
+    bool linkInstead = false; // FolderIsFile: a link to a folder elsewhere instead of a file
     bool emptyInstrument = false; // the walk finds folders but no files
 };
 
 struct Expectation
 {
-    enum class End { Completed, Incomplete, Failed };
+    // Refused: the operation refuses the local folder before it queues anything.
+    enum class End { Completed, Incomplete, Failed, Refused };
     End end = End::Completed;
     QStringList commands;     // what the stand-in receives after the walk (or in it)
     int delivered = 0;        // transfers that arrive, from the first on
     QString failedFile;       // the transfer the fault stops, if any
     int boxCount = 0;         // "FTP Error" boxes, all with the same text
     QString boxPattern;       // regular expression for the whole text of each box
+    QString boxTitle = QStringLiteral("FTP Error");
     FtpClient::State finalState = FtpClient::Unconnected;
     QString fallbackVerb;     // a verb the client must use to get round the fault
     bool partialRemoteFile = false; // the instrument keeps part of a broken upload
