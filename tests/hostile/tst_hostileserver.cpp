@@ -75,7 +75,7 @@ public:
                 else if (verb == "SIZE")
                     server.reply("213 " + QByteArray::number(file->content.size()));
                 else
-                    send(file->content);
+                    send(served.value(argument, file->content));
             });
         }
         route("LIST", [this](const QByteArray &) {
@@ -164,6 +164,7 @@ public:
     QString cwd;
     QMap<QString, QList<PlainFile>> files;      // by folder; the empty name is the top folder
     QHash<QString, QByteArray> extraLines;      // raw bytes added to a folder's listing
+    QHash<QByteArray, QByteArray> served;       // what RETR sends instead of a file's content
     QList<PlainFile> plain;
     QStringList earlier;
     QByteArray endlessLine;
@@ -222,6 +223,8 @@ private slots:
     void longNamesAndLines();
     void hugeListing();
     void passiveAddressIsIgnored();
+    void lyingTransfers_data();
+    void lyingTransfers();
     void endlessReplies_data();
     void endlessReplies();
 };
@@ -369,6 +372,46 @@ void tst_HostileServer::passiveAddressIsIgnored()
     QCOMPARE(h.server.dataPeers.size(), 19);
     for (const QHostAddress &peer : h.server.dataPeers)
         QVERIFY(peer.isLoopback());
+}
+
+void tst_HostileServer::lyingTransfers_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<QStringList>("arrived");  // the plain files that arrive whole
+    QTest::addColumn<QString>("boxes");        // pattern for the boxes' texts, joined by " | "
+    const QStringList allButS1 = {"A1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"};
+    QTest::newRow("fewer bytes than listed, confirmed by 226")
+            << QByteArray("short") << allButS1 << "FTP Error: Backup Incomplete";
+    QTest::newRow("one name listed twice")
+            << QByteArray("twice") << allPlain
+            << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/S1\\.DAT \\(the same file on the PC as S1\\.DAT\\)";
+}
+
+// Clone against a server whose listing or data do not hold what they
+// promise: only whole files are put in place, the earlier copy of any
+// other stays, and the end is never "Backup Completed".
+void tst_HostileServer::lyingTransfers()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(QStringList, arrived);
+    QFETCH(QString, boxes);
+
+    HostileSetup h;
+    h.addPlainFiles();
+    h.addEarlierCopy(QStringLiteral("DATA/IPS_BD1"), QStringLiteral("S1.DAT"));
+    if (fault == "short")
+        h.served["S1.DAT"] = h.plain.at(1).content.left(100);
+    else if (fault == "twice")
+        h.extraLines[QStringLiteral("DATA/IPS_BD1")] = listingLine(700, "S1.DAT");
+
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+    LabelTrace labels(h.f);
+    QVERIFY(h.f.clickAndWaitForDone("BackupBotton"));
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(boxes));
+    QVERIFY2(pattern.match(h.f.boxes.texts().join(QStringLiteral(" | "))).hasMatch(),
+             qPrintable(h.f.boxes.texts().join(QStringLiteral(" | "))));
+    QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
+    QCOMPARE(h.localFilesAre(arrived), QString());
 }
 
 void tst_HostileServer::endlessReplies_data()
