@@ -153,7 +153,8 @@ void FtpSession::handleLine(QByteArray raw)
     const bool endsWithCrLf = raw.endsWith('\r');
     if (endsWithCrLf)
         raw.chop(1);
-    const QString line = QString::fromUtf8(raw);
+    // An 8-bit instrument: one byte per character on the wire, both ways.
+    const QString line = QString::fromLatin1(raw);
     const int blank = line.indexOf(QLatin1Char(' '));
     const QString verb = (blank < 0 ? line : line.left(blank)).toUpper();
     const QString argument = blank < 0 ? QString() : line.mid(blank + 1);
@@ -222,7 +223,7 @@ void FtpSession::dispatch(const QString &verb, const QString &argument)
 
 void FtpSession::reply(int code, const QString &text, std::function<void()> afterSent)
 {
-    m_replies->send(QByteArray::number(code) + ' ' + text.toUtf8() + "\r\n", m_server->faults.replyDelay(),
+    m_replies->send(QByteArray::number(code) + ' ' + text.toLatin1() + "\r\n", m_server->faults.replyDelay(),
                     std::move(afterSent));
 }
 
@@ -235,7 +236,7 @@ void FtpSession::replyLines(int code, const QStringList &lines)
             bytes += QByteArray::number(code) + (last ? ' ' : '-');
         else
             bytes += ' ';
-        bytes += lines.at(i).toUtf8() + "\r\n";
+        bytes += lines.at(i).toLatin1() + "\r\n";
     }
     m_replies->send(bytes, m_server->faults.replyDelay());
 }
@@ -512,8 +513,11 @@ QByteArray FtpSession::listingOf(const ServedTree::Location &location) const
     const QFileInfoList entries =
         folder.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     const QString prefix = location.virtualPath.isEmpty() ? QString() : location.virtualPath + QLatin1Char('/');
-    for (const QFileInfo &entry : entries)
-        listing += lineFor(entry, prefix + entry.fileName());
+    for (const QFileInfo &entry : entries) {
+        // A name an 8-bit instrument cannot hold is not on it.
+        if (entry.fileName() == QString::fromLatin1(entry.fileName().toLatin1()))
+            listing += lineFor(entry, prefix + entry.fileName());
+    }
     return listing;
 }
 

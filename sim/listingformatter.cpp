@@ -48,6 +48,6 @@ QByteArray ListingFormatter::line(const QFileInfo &entry, qint64 reportedSize) c
     text += " root     root     ";
     text += QByteArray::number(reportedSize).rightJustified(8, ' ');
     text += ' ' + dateField(entry.lastModified()) + ' ';
-    text += entry.fileName().toUtf8() + suffix + "\r\n";
+    text += entry.fileName().toLatin1() + suffix + "\r\n";
     return text;
 }

@@ -317,6 +317,12 @@ void tst_Uploads::roundTrip()
         QString error;
         QVERIFY2(SampleGenerator::generate(folder, sample, &error), qPrintable(error));
     }
+    // Names beyond ASCII travel one byte per character, and come back as
+    // they were listed.
+    if (download == "BackupBotton") {
+        writeFile(f.instrumentPath(QStringLiteral("TEXT/\u00c4RGER.TXT")), "Latin-1 name");
+        writeFile(f.instrumentPath(QStringLiteral("DATA/IPA_BD1/\u00fc\u00df.DAT")), "Latin-1 name");
+    }
     second.setRootPath(secondDir.path());
     QVERIFY(second.listen(0));
 
