@@ -3,7 +3,7 @@
 # when they are missing. Usage: scripts/ensure-packages.sh [extra packages...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev libgl-dev python3-pyftpdlib curl lftp "$@")
+packages=(cmake ninja-build g++ qt6-base-dev libgl-dev python3-pyftpdlib curl lftp exfatprogs exfat-fuse "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")

@@ -15,11 +15,15 @@
 #include "transfer/transferstate.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <optional>
 
 namespace {
 
@@ -209,6 +213,48 @@ private:
     }
 };
 
+// An exFAT file system (which takes "A.DAT" and "a.dat" for one name)
+// mounted over `folder` for as long as the object lives. Needs root, a loop
+// device and FUSE; isMounted() tells whether it worked.
+class CaseInsensitiveDisk
+{
+public:
+    explicit CaseInsensitiveDisk(const QString &folder) : m_folder(folder)
+    {
+        const QString image = m_dir.filePath(QStringLiteral("disk.img"));
+        QFile file(image);
+        if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
+            return;
+        file.close();
+        m_device = run("losetup", {"-f", "--show", image}).value_or(QString()).trimmed();
+        m_mounted = !m_device.isEmpty() && run("mkfs.exfat", {m_device}) && run("mount.exfat-fuse", {m_device, folder});
+    }
+    ~CaseInsensitiveDisk()
+    {
+        if (m_mounted)
+            run("umount", {m_folder});
+        if (!m_device.isEmpty())
+            run("losetup", {"-d", m_device});
+    }
+    bool isMounted() const { return m_mounted; }
+
+private:
+    // The program's output, if it succeeded.
+    static std::optional<QString> run(const char *program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QString::fromLatin1(program), arguments);
+        if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            return std::nullopt;
+        return QString::fromLocal8Bit(process.readAllStandardOutput());
+    }
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+    QString m_device;
+    bool m_mounted = false;
+};
+
 const QStringList allPlain = {"A1.DAT", "S1.DAT", "T1.TXT", "INIE91.CFG", "INIE91.FLS"};
 
 } // namespace
@@ -385,6 +431,9 @@ void tst_HostileServer::lyingTransfers_data()
     QTest::newRow("one name listed twice")
             << QByteArray("twice") << allPlain
             << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/S1\\.DAT \\(the same file on the PC as S1\\.DAT\\)";
+    QTest::newRow("names that differ in letter case only, on a disk that ignores case")
+            << QByteArray("case") << allPlain
+            << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/s1\\.dat \\(the same file on the PC as S1\\.DAT\\)";
 }
 
 // Clone against a server whose listing or data do not hold what they
@@ -397,7 +446,15 @@ void tst_HostileServer::lyingTransfers()
     QFETCH(QString, boxes);
 
     HostileSetup h;
+    std::optional<CaseInsensitiveDisk> disk;
+    if (fault == "case") {
+        disk.emplace(h.base);
+        if (!disk->isMounted())
+            QSKIP("no exFAT file system can be mounted here (needs root, a loop device and FUSE)");
+    }
     h.addPlainFiles();
+    if (fault == "case")
+        h.files[QStringLiteral("DATA/IPS_BD1")] << HostileSetup::PlainFile{{}, "s1.dat", "another file"};
     h.addEarlierCopy(QStringLiteral("DATA/IPS_BD1"), QStringLiteral("S1.DAT"));
     if (fault == "short")
         h.served["S1.DAT"] = h.plain.at(1).content.left(100);
