@@ -33,9 +33,23 @@ QString durationText(int msecs)
                              : QStringLiteral("%1 ms").arg(msecs);
 }
 
-bool hasLineBreak(const QString &text)
+// A command line goes out one byte per character, as QFtp sent it, so that
+// a name read from a listing goes back as the very bytes the server listed.
+// Returns the first character that cannot go out: one beyond Latin-1 has no
+// byte, and a line break would smuggle in a command of its own. 0: none.
+char16_t unsendableCharacter(const QString &text)
 {
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            return c.unicode();
+    }
+    return 0;
+}
+
+QString invalidCharacterText(const QString &what, char16_t c)
+{
+    return QStringLiteral("Invalid character in the %1 (U+%2)")
+            .arg(what, QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 } // namespace
@@ -244,7 +258,7 @@ void FtpClientPrivate::execute()
     case FtpClient::Login: {
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument) || hasLineBreak(current->password)) {
+        if (unsendableCharacter(current->argument) || unsendableCharacter(current->password)) {
             failCommand(QStringLiteral("Invalid character in the user name or password"));
             return;
         }
@@ -267,8 +281,8 @@ void FtpClientPrivate::execute()
     case FtpClient::Mkdir:
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument)) {
-            failCommand(QStringLiteral("Invalid character in the folder name"));
+        if (const char16_t c = unsendableCharacter(current->argument)) {
+            failCommand(invalidCharacterText(QStringLiteral("folder name"), c));
             return;
         }
         step = current->command == FtpClient::Cd ? Step::Cwd : Step::Mkd;
@@ -281,8 +295,8 @@ void FtpClientPrivate::execute()
     case FtpClient::Put:
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument)) {
-            failCommand(QStringLiteral("Invalid character in the name"));
+        if (const char16_t c = unsendableCharacter(current->argument)) {
+            failCommand(invalidCharacterText(QStringLiteral("name"), c));
             return;
         }
         beginTransfer();
@@ -372,7 +386,8 @@ void FtpClientPrivate::onControlConnected()
 
 void FtpClientPrivate::send(const QString &command)
 {
-    const QByteArray line = command.toUtf8() + "\r\n";
+    // Arguments were checked by unsendableCharacter(): one byte each.
+    const QByteArray line = command.toLatin1() + "\r\n";
     qint64 sent = 0;
 #if defined(Q_OS_UNIX)
     // Straight to the system while the socket holds nothing back: a buffered
@@ -718,7 +733,8 @@ void FtpClientPrivate::onDataProgress(qint64 bytes)
 void FtpClientPrivate::onListingLine(const QByteArray &line)
 {
     noteActivity();
-    const UrlInfo info = parseListLine(QString::fromUtf8(line));
+    // One character per byte: the name goes back to the server unchanged.
+    const UrlInfo info = parseListLine(QString::fromLatin1(line));
     if (info.isValid())
         emit q->listInfo(info);
 }

@@ -22,6 +22,11 @@ class FtpClientPrivate;
 // started, and done(true) follows; done(false) follows when the queue runs
 // empty without a failure.
 //
+// Command lines go out one byte per character (Latin-1), and listings and
+// replies are read the same way, so a listed name is sent back as the very
+// bytes the server listed. A command whose argument holds a line break or a
+// character beyond U+00FF fails before anything is sent.
+//
 // Transfers use binary type and passive mode. Data connections always go to
 // the control connection's peer, whatever address the server's PASV reply
 // names.

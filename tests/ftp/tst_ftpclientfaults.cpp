@@ -59,8 +59,16 @@ void TestFtpClientFaults::connectAndLogin(FtpClient &client)
 
 void TestFtpClientFaults::commandLinesGoOutVerbatim()
 {
+    // A name is listed, requested and stored as the same bytes, one per
+    // character, whatever they mean.
+    const QByteArray latin1Name("\xC4RGER.TXT");
     m_server->files.insert("f", randomBytes(10, 1));
-    m_server->files.insert("g", randomBytes(20, 2));
+    m_server->files.insert(latin1Name, randomBytes(20, 2));
+    m_server->on("LIST", [&](const QByteArray &) {
+        m_server->reply("150 Here it comes");
+        m_server->sendData("-rw-r--r-- 1 root root 20 Mar 12 13:06 " + latin1Name + "\r\n",
+                           [&] { m_server->reply("226 \xC4 listed"); });
+    });
     QByteArray upload = randomBytes(30, 3), first, second;
     QBuffer source(&upload), targetF(&first), targetG(&second);
     FtpClient client;
@@ -69,27 +77,37 @@ void TestFtpClientFaults::commandLinesGoOutVerbatim()
     client.cd(QStringLiteral(" .."));
     client.mkdir(QStringLiteral("a b "));
     client.get(QStringLiteral("f"), &targetF);
-    client.get(QStringLiteral("g"), &targetG);
-    client.put(&source, QStringLiteral("h"));
+    client.get(QString::fromLatin1(latin1Name), &targetG);
+    client.put(&source, QString::fromLatin1(latin1Name));
     client.cd(QStringLiteral("DATA/IPA_BD1"));
     client.list(QStringLiteral(" x"));
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
     // Blanks kept as given; TYPE I once, before the first transfer.
     const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD  ..", "MKD a b ", "TYPE I",
-                                       "SIZE f", "EPSV", "RETR f", "SIZE g", "EPSV", "RETR g", "EPSV", "STOR h",
+                                       "SIZE f", "EPSV", "RETR f", "SIZE " + latin1Name, "EPSV", "RETR " + latin1Name,
+                                       "EPSV", "STOR " + latin1Name,
                                        "CWD DATA/IPA_BD1", "EPSV", "LIST  x" };
     QCOMPARE(m_server->received, expected);
     QCOMPARE(first, randomBytes(10, 1));
     QCOMPARE(second, randomBytes(20, 2));
-    QCOMPARE(m_server->files.value("h"), randomBytes(30, 3));
+    QCOMPARE(m_server->files.value(latin1Name), randomBytes(30, 3));
+    QCOMPARE(recorder.entryNames(), QStringList{QString::fromLatin1(latin1Name)});
 
-    // A line break in an argument would smuggle in a command of its own.
-    recorder.clear();
-    const int cd = client.cd(QStringLiteral("a\r\nDELE x"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(cd));
-    QCOMPARE(m_server->received, expected);
+    // A line break in an argument would smuggle in a command of its own; a
+    // character beyond Latin-1 has no byte to go out as, and a stand-in
+    // would name another file.
+    for (const QString &name : {QStringLiteral("a\r\nDELE x"), QStringLiteral("\u20AC.TXT")}) {
+        for (const bool folder : {true, false}) {
+            recorder.clear();
+            const int id = folder ? client.cd(name) : client.get(name, &targetG);
+            QVERIFY(recorder.waitForDone());
+            QVERIFY(recorder.finishedWithError(id));
+            QVERIFY2(client.errorString().contains(QStringLiteral("Invalid character in the ")),
+                     qPrintable(client.errorString()));
+            QCOMPARE(m_server->received, expected);
+        }
+    }
 }
 
 void TestFtpClientFaults::downloadEndings_data()

@@ -253,6 +253,8 @@ void TestParsers::splitsReplies_data()
             << QByteArray("220-a\r\n220\r\n") << Replies{ { 220, "a\n" } };
     QTest::newRow("text keeps blanks")
             << QByteArray("257 \" ..\" created \r\n") << Replies{ { 257, "\" ..\" created " } };
+    QTest::newRow("text read one character per byte")
+            << QByteArray("550 \xC4RGER.TXT: no such file\r\n") << Replies{ { 550, QString::fromLatin1("\xC4RGER.TXT: no such file") } };
     QTest::newRow("NUL and CR inside the text")
             << QByteArray("500 a\0b\rc\r\n", 12) << Replies{ { 500, QString::fromLatin1("a\0b\rc", 5) } };
     const QByteArray longest(FtpReplyParser::maxLineLength - 4, 'z');
