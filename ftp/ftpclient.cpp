@@ -64,6 +64,7 @@ struct FtpCommandRequest
     QPointer<QIODevice> device;
     bool deviceGiven = false;
     FtpClient::TransferType type = FtpClient::Binary;
+    qint64 expectedSize = -1; // a download's size as the caller knows it
 };
 
 class FtpClientPrivate
@@ -108,6 +109,7 @@ public:
     void onDataProgress(qint64 bytes);
     void onDataFinished();
     void onListingLine(const QByteArray &line);
+    void onDataLimitPassed();
     void completeTransferIfDone();
     bool reportProgress(qint64 bytes, bool final);
 
@@ -151,7 +153,10 @@ public:
     bool extendedPassiveRefused = false;
 
     FtpDataChannel data;
+    // The total reported in dataTransferProgress(); 0 while unknown.
     qint64 transferTotal = 0;
+    // The most a download may receive: its announced size; -1: no limit.
+    qint64 downloadLimit = -1;
     bool finalReplySeen = false;
     bool dataEnded = false;
     qint64 reportedBytes = -1;
@@ -173,6 +178,7 @@ FtpClientPrivate::FtpClientPrivate(FtpClient *client)
     QObject::connect(&data, &FtpDataChannel::progress, q, [this](qint64 bytes) { onDataProgress(bytes); });
     QObject::connect(&data, &FtpDataChannel::listingLine, q, [this](const QByteArray &line) { onListingLine(line); });
     QObject::connect(&data, &FtpDataChannel::finished, q, [this] { onDataFinished(); });
+    QObject::connect(&data, &FtpDataChannel::limitPassed, q, [this] { onDataLimitPassed(); });
     QObject::connect(&data, &FtpDataChannel::failed, q, [this](const QString &reason) {
         noteActivity();
         failCommand(reason);
@@ -581,6 +587,10 @@ void FtpClientPrivate::handleReply(const FtpReply &reply)
             bool ok = false;
             const qint64 size = reply.text.trimmed().toLongLong(&ok);
             transferTotal = ok && size >= 0 ? size : 0;
+            // In ASCII type the bytes on the wire may differ from what a
+            // server counts; only a binary download is held to its size.
+            if (ok && size >= 0 && current->type == FtpClient::Binary)
+                downloadLimit = size;
         } else if (!reply.isNegative()) {
             unexpected();
             return;
@@ -646,6 +656,7 @@ QIODevice *FtpClientPrivate::prepareDevice()
 void FtpClientPrivate::beginTransfer()
 {
     transferTotal = 0;
+    downloadLimit = -1;
     finalReplySeen = false;
     dataEnded = false;
     reportedBytes = -1;
@@ -668,7 +679,10 @@ void FtpClientPrivate::beginTransfer()
 
 void FtpClientPrivate::sendTransferSteps()
 {
-    if (current->command == FtpClient::Get) {
+    if (current->command == FtpClient::Get && current->expectedSize >= 0) {
+        transferTotal = current->expectedSize;
+        downloadLimit = current->expectedSize;
+    } else if (current->command == FtpClient::Get) {
         step = Step::Size;
         send(QStringLiteral("SIZE ") + current->argument);
         return;
@@ -690,7 +704,7 @@ void FtpClientPrivate::openDataConnection(quint16 port)
     step = Step::Transfer;
     switch (current->command) {
     case FtpClient::Get:
-        data.open(FtpDataChannel::Mode::Download, peer, port, current->device);
+        data.open(FtpDataChannel::Mode::Download, peer, port, current->device, downloadLimit);
         send(QStringLiteral("RETR ") + current->argument);
         break;
     case FtpClient::Put:
@@ -739,19 +753,23 @@ void FtpClientPrivate::onListingLine(const QByteArray &line)
         emit q->listInfo(info);
 }
 
+void FtpClientPrivate::onDataLimitPassed()
+{
+    noteActivity();
+    if (!current)
+        return;
+    failCommand(QStringLiteral("The server sent more than the %1 bytes announced").arg(downloadLimit));
+}
+
+// A download that ends short of its announced size is decided by the final
+// reply like any other: confirmed, it finishes, and its last progress report
+// shows the bytes received against the total, for the caller to judge.
 void FtpClientPrivate::onDataFinished()
 {
     noteActivity();
     if (!current || step != Step::Transfer)
         return;
     dataEnded = true;
-    const qint64 done = data.bytesDone();
-    if (current->command == FtpClient::Get && transferTotal > 0 && done < transferTotal) {
-        // A cut connection must never pass for a complete file, whatever
-        // the server replies.
-        failCommand(QStringLiteral("Connection closed after %1 of %2 bytes").arg(done).arg(transferTotal));
-        return;
-    }
     completeTransferIfDone();
 }
 
@@ -993,7 +1011,7 @@ int FtpClient::cd(const QString &dir)
     return d->queue(request);
 }
 
-int FtpClient::get(const QString &file, QIODevice *device, TransferType type)
+int FtpClient::get(const QString &file, QIODevice *device, TransferType type, qint64 expectedSize)
 {
     FtpCommandRequest request;
     request.command = Get;
@@ -1001,6 +1019,7 @@ int FtpClient::get(const QString &file, QIODevice *device, TransferType type)
     request.device = device;
     request.deviceGiven = device != nullptr;
     request.type = type;
+    request.expectedSize = expectedSize;
     return d->queue(request);
 }
 

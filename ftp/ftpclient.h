@@ -63,7 +63,21 @@ public:
     // WriteOnly when the command starts. The caller keeps ownership, and the
     // client never closes it. A null device is refused: the command fails
     // (QFtp's readyRead()/readAll() mode is not offered).
-    int get(const QString &file, QIODevice *device, TransferType type = Binary);
+    //
+    // The download's size is announced by the caller (expectedSize >= 0, as
+    // listed; no SIZE command is sent) or else asked with SIZE. It is the
+    // total in dataTransferProgress(). Data beyond an announced size fails
+    // the command ("The server sent more than the N bytes announced") and
+    // closes the data connection; no byte beyond it reaches the device. (An
+    // answer to SIZE bounds binary downloads only: in ASCII type the bytes
+    // on the wire may differ from the server's count.)
+    //
+    // A data connection that ends short is no failure by itself: the
+    // server's final reply decides (226/250: the command finishes without
+    // error; 426/451 or a lost control connection: it fails). The last
+    // dataTransferProgress() then reports the bytes received against the
+    // announced total; whether the file is complete is the caller's call.
+    int get(const QString &file, QIODevice *device, TransferType type = Binary, qint64 expectedSize = -1);
     // An unopened device is opened ReadOnly when the command starts. The
     // caller keeps ownership; the device must live until the command ends.
     int put(QIODevice *device, const QString &file, TransferType type = Binary);

@@ -114,37 +114,59 @@ void TestFtpClientFaults::downloadEndings_data()
 {
     QTest::addColumn<QString>("script");
     QTest::addColumn<int>("size");
+    QTest::addColumn<qint64>("announced");  // the size passed to get(); -1: asked with SIZE
     QTest::addColumn<QString>("error");     // empty: the download succeeds
     QTest::addColumn<int>("state");         // the client's, once the queue has run
     QTest::addColumn<QByteArray>("nestedOn");  // a signal whose slot runs a nested event loop
 
-    QTest::newRow("226 before the data end") << "replyFirst" << 3 * 1024 * 1024 + 5 << "" << int(FtpClient::LoggedIn) << QByteArray();
-    QTest::newRow("data end before 226") << "dataFirst" << 3 * 1024 * 1024 + 5 << "" << int(FtpClient::LoggedIn) << QByteArray();
-    QTest::newRow("size unknown, empty file") << "noSize" << 0 << "" << int(FtpClient::LoggedIn) << QByteArray();
-    QTest::newRow("size unknown, small file") << "noSize" << 777 << "" << int(FtpClient::LoggedIn) << QByteArray();
+    const int big = 3 * 1024 * 1024 + 5;
+    const int loggedIn = FtpClient::LoggedIn, unconnected = FtpClient::Unconnected;
+    const QString heading = QStringLiteral("Downloading file f failed:\n");
+    QTest::newRow("226 before the data end") << "replyFirst" << big << qint64(-1) << "" << loggedIn << QByteArray();
+    QTest::newRow("data end before 226") << "dataFirst" << big << qint64(-1) << "" << loggedIn << QByteArray();
+    QTest::newRow("size unknown, empty file") << "noSize" << 0 << qint64(-1) << "" << loggedIn << QByteArray();
+    QTest::newRow("size unknown, small file") << "noSize" << 777 << qint64(-1) << "" << loggedIn << QByteArray();
+    QTest::newRow("size given, no SIZE") << "dataFirst" << big << qint64(big) << "" << loggedIn << QByteArray();
+    QTest::newRow("size given: empty file") << "dataFirst" << 0 << qint64(0) << "" << loggedIn << QByteArray();
+    // Data beyond the announced size is never written, and the late reply
+    // to the stopped RETR is not taken for the next command's.
+    QTest::newRow("one byte more than given") << "dataFirst" << 777 << qint64(776)
+        << heading + "The server sent more than the 776 bytes announced" << loggedIn << QByteArray();
+    QTest::newRow("far more than given") << "dataFirst" << big << qint64(1000000)
+        << heading + "The server sent more than the 1000000 bytes announced" << loggedIn << QByteArray();
+    QTest::newRow("more than SIZE said") << "sizeTooSmall" << big << qint64(-1)
+        << heading + QStringLiteral("The server sent more than the %1 bytes announced").arg(big - 1000)
+        << loggedIn << QByteArray();
     // 226 has come, then the server leaves while the last data is on its
     // way: the download is complete all the same, the next command is not.
-    QTest::newRow("226, then the server leaves") << "replyThenGone" << 2 * 1024 * 1024 << ""
-                                                 << int(FtpClient::Unconnected) << QByteArray();
-    QTest::newRow("cut transfer despite 226") << "cut" << 1000
-        << "Downloading file f failed:\nConnection closed after 400 of 1000 bytes" << int(FtpClient::LoggedIn) << QByteArray();
-    QTest::newRow("control connection dropped") << "dropControl" << 100000
-        << "Downloading file f failed:\nConnection closed" << int(FtpClient::Unconnected) << QByteArray();
-    QTest::newRow("aborted, the interrupted reply follows") << "abort" << 100000
-        << "Downloading file f failed:\nAborted" << int(FtpClient::LoggedIn) << QByteArray();
+    QTest::newRow("226, then the server leaves") << "replyThenGone" << 2 * 1024 * 1024 << qint64(-1) << ""
+                                                 << unconnected << QByteArray();
+    // Data that ends short is the final reply's to judge; a success shows
+    // the short count in the last progress report, for the caller.
+    QTest::newRow("short, then 226") << "cut" << 1000 << qint64(-1) << "" << loggedIn << QByteArray();
+    QTest::newRow("short of the size given, then 226") << "cut" << 1000 << qint64(1000) << "" << loggedIn << QByteArray();
+    QTest::newRow("short, then 426") << "cut426" << 1000 << qint64(-1)
+        << heading + "426 Connection closed; transfer aborted" << loggedIn << QByteArray();
+    QTest::newRow("short, then the server leaves") << "cutGone" << 1000 << qint64(1000)
+        << heading + "Connection closed" << unconnected << QByteArray();
+    QTest::newRow("control connection dropped") << "dropControl" << 100000 << qint64(-1)
+        << heading + "Connection closed" << unconnected << QByteArray();
+    QTest::newRow("aborted, the interrupted reply follows") << "abort" << 100000 << qint64(-1)
+        << heading + "Aborted" << loggedIn << QByteArray();
     // A slot may run a nested event loop (a modal message box) while the
     // server drops the connection: the download still fails once, cleanly
     // (and the address sanitizer watches the sockets dropped meanwhile).
     for (const char *signal : {"dataTransferProgress", "stateChanged", "commandFinished"})
         QTest::newRow(qPrintable(QStringLiteral("control connection dropped, nested loop in %1").arg(signal)))
-            << "dropControlLater" << 400000 << "Downloading file f failed:\nConnection closed"
-            << int(FtpClient::Unconnected) << QByteArray(signal);
+            << "dropControlLater" << 400000 << qint64(-1) << heading + "Connection closed" << unconnected
+            << QByteArray(signal);
 }
 
 void TestFtpClientFaults::downloadEndings()
 {
     QFETCH(QString, script);
     QFETCH(int, size);
+    QFETCH(qint64, announced);
     QFETCH(QString, error);
     QFETCH(int, state);
     QFETCH(QByteArray, nestedOn);
@@ -152,6 +174,8 @@ void TestFtpClientFaults::downloadEndings()
     m_server->files.insert("f", content);
     if (script == QLatin1String("noSize"))
         m_server->on("SIZE", [&](const QByteArray &) { m_server->reply("502 SIZE not implemented"); });
+    if (script == QLatin1String("sizeTooSmall"))
+        m_server->on("SIZE", [&](const QByteArray &) { m_server->reply("213 " + QByteArray::number(size - 1000)); });
     m_server->on("CWD", [&](const QByteArray &argument) {
         m_server->reply(argument == "NEXT" ? "250 OK" : "550 " + argument + " refused");
     });
@@ -169,10 +193,17 @@ void TestFtpClientFaults::downloadEndings()
                 data->disconnectFromHost();
                 dataClosed = true;
             };
-            if (script == QLatin1String("cut")) {
-                connect(data, &QTcpSocket::disconnected, m_server, [=] { finalReply("226 Transfer complete"); });
+            if (script.startsWith(QLatin1String("cut"))) {
+                connect(data, &QTcpSocket::disconnected, m_server, [=] {
+                    if (script == QLatin1String("cutGone"))
+                        m_server->closeControl();
+                    else
+                        finalReply(script == QLatin1String("cut") ? "226 Transfer complete"
+                                                                  : "426 Connection closed; transfer aborted");
+                });
                 data->write(content.left(400));
                 data->disconnectFromHost();
+                dataClosed = true;
                 return;
             }
             data->write(content.left(1000));
@@ -207,7 +238,7 @@ void TestFtpClientFaults::downloadEndings()
     if (script == QLatin1String("abort"))
         connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
     connectAndLogin(client);
-    const int get = client.get(QStringLiteral("f"), &target);
+    const int get = client.get(QStringLiteral("f"), &target, FtpClient::Binary, announced);
     const int next = client.cd(QStringLiteral("NEXT"));
     int nested = 0;
     const auto runNestedLoop = [&] {
@@ -231,12 +262,17 @@ void TestFtpClientFaults::downloadEndings()
     QCOMPARE(int(client.state()), state);
     QCOMPARE(recorder.states().last(), state);
     const auto progress = recorder.progressOf(get);
+    QCOMPARE(m_server->receivedVerbs().contains("SIZE"), announced < 0);
+    const qint64 arrived = script.startsWith(QLatin1String("cut")) ? 400 : size;
+    const qint64 limit = announced >= 0 ? announced : script == QLatin1String("sizeTooSmall") ? size - 1000 : size;
+    QVERIFY(content.startsWith(downloaded));
+    QVERIFY(downloaded.size() <= limit);
     if (error.isEmpty()) {
         QVERIFY2(!recorder.finishedWithError(get), qPrintable(client.errorString()));
         QVERIFY(completeAtFinish);
-        QVERIFY(downloaded == content);
+        QCOMPARE(downloaded.size(), arrived);
         QVERIFY(!progress.isEmpty());
-        QCOMPARE(progress.last(), qMakePair(qint64(size), qint64(size)));
+        QCOMPARE(progress.last(), qMakePair(arrived, script == QLatin1String("noSize") ? arrived : limit));
         // Cheap: far fewer reports than chunks of data.
         QVERIFY2(progress.size() <= 20, QByteArray::number(progress.size()).constData());
         QCOMPARE(recorder.finishedWithError(next), state == FtpClient::Unconnected);
