@@ -157,6 +157,7 @@ public:
     qint64 transferTotal = 0;
     // The most a download may receive: its announced size; -1: no limit.
     qint64 downloadLimit = -1;
+    int listingLines = 0;
     bool finalReplySeen = false;
     bool dataEnded = false;
     qint64 reportedBytes = -1;
@@ -657,6 +658,7 @@ void FtpClientPrivate::beginTransfer()
 {
     transferTotal = 0;
     downloadLimit = -1;
+    listingLines = 0;
     finalReplySeen = false;
     dataEnded = false;
     reportedBytes = -1;
@@ -712,7 +714,7 @@ void FtpClientPrivate::openDataConnection(quint16 port)
         send(QStringLiteral("STOR ") + current->argument);
         break;
     default:
-        data.open(FtpDataChannel::Mode::Listing, peer, port);
+        data.open(FtpDataChannel::Mode::Listing, peer, port, nullptr, FtpClient::maxListingBytes);
         send(current->argument.isEmpty() ? QStringLiteral("LIST") : QStringLiteral("LIST ") + current->argument);
         break;
     }
@@ -747,6 +749,10 @@ void FtpClientPrivate::onDataProgress(qint64 bytes)
 void FtpClientPrivate::onListingLine(const QByteArray &line)
 {
     noteActivity();
+    if (++listingLines > FtpClient::maxListingEntries) {
+        failCommand(QStringLiteral("The listing is longer than %1 entries").arg(FtpClient::maxListingEntries));
+        return;
+    }
     // One character per byte: the name goes back to the server unchanged.
     const UrlInfo info = parseListLine(QString::fromLatin1(line));
     if (info.isValid())
@@ -758,7 +764,10 @@ void FtpClientPrivate::onDataLimitPassed()
     noteActivity();
     if (!current)
         return;
-    failCommand(QStringLiteral("The server sent more than the %1 bytes announced").arg(downloadLimit));
+    if (current->command == FtpClient::List)
+        failCommand(QStringLiteral("The listing is larger than %1 MiB").arg(FtpClient::maxListingBytes / (1024 * 1024)));
+    else
+        failCommand(QStringLiteral("The server sent more than the %1 bytes announced").arg(downloadLimit));
 }
 
 // A download that ends short of its announced size is decided by the final

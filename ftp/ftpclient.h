@@ -57,6 +57,17 @@ public:
     int connectToHost(const QString &host, quint16 port = 21);
     int login(const QString &user = QString(), const QString &password = QString());
     int close();
+    // Each entry of the listing is reported by listInfo().
+    //
+    // Bounds of one listing, far beyond any real folder of the instrument,
+    // so that a listing that never ends cannot grow memory without bound.
+    // Past either, the List command fails ("The listing is longer than
+    // 200000 entries", "The listing is larger than 64 MiB") and its data
+    // connection is closed. Every line counts as an entry, lines that parse
+    // to nothing included; a line longer than 8 KiB is dropped uncounted,
+    // its bytes still count.
+    static constexpr int maxListingEntries = 200000;
+    static constexpr qint64 maxListingBytes = 64 * 1024 * 1024;
     int list(const QString &dir = QString());
     int cd(const QString &dir);
     // The device is written as data arrives; an unopened device is opened

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -24,6 +25,8 @@ private slots:
     void downloadEndings_data();
     void downloadEndings();
     void dataClosedMidUpload();
+    void endlessListingIsCut_data();
+    void endlessListingIsCut();
     void silentServerTimesOut_data();
     void silentServerTimesOut();
     void badRepliesFailTheCommand_data();
@@ -331,6 +334,58 @@ void TestFtpClientFaults::dataClosedMidUpload()
     const int cd = client.cd(QStringLiteral("NEXT"));
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.finishedWithError(cd), qPrintable(client.errorString()));
+}
+
+void TestFtpClientFaults::endlessListingIsCut_data()
+{
+    QTest::addColumn<QByteArray>("block");  // sent over and over
+    QTest::addColumn<QString>("error");
+    QByteArray entries;
+    while (entries.size() < 256 * 1024)
+        entries += "-rw-r--r-- 1 root root 1 Mar 12 13:06 F\r\n";
+    QTest::newRow("endless entries") << entries << "Listing directory failed:\nThe listing is longer than 200000 entries";
+    QTest::newRow("endless line") << QByteArray(256 * 1024, 'x') << "Listing directory failed:\nThe listing is larger than 64 MiB";
+}
+
+void TestFtpClientFaults::endlessListingIsCut()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(QString, error);
+    bool dataClosed = false;
+    qint64 sent = 0;
+    m_server->on("LIST", [&](const QByteArray &) {
+        m_server->reply("150 Here it comes");
+        m_server->withDataConnection([&](QTcpSocket *data) {
+            // Ends only when the client closes the data connection (or at 256 MiB).
+            const auto more = [&, data] {
+                for (; data->bytesToWrite() < 1024 * 1024 && sent < 256 * 1024 * 1024; sent += block.size())
+                    data->write(block);
+            };
+            connect(data, &QTcpSocket::bytesWritten, data, more);
+            connect(data, &QTcpSocket::disconnected, m_server, [&] {
+                dataClosed = true;
+                m_server->reply("426 Listing aborted");
+            });
+            more();
+        });
+    });
+    FtpClient client;
+    QSignalSpy done(&client, &FtpClient::done);
+    int entries = 0;
+    connect(&client, &FtpClient::listInfo, this, [&] { ++entries; });
+    connectAndLogin(client);
+    client.list();
+    QVERIFY(done.wait(60000));
+    QCOMPARE(done.first().first().toBool(), true);
+    QCOMPARE(client.errorString(), error);
+    QVERIFY(entries <= FtpClient::maxListingEntries);
+    QTRY_VERIFY_WITH_TIMEOUT(dataClosed, 10000);
+
+    // The late reply to LIST is not taken for the next command's.
+    client.cd(QStringLiteral("NEXT"));
+    QVERIFY(done.wait(10000));
+    QCOMPARE(done.last().first().toBool(), false);
+    QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
 }
 
 void TestFtpClientFaults::silentServerTimesOut_data()
