@@ -90,7 +90,8 @@ public:
     QString failureHeading() const;
 
     void startConnect();
-    void send(const QString &command);
+    bool send(const QString &command);
+    void startClose();
     void beginTransfer();
     void sendTransferSteps();
     void enterPassiveMode();
@@ -275,14 +276,10 @@ void FtpClientPrivate::execute()
         return;
     }
     case FtpClient::Close:
-        if (!control) {
+        if (control)
+            startClose();
+        else
             finishCommand(false);
-            return;
-        }
-        step = Step::Quit;
-        armTimer(idleTimeout);
-        send(QStringLiteral("QUIT"));
-        changeState(FtpClient::Closing);
         return;
     case FtpClient::Cd:
     case FtpClient::Mkdir:
@@ -391,8 +388,14 @@ void FtpClientPrivate::onControlConnected()
     changeState(FtpClient::Connected);
 }
 
-void FtpClientPrivate::send(const QString &command)
+// False when the line could not be handed over: the connection is gone. A
+// write error may also drop the connection, and end the running command,
+// before this returns.
+bool FtpClientPrivate::send(const QString &command)
 {
+    QTcpSocket *socket = control;
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
     // Arguments were checked by unsendableCharacter(): one byte each.
     const QByteArray line = command.toLatin1() + "\r\n";
     qint64 sent = 0;
@@ -411,9 +414,32 @@ void FtpClientPrivate::send(const QString &command)
 #endif
     if (sent < line.size()) {
         // One write per command, sent at once.
-        control->write(line.constData() + sent, line.size() - sent);
+        if (control->write(line.constData() + sent, line.size() - sent) < 0)
+            return false;
         control->flush();
     }
+    return control == socket;
+}
+
+// QUIT, and the connection ends with the server's answer or its leaving.
+// It ends at once when the QUIT cannot be sent, or when the answer to an
+// interrupted command is still due: a server that owes that answer may
+// never read the QUIT, and a disconnect must not hang on it.
+void FtpClientPrivate::startClose()
+{
+    const bool answerDue = step == Step::Resync;
+    step = Step::Quit;
+    armTimer(idleTimeout);
+    QPointer<FtpClient> guard(q);
+    const quint64 token = runToken;
+    if (!changeState(FtpClient::Closing) || !stillRunning(guard, token))
+        return;
+    const bool sent = send(QStringLiteral("QUIT"));
+    if (!stillRunning(guard, token) || (sent && !answerDue))
+        return;
+    dropControlConnection();
+    if (stillRunning(guard, token))
+        finishCommand(false);
 }
 
 void FtpClientPrivate::onControlReadyRead()

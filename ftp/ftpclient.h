@@ -56,6 +56,10 @@ public:
 
     int connectToHost(const QString &host, quint16 port = 21);
     int login(const QString &user = QString(), const QString &password = QString());
+    // Sends QUIT and always ends in Unconnected: with the server's answer,
+    // its leaving, or the idle timeout; at once when QUIT cannot be sent,
+    // or while the answer to an aborted command is still due, so that
+    // abort() then close() disconnects without waiting on the server.
     int close();
     // Each entry of the listing is reported by listInfo().
     //

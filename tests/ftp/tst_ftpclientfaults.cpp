@@ -13,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 class TestFtpClientFaults : public QObject
 {
     Q_OBJECT
@@ -32,7 +34,8 @@ private slots:
     void badRepliesFailTheCommand_data();
     void badRepliesFailTheCommand();
     void closeAndConnectAgain();
-    void closeRightAfterAbortDoesNotWait();
+    void closeEndsUnconnected_data();
+    void closeEndsUnconnected();
     void localFileFailures_data();
     void localFileFailures();
     void surplusReplyIsNotTakenForTheNextCommand();
@@ -511,30 +514,78 @@ void TestFtpClientFaults::closeAndConnectAgain()
     QCOMPARE(recorder.states(), once + once);
 }
 
-void TestFtpClientFaults::closeRightAfterAbortDoesNotWait()
+void TestFtpClientFaults::closeEndsUnconnected_data()
 {
-    // The server never answers the interrupted RETR: a close must not wait
-    // for that answer.
-    m_server->files.insert("f", randomBytes(100000, 9));
+    QTest::addColumn<QString>("script");
+    // The server never answers the interrupted RETR. The window disconnects
+    // with abort() then close(): that must not wait for the late answer.
+    QTest::newRow("after an abort, QUIT answered") << "answered";
+    QTest::newRow("after an abort, the server silent") << "silent";
+    QTest::newRow("after an abort, the server still sending") << "sending";
+    // A QUIT that cannot be sent, or meets a reset, ends the close too.
+    QTest::newRow("the server resets before QUIT") << "resetBefore";
+    QTest::newRow("the server resets at QUIT") << "resetAtQuit";
+}
+
+void TestFtpClientFaults::closeEndsUnconnected()
+{
+    QFETCH(QString, script);
+    const auto reset = [this] {
+        m_server->control()->flush();
+        const linger hard { 1, 0 };
+        setsockopt(int(m_server->control()->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        m_server->control()->abort();
+    };
+    qint64 sent = 0;
     m_server->on("RETR", [&](const QByteArray &) {
         m_server->reply("150 Sending");
-        m_server->withDataConnection([&](QTcpSocket *data) { data->write(randomBytes(1000, 9)); });
+        m_server->withDataConnection([&](QTcpSocket *data) {
+            const auto more = [&, data] {
+                for (; data->state() == QAbstractSocket::ConnectedState && data->bytesToWrite() < 1024 * 1024
+                       && sent < 256 * 1024 * 1024; sent += 64 * 1024)
+                    data->write(QByteArray(64 * 1024, 'd'));
+            };
+            if (script == QLatin1String("sending"))
+                connect(data, &QTcpSocket::bytesWritten, data, more);
+            more();
+        });
     });
+    if (script == QLatin1String("resetBefore"))
+        m_server->on("CWD", [&](const QByteArray &) { m_server->reply("250 OK"); reset(); });
+    if (script == QLatin1String("resetAtQuit"))
+        m_server->on("QUIT", [&](const QByteArray &) { reset(); });
+    else if (script != QLatin1String("answered"))
+        m_server->on("QUIT", [](const QByteArray &) {});
+
     QByteArray downloaded;
     QBuffer target(&downloaded);
     FtpClient client;
     client.setIdleTimeout(20000);
     ClientRecorder recorder(&client);
+    QElapsedTimer sinceClose;
+    connect(&client, &FtpClient::commandStarted, this, [&] {
+        if (client.currentCommand() == FtpClient::Close)
+            sinceClose.start();
+    });
     connectAndLogin(client);
-    client.get(QStringLiteral("f"), &target);
-    connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
-    QVERIFY(recorder.waitForDone());
-    recorder.clear();
-    const int close = client.close();
-    QVERIFY(recorder.waitForDone(1, 10000));
-    QVERIFY(!recorder.finishedWithError(close));
+    const bool aborting = !script.startsWith(QLatin1String("reset"));
+    if (aborting) {
+        client.get(QStringLiteral("f"), &target);
+        connect(&client, &FtpClient::dataTransferProgress, &client, [&] {
+            client.abort();
+            client.close();
+        }, Qt::SingleShotConnection);
+    } else {
+        client.cd(QStringLiteral("X"));
+        client.close();
+    }
+    QVERIFY(recorder.waitForDone(aborting ? 2 : 1, 20000));
+    QVERIFY2(sinceClose.elapsed() < 1000, QByteArray::number(sinceClose.elapsed()).constData());
+    QVERIFY(!recorder.events.last().error);
     QCOMPARE(client.state(), FtpClient::Unconnected);
-    QCOMPARE(m_server->received.last(), QByteArray("QUIT"));
+    QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
+    if (aborting)
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->received.contains("QUIT"), 5000);
 }
 
 void TestFtpClientFaults::localFileFailures_data()
