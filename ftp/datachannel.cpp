@@ -99,8 +99,10 @@ bool FtpDataChannel::readAvailable()
     const qint64 before = m_bytesDone;
     bool atEnd = false;
     for (int chunks = 0; m_socket && chunks < chunksPerTurn; ++chunks) {
-        // Up to one byte beyond the limit is read, to learn that it was passed.
-        const qint64 room = m_limit < 0 ? chunkSize : qMin(chunkSize, m_limit - m_bytesDone + 1);
+        // Up to one byte beyond the limit is read, to learn that it was
+        // passed (compared first: a limit near 2^63 must not overflow).
+        const qint64 room = m_limit < 0 || m_limit - m_bytesDone >= chunkSize ? chunkSize
+                                                                              : m_limit - m_bytesDone + 1;
         const qint64 n = m_socket->read(m_buffer.data(), room);
         if (n == 0)
             break; // all that has arrived so far

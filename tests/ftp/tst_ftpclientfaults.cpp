@@ -151,6 +151,8 @@ void TestFtpClientFaults::downloadEndings_data()
     // the short count in the last progress report, for the caller.
     QTest::newRow("short, then 226") << "cut" << 1000 << qint64(-1) << "" << loggedIn << QByteArray();
     QTest::newRow("short of the size given, then 226") << "cut" << 1000 << qint64(1000) << "" << loggedIn << QByteArray();
+    QTest::newRow("largest size given, less sent, then 226") << "dataFirst" << 777
+        << std::numeric_limits<qint64>::max() << "" << loggedIn << QByteArray();
     QTest::newRow("short, then 426") << "cut426" << 1000 << qint64(-1)
         << heading + "426 Connection closed; transfer aborted" << loggedIn << QByteArray();
     QTest::newRow("short, then the server leaves") << "cutGone" << 1000 << qint64(1000)
