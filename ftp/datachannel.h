@@ -36,8 +36,8 @@ public:
 
     // Connects to host:port and, for Download and Upload, moves the data to
     // or from `device`, which must be open. A download or listing may receive
-    // at most `limit` bytes (-1: no limit); the first byte beyond it is not
-    // delivered, and limitPassed() is emitted instead.
+    // at most `limit` bytes (-1: no limit): data beyond it is never
+    // delivered; the channel closes and emits limitPassed() instead.
     void open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device = nullptr,
               qint64 limit = -1);
     // An upload sends only once the server has accepted the STOR command.
