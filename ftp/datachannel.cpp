@@ -13,11 +13,12 @@ FtpDataChannel::~FtpDataChannel()
     close();
 }
 
-void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device)
+void FtpDataChannel::open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device, qint64 limit)
 {
     close();
     m_mode = mode;
     m_device = device;
+    m_limit = limit;
     m_socket = new QTcpSocket(this);
     if (m_buffer.size() != chunkSize)
         m_buffer.resize(chunkSize);
@@ -63,6 +64,7 @@ void FtpDataChannel::close()
     m_finished = false;
     m_bytesDone = 0;
     m_bytesQueued = 0;
+    m_limit = -1;
 }
 
 bool FtpDataChannel::isOpen() const
@@ -97,7 +99,11 @@ bool FtpDataChannel::readAvailable()
     const qint64 before = m_bytesDone;
     bool atEnd = false;
     for (int chunks = 0; m_socket && chunks < chunksPerTurn; ++chunks) {
-        const qint64 n = m_socket->read(m_buffer.data(), chunkSize);
+        // Up to one byte beyond the limit is read, to learn that it was
+        // passed (compared first: a limit near 2^63 must not overflow).
+        const qint64 room = m_limit < 0 || m_limit - m_bytesDone >= chunkSize ? chunkSize
+                                                                              : m_limit - m_bytesDone + 1;
+        const qint64 n = m_socket->read(m_buffer.data(), room);
         if (n == 0)
             break; // all that has arrived so far
         if (n < 0) {
@@ -109,6 +115,13 @@ bool FtpDataChannel::readAvailable()
             }
             atEnd = true;
             break;
+        }
+        if (m_limit >= 0 && n > m_limit - m_bytesDone) {
+            // Nothing of this read is delivered: no byte beyond the limit
+            // reaches the device.
+            close();
+            emit limitPassed();
+            return false;
         }
         if (m_mode == Mode::Listing) {
             m_bytesDone += n;

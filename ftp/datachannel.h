@@ -35,8 +35,11 @@ public:
     ~FtpDataChannel() override;
 
     // Connects to host:port and, for Download and Upload, moves the data to
-    // or from `device`, which must be open.
-    void open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device = nullptr);
+    // or from `device`, which must be open. A download or listing may receive
+    // at most `limit` bytes (-1: no limit): data beyond it is never
+    // delivered; the channel closes and emits limitPassed() instead.
+    void open(Mode mode, const QHostAddress &host, quint16 port, QIODevice *device = nullptr,
+              qint64 limit = -1);
     // An upload sends only once the server has accepted the STOR command.
     void startSending();
     // Drops the connection without further signals.
@@ -53,6 +56,8 @@ signals:
     // The data connection ended normally and all its data was delivered.
     void finished();
     void failed(const QString &reason);
+    // More data arrived than the limit allows; the channel is closed.
+    void limitPassed();
 
 private:
     void onConnected();
@@ -79,5 +84,6 @@ private:
     bool m_finished = false;
     qint64 m_bytesDone = 0;
     qint64 m_bytesQueued = 0;
+    qint64 m_limit = -1;
     quint64 m_generation = 0;
 };

@@ -33,9 +33,23 @@ QString durationText(int msecs)
                              : QStringLiteral("%1 ms").arg(msecs);
 }
 
-bool hasLineBreak(const QString &text)
+// A command line goes out one byte per character, as QFtp sent it, so that
+// a name read from a listing goes back as the very bytes the server listed.
+// Returns the first character that cannot go out: one beyond Latin-1 has no
+// byte, and a line break would smuggle in a command of its own. 0: none.
+char16_t unsendableCharacter(const QString &text)
 {
-    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    for (const QChar c : text) {
+        if (c.unicode() > 0xff || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            return c.unicode();
+    }
+    return 0;
+}
+
+QString invalidCharacterText(const QString &what, char16_t c)
+{
+    return QStringLiteral("Invalid character in the %1 (U+%2)")
+            .arg(what, QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0')));
 }
 
 } // namespace
@@ -50,6 +64,7 @@ struct FtpCommandRequest
     QPointer<QIODevice> device;
     bool deviceGiven = false;
     FtpClient::TransferType type = FtpClient::Binary;
+    qint64 expectedSize = -1; // a download's size as the caller knows it
 };
 
 class FtpClientPrivate
@@ -75,7 +90,8 @@ public:
     QString failureHeading() const;
 
     void startConnect();
-    void send(const QString &command);
+    bool send(const QString &command);
+    void startClose();
     void beginTransfer();
     void sendTransferSteps();
     void enterPassiveMode();
@@ -94,6 +110,7 @@ public:
     void onDataProgress(qint64 bytes);
     void onDataFinished();
     void onListingLine(const QByteArray &line);
+    void onDataLimitPassed();
     void completeTransferIfDone();
     bool reportProgress(qint64 bytes, bool final);
 
@@ -137,7 +154,11 @@ public:
     bool extendedPassiveRefused = false;
 
     FtpDataChannel data;
+    // The total reported in dataTransferProgress(); 0 while unknown.
     qint64 transferTotal = 0;
+    // The most a download may receive: its announced size; -1: no limit.
+    qint64 downloadLimit = -1;
+    int listingLines = 0;
     bool finalReplySeen = false;
     bool dataEnded = false;
     qint64 reportedBytes = -1;
@@ -159,6 +180,7 @@ FtpClientPrivate::FtpClientPrivate(FtpClient *client)
     QObject::connect(&data, &FtpDataChannel::progress, q, [this](qint64 bytes) { onDataProgress(bytes); });
     QObject::connect(&data, &FtpDataChannel::listingLine, q, [this](const QByteArray &line) { onListingLine(line); });
     QObject::connect(&data, &FtpDataChannel::finished, q, [this] { onDataFinished(); });
+    QObject::connect(&data, &FtpDataChannel::limitPassed, q, [this] { onDataLimitPassed(); });
     QObject::connect(&data, &FtpDataChannel::failed, q, [this](const QString &reason) {
         noteActivity();
         failCommand(reason);
@@ -244,7 +266,7 @@ void FtpClientPrivate::execute()
     case FtpClient::Login: {
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument) || hasLineBreak(current->password)) {
+        if (unsendableCharacter(current->argument) || unsendableCharacter(current->password)) {
             failCommand(QStringLiteral("Invalid character in the user name or password"));
             return;
         }
@@ -254,21 +276,17 @@ void FtpClientPrivate::execute()
         return;
     }
     case FtpClient::Close:
-        if (!control) {
+        if (control)
+            startClose();
+        else
             finishCommand(false);
-            return;
-        }
-        step = Step::Quit;
-        armTimer(idleTimeout);
-        send(QStringLiteral("QUIT"));
-        changeState(FtpClient::Closing);
         return;
     case FtpClient::Cd:
     case FtpClient::Mkdir:
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument)) {
-            failCommand(QStringLiteral("Invalid character in the folder name"));
+        if (const char16_t c = unsendableCharacter(current->argument)) {
+            failCommand(invalidCharacterText(QStringLiteral("folder name"), c));
             return;
         }
         step = current->command == FtpClient::Cd ? Step::Cwd : Step::Mkd;
@@ -281,8 +299,8 @@ void FtpClientPrivate::execute()
     case FtpClient::Put:
         if (!requireConnection())
             return;
-        if (hasLineBreak(current->argument)) {
-            failCommand(QStringLiteral("Invalid character in the name"));
+        if (const char16_t c = unsendableCharacter(current->argument)) {
+            failCommand(invalidCharacterText(QStringLiteral("name"), c));
             return;
         }
         beginTransfer();
@@ -370,9 +388,16 @@ void FtpClientPrivate::onControlConnected()
     changeState(FtpClient::Connected);
 }
 
-void FtpClientPrivate::send(const QString &command)
+// False when the line could not be handed over: the connection is gone. A
+// write error may also drop the connection, and end the running command,
+// before this returns.
+bool FtpClientPrivate::send(const QString &command)
 {
-    const QByteArray line = command.toUtf8() + "\r\n";
+    QTcpSocket *socket = control;
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    // Arguments were checked by unsendableCharacter(): one byte each.
+    const QByteArray line = command.toLatin1() + "\r\n";
     qint64 sent = 0;
 #if defined(Q_OS_UNIX)
     // Straight to the system while the socket holds nothing back: a buffered
@@ -389,9 +414,32 @@ void FtpClientPrivate::send(const QString &command)
 #endif
     if (sent < line.size()) {
         // One write per command, sent at once.
-        control->write(line.constData() + sent, line.size() - sent);
+        if (control->write(line.constData() + sent, line.size() - sent) < 0)
+            return false;
         control->flush();
     }
+    return control == socket;
+}
+
+// QUIT, and the connection ends with the server's answer or its leaving.
+// It ends at once when the QUIT cannot be sent, or when the answer to an
+// interrupted command is still due: a server that owes that answer may
+// never read the QUIT, and a disconnect must not hang on it.
+void FtpClientPrivate::startClose()
+{
+    const bool answerDue = step == Step::Resync;
+    step = Step::Quit;
+    armTimer(idleTimeout);
+    QPointer<FtpClient> guard(q);
+    const quint64 token = runToken;
+    if (!changeState(FtpClient::Closing) || !stillRunning(guard, token))
+        return;
+    const bool sent = send(QStringLiteral("QUIT"));
+    if (!stillRunning(guard, token) || (sent && !answerDue))
+        return;
+    dropControlConnection();
+    if (stillRunning(guard, token))
+        finishCommand(false);
 }
 
 void FtpClientPrivate::onControlReadyRead()
@@ -566,6 +614,10 @@ void FtpClientPrivate::handleReply(const FtpReply &reply)
             bool ok = false;
             const qint64 size = reply.text.trimmed().toLongLong(&ok);
             transferTotal = ok && size >= 0 ? size : 0;
+            // In ASCII type the bytes on the wire may differ from what a
+            // server counts; only a binary download is held to its size.
+            if (ok && size >= 0 && current->type == FtpClient::Binary)
+                downloadLimit = size;
         } else if (!reply.isNegative()) {
             unexpected();
             return;
@@ -631,6 +683,8 @@ QIODevice *FtpClientPrivate::prepareDevice()
 void FtpClientPrivate::beginTransfer()
 {
     transferTotal = 0;
+    downloadLimit = -1;
+    listingLines = 0;
     finalReplySeen = false;
     dataEnded = false;
     reportedBytes = -1;
@@ -653,7 +707,10 @@ void FtpClientPrivate::beginTransfer()
 
 void FtpClientPrivate::sendTransferSteps()
 {
-    if (current->command == FtpClient::Get) {
+    if (current->command == FtpClient::Get && current->expectedSize >= 0) {
+        transferTotal = current->expectedSize;
+        downloadLimit = current->expectedSize;
+    } else if (current->command == FtpClient::Get) {
         step = Step::Size;
         send(QStringLiteral("SIZE ") + current->argument);
         return;
@@ -675,7 +732,7 @@ void FtpClientPrivate::openDataConnection(quint16 port)
     step = Step::Transfer;
     switch (current->command) {
     case FtpClient::Get:
-        data.open(FtpDataChannel::Mode::Download, peer, port, current->device);
+        data.open(FtpDataChannel::Mode::Download, peer, port, current->device, downloadLimit);
         send(QStringLiteral("RETR ") + current->argument);
         break;
     case FtpClient::Put:
@@ -683,7 +740,7 @@ void FtpClientPrivate::openDataConnection(quint16 port)
         send(QStringLiteral("STOR ") + current->argument);
         break;
     default:
-        data.open(FtpDataChannel::Mode::Listing, peer, port);
+        data.open(FtpDataChannel::Mode::Listing, peer, port, nullptr, FtpClient::maxListingBytes);
         send(current->argument.isEmpty() ? QStringLiteral("LIST") : QStringLiteral("LIST ") + current->argument);
         break;
     }
@@ -718,24 +775,36 @@ void FtpClientPrivate::onDataProgress(qint64 bytes)
 void FtpClientPrivate::onListingLine(const QByteArray &line)
 {
     noteActivity();
-    const UrlInfo info = parseListLine(QString::fromUtf8(line));
+    if (++listingLines > FtpClient::maxListingEntries) {
+        failCommand(QStringLiteral("The listing is longer than %1 entries").arg(FtpClient::maxListingEntries));
+        return;
+    }
+    // One character per byte: the name goes back to the server unchanged.
+    const UrlInfo info = parseListLine(QString::fromLatin1(line));
     if (info.isValid())
         emit q->listInfo(info);
 }
 
+void FtpClientPrivate::onDataLimitPassed()
+{
+    noteActivity();
+    if (!current)
+        return;
+    if (current->command == FtpClient::List)
+        failCommand(QStringLiteral("The listing is larger than %1 MiB").arg(FtpClient::maxListingBytes / (1024 * 1024)));
+    else
+        failCommand(QStringLiteral("The server sent more than the %1 bytes announced").arg(downloadLimit));
+}
+
+// A download that ends short of its announced size is decided by the final
+// reply like any other: confirmed, it finishes, and its last progress report
+// shows the bytes received against the total, for the caller to judge.
 void FtpClientPrivate::onDataFinished()
 {
     noteActivity();
     if (!current || step != Step::Transfer)
         return;
     dataEnded = true;
-    const qint64 done = data.bytesDone();
-    if (current->command == FtpClient::Get && transferTotal > 0 && done < transferTotal) {
-        // A cut connection must never pass for a complete file, whatever
-        // the server replies.
-        failCommand(QStringLiteral("Connection closed after %1 of %2 bytes").arg(done).arg(transferTotal));
-        return;
-    }
     completeTransferIfDone();
 }
 
@@ -977,7 +1046,7 @@ int FtpClient::cd(const QString &dir)
     return d->queue(request);
 }
 
-int FtpClient::get(const QString &file, QIODevice *device, TransferType type)
+int FtpClient::get(const QString &file, QIODevice *device, TransferType type, qint64 expectedSize)
 {
     FtpCommandRequest request;
     request.command = Get;
@@ -985,6 +1054,7 @@ int FtpClient::get(const QString &file, QIODevice *device, TransferType type)
     request.device = device;
     request.deviceGiven = device != nullptr;
     request.type = type;
+    request.expectedSize = expectedSize;
     return d->queue(request);
 }
 

@@ -22,6 +22,11 @@ class FtpClientPrivate;
 // started, and done(true) follows; done(false) follows when the queue runs
 // empty without a failure.
 //
+// Command lines go out one byte per character (Latin-1), and listings and
+// replies are read the same way, so a listed name is sent back as the very
+// bytes the server listed. A command whose argument holds a line break or a
+// character beyond U+00FF fails before anything is sent.
+//
 // Transfers use binary type and passive mode. Data connections always go to
 // the control connection's peer, whatever address the server's PASV reply
 // names.
@@ -51,14 +56,43 @@ public:
 
     int connectToHost(const QString &host, quint16 port = 21);
     int login(const QString &user = QString(), const QString &password = QString());
+    // Sends QUIT and always ends in Unconnected: with the server's answer,
+    // its leaving, or the idle timeout; at once when QUIT cannot be sent,
+    // or while the answer to an aborted command is still due, so that
+    // abort() then close() disconnects without waiting on the server.
     int close();
+    // Each entry of the listing is reported by listInfo().
+    //
+    // Bounds of one listing, far beyond any real folder of the instrument,
+    // so that a listing that never ends cannot grow memory without bound.
+    // Past either, the List command fails ("The listing is longer than
+    // 200000 entries", "The listing is larger than 64 MiB") and its data
+    // connection is closed. Every line counts as an entry, lines that parse
+    // to nothing included; a line longer than 8 KiB is dropped uncounted,
+    // its bytes still count.
+    static constexpr int maxListingEntries = 200000;
+    static constexpr qint64 maxListingBytes = 64 * 1024 * 1024;
     int list(const QString &dir = QString());
     int cd(const QString &dir);
     // The device is written as data arrives; an unopened device is opened
     // WriteOnly when the command starts. The caller keeps ownership, and the
     // client never closes it. A null device is refused: the command fails
     // (QFtp's readyRead()/readAll() mode is not offered).
-    int get(const QString &file, QIODevice *device, TransferType type = Binary);
+    //
+    // The download's size is announced by the caller (expectedSize >= 0, as
+    // listed; no SIZE command is sent) or else asked with SIZE. It is the
+    // total in dataTransferProgress(). Data beyond an announced size fails
+    // the command ("The server sent more than the N bytes announced") and
+    // closes the data connection; no byte beyond it reaches the device. (An
+    // answer to SIZE bounds binary downloads only: in ASCII type the bytes
+    // on the wire may differ from the server's count.)
+    //
+    // A data connection that ends short is no failure by itself: the
+    // server's final reply decides (226/250: the command finishes without
+    // error; 426/451 or a lost control connection: it fails). The last
+    // dataTransferProgress() then reports the bytes received against the
+    // announced total; whether the file is complete is the caller's call.
+    int get(const QString &file, QIODevice *device, TransferType type = Binary, qint64 expectedSize = -1);
     // An unopened device is opened ReadOnly when the command starts. The
     // caller keeps ownership; the device must live until the command ends.
     int put(QIODevice *device, const QString &file, TransferType type = Binary);

@@ -53,13 +53,17 @@ QList<Token> tokenize(QStringView line)
     return tokens;
 }
 
+// A size is digits only; one too large for 64 bits still names a size, so
+// the entry is kept with size -1 rather than dropped or cut down.
 bool toSize(QStringView text, qint64 *size)
 {
-    if (!allDigits(text) || text.size() > 19)
+    if (!allDigits(text))
         return false;
     bool ok = false;
     *size = text.toLongLong(&ok);
-    return ok;
+    if (!ok)
+        *size = -1;
+    return true;
 }
 
 int monthNumber(QStringView text)

@@ -21,7 +21,7 @@ QString printable(const QByteArray &line)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = '?';
     }
-    return QString::fromUtf8(shown);
+    return QString::fromLatin1(shown);
 }
 
 } // namespace
@@ -67,7 +67,7 @@ void FtpReplyParser::addLine(const QByteArray &line)
             return;
         }
         const bool last = line.startsWith(m_multiCode) && (line.size() == 3 || line[3] == ' ');
-        m_multiText += QLatin1Char('\n') + QString::fromUtf8(last ? line.mid(4) : line);
+        m_multiText += QLatin1Char('\n') + QString::fromLatin1(last ? line.mid(4) : line);
         if (last) {
             m_replies.append(FtpReply{ m_multiCode.toInt(), m_multiText });
             m_inMultiLine = false;
@@ -79,7 +79,9 @@ void FtpReplyParser::addLine(const QByteArray &line)
         setError(QStringLiteral("Invalid reply from the server: \"%1\"").arg(printable(line)));
         return;
     }
-    const QString text = QString::fromUtf8(line.mid(4));
+    // One character per byte, as command lines are sent: a name quoted in a
+    // reply reads as the same name in a listing.
+    const QString text = QString::fromLatin1(line.mid(4));
     if (line.size() > 3 && line[3] == '-') {
         m_inMultiLine = true;
         m_multiCode = line.left(3);

@@ -8,7 +8,8 @@
 struct FtpReply
 {
     int code = 0;
-    // The text after the code; the lines of a multi-line reply joined by '\n'.
+    // The text after the code, one character per byte (Latin-1); the lines
+    // of a multi-line reply joined by '\n'.
     QString text;
 
     bool isPreliminary() const { return code >= 100 && code < 200; }

@@ -23,6 +23,8 @@ public:
     void setName(const QString &name) { m_name = name; }
 
     // Size in bytes as the server reported it (64-bit: files over 4 GiB).
+    // -1: the listed size does not fit in 64 bits; the entry cannot be
+    // fetched as a whole and should be refused.
     qint64 size() const { return m_size; }
     void setSize(qint64 size) { m_size = size; }
 
