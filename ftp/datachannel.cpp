@@ -133,9 +133,15 @@ bool FtpDataChannel::readAvailable()
             fail(tr("The local file was deleted"));
             return false;
         }
-        if (m_device->write(m_buffer.constData(), n) != n) {
-            fail(tr("Writing the local file failed: %1").arg(m_device->errorString()));
-            return false;
+        // A disk that fills up takes part of a write without a word; only
+        // the next write tells why, in the system's own words.
+        for (qint64 written = 0; written < n;) {
+            const qint64 result = m_device->write(m_buffer.constData() + written, n - written);
+            if (result <= 0) {
+                fail(tr("Writing the local file failed: %1").arg(m_device->errorString()));
+                return false;
+            }
+            written += result;
         }
         m_bytesDone += n;
     }

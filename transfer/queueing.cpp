@@ -24,7 +24,7 @@ void R9_update::queueGet(const QString &localPath, const QString &remoteName, qi
 {
     auto target = std::make_unique<StagedFile>(localPath);
     currentFile = target.get();
-    const int id = ftpClient->get(remoteName, target.get(), FtpClient::Binary);
+    const int id = ftpClient->get(remoteName, target.get(), FtpClient::Binary, size);
     transferState.transferFiles[id] = std::move(target);
     transferList.append({false, remoteName, size, currentFile, id});
 }

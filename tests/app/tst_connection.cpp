@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 namespace {
@@ -155,13 +156,10 @@ void tst_Connection::connectionRefused()
 {
     InstrumentFixture f;
     f.server.close();
-    quint16 closedPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        closedPort = probe.serverPort();
-    }
-    instrumentEndpoint() = {QStringLiteral("127.0.0.1"), closedPort};
+    // Bound but not listening: refused, and no other server can take the port meanwhile.
+    QTcpSocket closed;
+    QVERIFY(closed.bind(QHostAddress::LocalHost, 0));
+    instrumentEndpoint() = {QStringLiteral("127.0.0.1"), closed.localPort()};
     f.localpath()->setText(f.localDir.path());
     f.button("connectbotton")->click();
     QVERIFY(f.boxes.waitForCount(1));

@@ -68,7 +68,6 @@ const QList<FaultEntry> &faultList()
         add(All, fault(K::Refuse, "EPSV refused (500), PASV taken instead", "EPSV", 500));
         add(All, fault(K::Refuse, "EPSV (502) and PASV (425) refused", "PASV", 425));
         add(Operations, fault(K::Refuse, "TYPE I refused (504)", "TYPE", 504));
-        add(Downloads, fault(K::Refuse, "SIZE refused (550), size unknown", "SIZE", 550));
         add(Downloads, fault(K::Refuse, "RETR of the first file refused (550)", "RETR", 550, Role::First));
         add(Downloads, fault(K::Refuse, "RETR of a middle file refused (421, server closes)", "RETR", 421, Role::Middle));
         add(Downloads, fault(K::Refuse, "RETR of the last file refused (450)", "RETR", 450, Role::Last));
@@ -86,7 +85,6 @@ const QList<FaultEntry> &faultList()
         add(Walk, fault(K::DropAt, "connection dropped at the last LIST", "LIST", 5));
         add(Operations, fault(K::DropAt, "connection dropped at the first CWD", "CWD", 1));
         add(Operations, fault(K::DropAt, "connection dropped at the first %1", "XFER", 1, Role::First));
-        add(Downloads, fault(K::DropAt, "connection dropped at SIZE of a middle file", "SIZE", 1, Role::Middle));
         add(Uploads, fault(K::DropAt, "connection dropped at STOR of the last file", "STOR", 1, Role::Last));
         add(Uploads, fault(K::DropAt, "connection dropped at the first MKD on an emptied instrument", "MKD", 1,
                            Role::None, QString(), true));
@@ -100,7 +98,7 @@ const QList<FaultEntry> &faultList()
         // The instrument stops answering.
         const QList<QPair<const char *, unsigned>> silent = {
             {"USER", Walk}, {"PASS", Walk}, {"LIST", Walk}, {"CWD", All}, {"EPSV", All}, {"TYPE", Operations},
-            {"SIZE", Downloads}, {"RETR", Downloads}, {"STOR", Uploads}, {"MKD", Uploads}, {"QUIT", Operations}};
+            {"RETR", Downloads}, {"STOR", Uploads}, {"MKD", Uploads}, {"QUIT", Operations}};
         for (const auto &[verb, operations] : silent) {
             const bool empty = qstrcmp(verb, "MKD") == 0;
             add(operations, fault(K::Silent, QStringLiteral("no answer to %1%2 (idle timeout %3 ms)")
@@ -280,7 +278,7 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         e.boxPattern = QRegularExpression::escape(heading) + detail;
         e.finalState = state;
     };
-    // TYPE, SIZE, EPSV and PASV belong to the transfer that follows them,
+    // TYPE, EPSV and PASV belong to the transfer that follows them,
     // which then never goes out.
     const auto position = [&] {
         if (isToolVerb(f.verb))
@@ -308,7 +306,11 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         break;
     case FaultKind::WrongSize:
         completed();
-        if (!p.uploads && p.transfers.contains(f.argument)) {
+        if (!p.uploads && p.transfers.contains(f.argument) && f.amount < 0) {
+            // More data than listed: the download is stopped there.
+            failAt(transferLineOf(f.argument), true, QStringLiteral("The server sent more than the \\d+ bytes announced"),
+                   FtpClient::LoggedIn);
+        } else if (!p.uploads && p.transfers.contains(f.argument)) {
             e.end = End::Incomplete;
             e.commands = p.commands;
             e.boxCount = 1;
@@ -319,8 +321,8 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         }
         break;
     case FaultKind::Refuse:
-        if (f.verb == QLatin1String("QUIT") || f.verb == QLatin1String("SIZE")) {
-            completed(); // the connection ends anyway; a transfer goes on without the size
+        if (f.verb == QLatin1String("QUIT")) {
+            completed(); // the connection ends anyway
         } else if (f.verb == QLatin1String("EPSV") && f.code >= 500) {
             completed();
             e.fallbackVerb = QStringLiteral("PASV");
@@ -371,7 +373,7 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         }
         break;
     case FaultKind::DiskFull:
-        failAt(firstTransfer(f.amount, QString()), true, QStringLiteral("Writing the local file failed: .*"),
+        failAt(firstTransfer(f.amount, QString()), true, QStringLiteral("Writing the local file failed: File too large"),
                FtpClient::LoggedIn);
         break;
     case FaultKind::InstrumentDiskFull:
