@@ -209,14 +209,20 @@ private:
     }
 };
 
-// An exFAT file system (which takes "A.DAT" and "a.dat" for one name)
-// mounted over `folder` for as long as the object lives. Needs root, a loop
-// device and FUSE; isMounted() tells whether it worked.
-class CaseInsensitiveDisk
+// A small file system mounted over `folder` for as long as the object
+// lives: exFAT (which takes "A.DAT" and "a.dat" for one name), or a tmpfs
+// of 64 KiB that fills up at once. Needs root (and for exFAT a loop device
+// and FUSE); isMounted() tells whether it worked.
+class MountedDisk
 {
 public:
-    explicit CaseInsensitiveDisk(const QString &folder) : m_folder(folder)
+    enum Kind { IgnoresCase, Tiny };
+    MountedDisk(const QString &folder, Kind kind) : m_folder(folder)
     {
+        if (kind == Tiny) {
+            m_mounted = bool(run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder}));
+            return;
+        }
         const QString image = m_dir.filePath(QStringLiteral("disk.img"));
         QFile file(image);
         if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
@@ -225,7 +231,7 @@ public:
         m_device = run("losetup", {"-f", "--show", image}).value_or(QString()).trimmed();
         m_mounted = !m_device.isEmpty() && run("mkfs.exfat", {m_device}) && run("mount.exfat-fuse", {m_device, folder});
     }
-    ~CaseInsensitiveDisk()
+    ~MountedDisk()
     {
         if (m_mounted)
             run("umount", {m_folder});
@@ -427,6 +433,17 @@ void tst_HostileServer::lyingTransfers_data()
     QTest::newRow("one name listed twice")
             << QByteArray("twice") << allPlain
             << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/S1\\.DAT \\(the same file on the PC as S1\\.DAT\\)";
+    QTest::newRow("more bytes than listed: stopped there")
+            << QByteArray("long") << QStringList{"A1.DAT"}
+            << "FTP Error: Downloading file S1\\.DAT failed:\nThe server sent more than the 700 bytes announced"
+               " \\| FTP Error: Downloading file S1\\.DAT failed:\nThe server sent more than the 700 bytes announced";
+    QTest::newRow("a size beyond 64 bits")
+            << QByteArray("huge") << allPlain
+            << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/HUGE\\.DAT \\(listed size too large\\)";
+    QTest::newRow("the disk fills up")
+            << QByteArray("full") << QStringList{"A1.DAT"}
+            << "FTP Error: Downloading file S1\\.DAT failed:\nWriting the local file failed: No space left on device"
+               " \\| FTP Error: Downloading file S1\\.DAT failed:\nWriting the local file failed: No space left on device";
     QTest::newRow("names that differ in letter case only, on a disk that ignores case")
             << QByteArray("case") << allPlain
             << "FTP Error: Backup Incomplete\n\nLeft out:\nDATA/IPS_BD1/s1\\.dat \\(the same file on the PC as S1\\.DAT\\)";
@@ -442,11 +459,11 @@ void tst_HostileServer::lyingTransfers()
     QFETCH(QString, boxes);
 
     HostileSetup h;
-    std::optional<CaseInsensitiveDisk> disk;
-    if (fault == "case") {
-        disk.emplace(h.base);
+    std::optional<MountedDisk> disk;
+    if (fault == "case" || fault == "full") {
+        disk.emplace(h.base, fault == "case" ? MountedDisk::IgnoresCase : MountedDisk::Tiny);
         if (!disk->isMounted())
-            QSKIP("no exFAT file system can be mounted here (needs root, a loop device and FUSE)");
+            QSKIP("no file system can be mounted here (needs root; for exFAT a loop device and FUSE)");
     }
     h.addPlainFiles();
     if (fault == "case")
@@ -454,6 +471,13 @@ void tst_HostileServer::lyingTransfers()
     h.addEarlierCopy(QStringLiteral("DATA/IPS_BD1"), QStringLiteral("S1.DAT"));
     if (fault == "short")
         h.served["S1.DAT"] = h.plain.at(1).content.left(100);
+    else if (fault == "long")
+        h.served["S1.DAT"] = h.plain.at(1).content + QByteArray(1 << 20, 'x');
+    else if (fault == "huge")
+        h.extraLines[QStringLiteral("DATA/IPS_BD1")] =
+                "-rw-r--r--   1 root     root     99999999999999999999 Jan  1 12:00 HUGE.DAT\r\n";
+    else if (fault == "full")
+        h.files[QStringLiteral("DATA/IPS_BD1")].first().content = randomBytes(256 * 1024, 9);
     else if (fault == "twice")
         h.extraLines[QStringLiteral("DATA/IPS_BD1")] = listingLine(700, "S1.DAT");
 
