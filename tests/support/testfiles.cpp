@@ -52,6 +52,11 @@ FileTree readTree(const QString &root)
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        // Reading a FIFO would wait for a writer that never comes; special
+        // files hold no content of their own.
+        const QFileInfo info = it.fileInfo();
+        if (info.exists() && !info.isFile())
+            continue;
         tree.insert(QDir(root).relativeFilePath(path), readFile(path));
     }
     return tree;

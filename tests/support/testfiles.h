@@ -20,6 +20,7 @@ QStringList filesBelow(const QString &root);
 // The names in a folder, hidden ones included, sorted.
 QStringList namesIn(const QString &folder);
 
-// Every file below a folder with its content.
+// Every file below a folder with its content; special files (FIFOs,
+// sockets, devices) are left out.
 using FileTree = QMap<QString, QByteArray>;
 FileTree readTree(const QString &root);
