@@ -2,15 +2,17 @@
 #include "ftpclient.h"
 #include "stagedfile.h"
 #include "transferstate.h"
+#include "uploadsource.h"
 
 #include <QFile>
 
 // The local file is opened by the client when the command starts, and
 // released when the command ends, so a long operation keeps only one file
-// open. An upload source is only ever read.
+// open. An upload source is only ever read, and only when it is a regular
+// file.
 void R9_update::queuePut(const QString &localPath, const QString &remoteName, qint64 size)
 {
-    auto source = std::make_unique<QFile>(localPath);
+    auto source = std::make_unique<UploadSource>(localPath);
     currentFile = source.get();
     const int id = ftpClient->put(source.get(), remoteName, FtpClient::Binary);
     transferState.transferFiles[id] = std::move(source);

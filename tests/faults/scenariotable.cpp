@@ -134,6 +134,11 @@ const QList<FaultEntry> &faultList()
                            {}, 0, Role::Middle));
         add(Uploads, fault(K::SourceUnreadable, "source unreadable (last file replaced by a folder after queueing)",
                            {}, 0, Role::Last));
+        add(Uploads, fault(K::SourceIsFifo, "source blocks (middle file replaced by a FIFO after queueing)",
+                           {}, 0, Role::Middle));
+        add(Uploads, fault(K::SourceLinkedOut,
+                           "source leads outside (last file replaced by a link to another file after queueing)",
+                           {}, 0, Role::Last));
         add(Uploads, fault(K::InstrumentDiskFull,
                            "instrument disk full (in-process stand-in, RLIMIT_FSIZE 10000 bytes)", {}, 10000));
         return l;
@@ -383,9 +388,18 @@ Expectation expect(const OperationPlan &p, const Fault &f)
         break;
     case FaultKind::SourceVanishes:
     case FaultKind::SourceUnreadable:
-        failAt(transferLineOf(f.argument), false, QStringLiteral("Cannot open the local file for reading: .*"),
+    case FaultKind::SourceIsFifo:
+    case FaultKind::SourceLinkedOut: {
+        // The source is named, and so is what stands in its place.
+        const QString reason = f.kind == FaultKind::SourceVanishes ? QStringLiteral("No such file or directory")
+                : f.kind == FaultKind::SourceLinkedOut ? QStringLiteral("a link now stands where the file was")
+                                                       : QStringLiteral("not a regular file");
+        failAt(transferLineOf(f.argument), false,
+               QStringLiteral("Cannot open the local file for reading: .*/%1: %2")
+                       .arg(QRegularExpression::escape(instrumentFile(f.argument).path), reason),
                FtpClient::LoggedIn);
         break;
+    }
     }
     return e;
 }
@@ -467,7 +481,9 @@ const QList<Scenario> &faultScenarios()
                 s.expected = expect(s.plan, s.fault);
                 if (s.fault.kind == FaultKind::DropAt)
                     locateDrop(s);
-                s.isolated = s.fault.kind == FaultKind::Refuse && s.fault.code == 421;
+                // A FIFO opened the blocking way would hang the process.
+                s.isolated = (s.fault.kind == FaultKind::Refuse && s.fault.code == 421)
+                        || s.fault.kind == FaultKind::SourceIsFifo;
                 list.append(s);
             }
         }

@@ -50,6 +50,8 @@ enum class FaultKind {
     DiskFull,           // writes past a size fail (RLIMIT_FSIZE)
     SourceVanishes,     // an upload source is deleted after it was queued
     SourceUnreadable,   // an upload source is replaced by a folder after it was queued
+    SourceIsFifo,       // an upload source is replaced by a FIFO after it was queued
+    SourceLinkedOut,    // an upload source is replaced by a link to a file outside the set after it was queued
     InstrumentDiskFull, // the in-process stand-in cannot write past a size (RLIMIT_FSIZE)
 };
 

@@ -27,6 +27,7 @@
 #include <optional>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -226,6 +227,8 @@ void tst_FaultMatrix::armServer(InstrumentFixture &f, const Scenario &s, QObject
     case FaultKind::DiskFull:
     case FaultKind::SourceVanishes:
     case FaultKind::SourceUnreadable:
+    case FaultKind::SourceIsFifo:
+    case FaultKind::SourceLinkedOut:
     case FaultKind::InstrumentDiskFull:
         break;
     case FaultKind::Refuse:
@@ -332,17 +335,24 @@ void tst_FaultMatrix::scenario()
         }
         button->click();
         // The operation has queued its commands; none has run yet.
-        if (fault.kind == FaultKind::SourceVanishes || fault.kind == FaultKind::SourceUnreadable) {
+        if (fault.kind >= FaultKind::SourceVanishes && fault.kind <= FaultKind::SourceLinkedOut) {
             faultedSource = instrumentFile(fault.argument).path;
             const QString source = base + QLatin1Char('/') + faultedSource;
             QVERIFY(QFile::remove(source));
             if (fault.kind == FaultKind::SourceUnreadable)
                 QVERIFY(QDir().mkdir(source));
+            else if (fault.kind == FaultKind::SourceIsFifo)
+                QCOMPARE(::mkfifo(QFile::encodeName(source).constData(), 0600), 0);
+            else if (fault.kind == FaultKind::SourceLinkedOut)
+                QVERIFY(QFile::link(f.instrumentPath(instrumentFile("A2.DAT").path), source));
         }
         if (expected.end == Expectation::End::Refused)
             QCOMPARE(ftpClient->hasPendingCommands(), false);
         else
             QVERIFY2(waitUntil([&] { return doneCount > 0; }, operationTimeoutMs), "the operation did not end");
+        // The link's target belongs to no set; the file trees leave it out.
+        if (fault.kind == FaultKind::SourceLinkedOut)
+            QVERIFY(QFile::remove(base + QLatin1Char('/') + faultedSource));
     }
     QVERIFY2(waitUntil([&] {
         return ftpClient->state() == expected.finalState && !ftpClient->hasPendingCommands()
