@@ -70,7 +70,7 @@ private:
     void makeLocalFolders(const QString &base, const QStringList &folders);
     bool prepareDownloadFolders(const QString &base, const QStringList &folders);
     void queueDownload(const QString &base, const QString &localFolder, const QString &name, qint64 size);
-    void queueUploadsOf(const QString &folder);
+    void queueUploadsOf(const QString &base, const QString &folder);
     bool hasSetFolders(const QString &base, const QStringList &folders) const;
     QString firstUnfitFolder(const QString &base, const QStringList &folders) const;
 

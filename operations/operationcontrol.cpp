@@ -4,6 +4,7 @@
 #include "transfer/localnames.h"
 #include "transfer/stagedfile.h"
 #include "transfer/transferstate.h"
+#include "transfer/uploadsource.h"
 
 #include <QDir>
 #include <QDebug>
@@ -132,12 +133,22 @@ void R9_update::queueDownload(const QString &base, const QString &localFolder, c
     queueGet(target, name, size);
 }
 
-void R9_update::queueUploadsOf(const QString &folder)
+// One stage: the files of `folder`, a link to a file inside the base folder
+// with that file's content. What is not sent for safety (a link leading
+// elsewhere, or to no regular file) leaves the operation incomplete.
+void R9_update::queueUploadsOf(const QString &base, const QString &folder)
 {
+    const QString setRoot = QDir(base).canonicalPath();
     const QFileInfoList entries = QDir(folder).entryInfoList();
     for (const QFileInfo &entry : entries) {
-        if (entry.isFile() && !entry.isSymLink())
-            queuePut(entry.absoluteFilePath(), entry.fileName(), entry.size());
+        const UploadCandidate source = uploadCandidate(entry, setRoot);
+        if (source.kind == UploadCandidate::File) {
+            queuePut(source.path, entry.fileName(), source.size);
+        } else if (source.kind == UploadCandidate::Unsafe) {
+            const QString shown = printableName(QDir(base).relativeFilePath(entry.absoluteFilePath()));
+            qWarning() << "not sent:" << shown << source.reason;
+            transferState.skippedEntries << shown + QStringLiteral(" (") + source.reason + u')';
+        }
     }
 }
 

@@ -26,12 +26,12 @@ void R9_update::on_BackupBotton_3_clicked()
     }
     const QString upToTop = QStringLiteral(" ..");
     ftpClient->cd(QStringLiteral("DATA/IPA_BD1"));
-    queueUploadsOf(localFilePath(base, QStringLiteral("DATA"), QStringLiteral("IPA_BD1")));
+    queueUploadsOf(base, localFilePath(base, QStringLiteral("DATA"), QStringLiteral("IPA_BD1")));
     ftpClient->cd(upToTop);
     ftpClient->cd(QStringLiteral("DATA/IPS_BD1"));
-    queueUploadsOf(localFilePath(base, QStringLiteral("DATA"), QStringLiteral("IPS_BD1")));
+    queueUploadsOf(base, localFilePath(base, QStringLiteral("DATA"), QStringLiteral("IPS_BD1")));
     ftpClient->cd(upToTop);
-    queueUploadsOf(base);
+    queueUploadsOf(base, base);
     ftpClient->cd(upToTop);
     endQueueing(QStringLiteral("File Update Incomplete"));
 }

@@ -33,10 +33,10 @@ void R9_update::on_updateButton_clicked()
             ftpClient->cd(upToTop);
         first = false;
         ftpClient->cd(folder);
-        queueUploadsOf(localFilePath(base, folder, QString()));
+        queueUploadsOf(base, localFilePath(base, folder, QString()));
     }
     ftpClient->cd(upToTop);
-    queueUploadsOf(base);
+    queueUploadsOf(base, base);
     ftpClient->cd(upToTop);
     endQueueing(QStringLiteral("File Update Incomplete"));
 }

@@ -10,6 +10,22 @@
 #include <unistd.h>
 #endif
 
+namespace {
+
+bool isInside(const QString &path, const QString &root)
+{
+#if defined(Q_OS_WIN)
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    if (root.isEmpty())
+        return false;
+    return path.startsWith(root.endsWith(u'/') ? root : root + u'/', cs);
+}
+
+} // namespace
+
 UploadSource::UploadSource(const QString &path, QObject *parent)
     : QFile(path, parent)
 {
@@ -65,4 +81,26 @@ bool UploadSource::open(OpenMode mode)
     }
     return true;
 #endif
+}
+
+UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
+{
+    if (!entry.isSymbolicLink()) {
+        if (entry.isDir())
+            return {UploadCandidate::Folder, {}, 0, {}};
+        if (entry.isFile())
+            return {UploadCandidate::File, entry.absoluteFilePath(), entry.size(), {}};
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("not a regular file")};
+    }
+    // Empty for a link that leads nowhere.
+    const QFileInfo target(entry.canonicalFilePath());
+    if (target.isDir())
+        return {UploadCandidate::Folder, {}, 0, {}};
+    if (target.filePath().isEmpty())
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link that leads nowhere")};
+    if (!isInside(target.filePath(), setRoot))
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link leading outside the chosen folder")};
+    if (!target.isFile())
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to no regular file")};
+    return {UploadCandidate::File, target.filePath(), target.size(), {}};
 }

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+class QFileInfo;
+
 // An upload's local file. It is opened without waiting, and only a regular
 // file is read: a FIFO or device put in the place of a checked file would
 // otherwise hold the window in open() until some writer came. A link in the
@@ -14,3 +16,20 @@ public:
 
     bool open(OpenMode mode) override;
 };
+
+// What an entry of a local set folder is to an upload.
+struct UploadCandidate
+{
+    enum Kind {
+        File,      // sent: a regular file, or a link to one inside the base folder
+        Folder,    // never sent: a folder, or a link to one
+        Unsafe,    // not sent: leads outside the base folder, or to no regular file
+    };
+    Kind kind = Unsafe;
+    QString path;   // the file to read: the entry, or the file its link leads to
+    qint64 size = 0;
+    QString reason; // why an unsafe entry is not sent
+};
+
+// `setRoot` is the canonical path of the base folder.
+UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot);

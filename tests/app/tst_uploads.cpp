@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +21,9 @@
 #include <QTest>
 
 #include <tuple>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +66,48 @@ void buildUpdateSet(InstrumentFixture &f)
 const QStringList dataSet = {"DATA/", "INIE91.CFG", "INIE91.FLS"};
 const QStringList updateSet = {"DATA/", "TEXT/", "FONTS/", "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT"};
 
+// A regular file outside every folder a test offers as a set.
+QString outsideFile()
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("outside.dat"));
+    if (!QFileInfo::exists(path))
+        writeFile(path, "not part of the set");
+    return path;
+}
+
+// Puts one entry below `base` in place of whatever stood there: "name/" a
+// folder, "name->target" a link (target relative to the link's folder, or
+// OUTSIDE), "name|" a FIFO, "-name" nothing, anything else a file holding
+// its own name.
+void makeEntry(const QString &base, const QString &spec)
+{
+    const bool remove = spec.startsWith(u'-');
+    const qsizetype arrow = spec.indexOf(QLatin1String("->"));
+    QString path = base + u'/' + (remove ? spec.mid(1) : arrow < 0 ? spec : spec.left(arrow));
+    const bool folder = path.endsWith(u'/');
+    const bool fifo = path.endsWith(u'|');
+    if (folder || fifo)
+        path.chop(1);
+    const QFileInfo old(path);
+    if (old.isDir() && !old.isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+    bool made = QDir().mkpath(folder ? path : QFileInfo(path).path());
+    if (arrow >= 0) {
+        const QString target = spec.mid(arrow + 2);
+        const QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
+        made = made && ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(path).constData()) == 0;
+    } else if (fifo) {
+        made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    } else if (!remove && !folder) {
+        writeFile(path, spec.toUtf8());
+    }
+    if (!made)
+        qFatal("cannot make %s", qPrintable(spec));
+}
+
 QStringList lowerCased(const QStringList &names)
 {
     QStringList lower;
@@ -99,8 +145,7 @@ private slots:
 
 void tst_Uploads::folderChecks_data()
 {
-    // Entries ending in '/' are folders, the others files.
-    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QStringList>("entries"); // as makeEntry takes them
     QTest::addColumn<bool>("restore");
     QTest::addColumn<bool>("update");
 
@@ -111,6 +156,15 @@ void tst_Uploads::folderChecks_data()
     QTest::newRow("data set and a hidden file") << dataSet + QStringList{".hidden"} << true << false;
     QTest::newRow("any three root names") << QStringList({"TEXT/", "FONTS/", "R9DIGIT"}) << true << false;
     QTest::newRow("DATA as a file") << QStringList({"DATA", "INIE91.CFG", "INIE91.FLS"}) << true << false;
+    // A file the set needs must be one that can be sent: a regular file, or
+    // a link to one inside the base folder.
+    QTest::newRow("data set, INIE91.CFG a link to a file of the set")
+        << QStringList({"DATA/IPA_BD1/A.DAT", "INIE91.CFG->DATA/IPA_BD1/A.DAT", "INIE91.FLS"}) << true << false;
+    QTest::newRow("data set, INIE91.CFG a link leading outside")
+        << QStringList({"DATA/", "INIE91.CFG->OUTSIDE", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set, INIE91.FLS a folder") << QStringList({"DATA/", "INIE91.CFG", "INIE91.FLS/"}) << false << false;
+    QTest::newRow("data set, INIE91.FLS a link to a FIFO")
+        << QStringList({"DATA/", "INIE91.CFG", ".pipe|", "INIE91.FLS->.pipe"}) << false << false;
     QTest::newRow("two of the data set") << QStringList({"DATA/", "INIE91.CFG"}) << false << false;
     QTest::newRow("update set") << updateSet << false << true;
     QTest::newRow("update set in lower case") << lowerCased(updateSet) << false << true;
@@ -125,6 +179,12 @@ void tst_Uploads::folderChecks_data()
     QStringList digitFolder = withoutDigit;
     digitFolder << "R9DIGIT/";
     QTest::newRow("R9DIGIT as a folder") << digitFolder << false << true;
+    QTest::newRow("update set, commands.txt a folder") << updateSet + QStringList{"-COMMANDS.TXT", "commands.txt/"}
+                                                       << false << false;
+    QTest::newRow("update set, INIE91.CFG a link leading outside") << updateSet + QStringList{"INIE91.CFG->OUTSIDE"}
+                                                                   << false << false;
+    QTest::newRow("update set, INIE91.CFG a link to INIE91.FLS") << updateSet + QStringList{"INIE91.CFG->INIE91.FLS"}
+                                                                 << false << true;
     QTest::newRow("update set with DATA twice in two cases") << updateSet + QStringList{"data/"} << false << false;
     QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
                                                     "INIE91.FLS", "R9DIGIT", "STARTPAGE", "TEXT/"})
@@ -140,12 +200,8 @@ void tst_Uploads::folderChecks()
 
     InstrumentFixture f;
     QTemporaryDir base;
-    for (const QString &entry : entries) {
-        if (entry.endsWith('/'))
-            QVERIFY(QDir(base.path()).mkdir(entry.chopped(1)));
-        else
-            writeFile(base.filePath(entry), entry.toLatin1());
-    }
+    for (const QString &entry : entries)
+        makeEntry(base.path(), entry);
     f.localpath()->setText(base.path());
     QCOMPARE(f.window->checkRestoreFolder(), restore);
     QCOMPARE(f.window->checkUpdateFolder(), update);
@@ -163,27 +219,52 @@ void tst_Uploads::operation_data()
 {
     QTest::addColumn<QByteArray>("button");
     QTest::addColumn<bool>("emptied");      // the instrument formatted since the walk
+    QTest::addColumn<QStringList>("entries"); // changes to the set, as makeEntry takes them
     QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QString>("leftOut");   // named in the incomplete box; none: "Update Completed"
     // Sorted without regard to case; hidden files and sub-folders stay behind.
     const QStringList data = {"CWD DATA/IPA_BD1", "STOR A.DAT", "STOR b.dat", "STOR c.DAT",
                               "CWD  ..", "CWD DATA/IPS_BD1", "STOR S1.DAT", "CWD  .."};
+    const QStringList restore = data + QStringList{"STOR INIE91.CFG", "STOR INIE91.FLS", "CWD  .."};
     const QStringList update = data + QStringList{"CWD TEXT", "STOR lang_de.txt", "STOR LANG_EN.TXT", "CWD  ..",
                                                   "CWD FONTS", "CWD  ..", "STOR commands.txt", "STOR consys.ini",
                                                   "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT",
                                                   "STOR STARTPAGE", "CWD  ..", "QUIT"};
-    QTest::newRow("Data Restore") << QByteArray("BackupBotton_3") << false
-                                  << data + QStringList{"STOR INIE91.CFG", "STOR INIE91.FLS", "CWD  ..", "QUIT"};
-    QTest::newRow("Update") << QByteArray("updateButton") << false << update;
+    QTest::newRow("Data Restore") << QByteArray("BackupBotton_3") << false << QStringList()
+                                  << restore + QStringList{"QUIT"} << QString();
+    QTest::newRow("Update") << QByteArray("updateButton") << false << QStringList() << update << QString();
     // The walk found no file, so the folders are made first.
-    QTest::newRow("Update into an emptied instrument") << QByteArray("updateButton") << true
-        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update;
+    QTest::newRow("Update into an emptied instrument") << QByteArray("updateButton") << true << QStringList()
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update << QString();
+
+    // Links inside the set go with the content of the file they lead to.
+    QStringList linked = update;
+    linked.insert(linked.indexOf("STOR LANG_EN.TXT") + 1, "STOR LINKED.TXT");
+    QTest::newRow("Update, links to files of the set") << QByteArray("updateButton") << false
+        << QStringList{"INIE91.CFG->DATA/IPA_BD1/b.dat", "TEXT/LINKED.TXT->../STARTPAGE"} << linked << QString();
+    QStringList withoutDigit = update;
+    withoutDigit.removeAll("STOR R9DIGIT");
+    QTest::newRow("Update, R9DIGIT a folder") << QByteArray("updateButton") << false
+                                              << QStringList{"R9DIGIT/", "R9DIGIT/X.BIN"} << withoutDigit << QString();
+    // What is not sent for safety leaves the operation incomplete.
+    QTest::newRow("Data Restore, a link leading outside") << QByteArray("BackupBotton_3") << false
+        << QStringList{"DATA/IPS_BD1/OUT.DAT->OUTSIDE"} << restore
+        << QStringLiteral("DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)");
+    QTest::newRow("Data Restore, nothing to send but a link to a FIFO") << QByteArray("BackupBotton_3") << false
+        << QStringList{"-DATA", "-INIE91.CFG", "-INIE91.FLS", "DATA/IPA_BD1/", "DATA/IPS_BD1/.pipe|",
+                       "DATA/IPS_BD1/P.DAT->.pipe", "TEXT/", "FONTS/"}
+        << QStringList{"CWD DATA/IPA_BD1", "CWD  ..", "CWD DATA/IPS_BD1", "CWD  ..", "CWD  .."}
+        << QStringLiteral("DATA/IPS_BD1/P.DAT (a link to no regular file)");
 }
 
 void tst_Uploads::operation()
 {
     QFETCH(QByteArray, button);
     QFETCH(bool, emptied);
+    QFETCH(QStringList, entries);
     QFETCH(QStringList, commands);
+    QFETCH(QString, leftOut);
+    const bool complete = leftOut.isEmpty();
     InstrumentFixture f;
     if (emptied) {
         for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
@@ -195,6 +276,8 @@ void tst_Uploads::operation()
         buildUpdateSet(f);
     else
         buildDataSet(f);
+    for (const QString &entry : entries)
+        makeEntry(f.localDir.path(), entry);
     const FileTree local = readTree(f.localDir.path());
     QVERIFY(f.connectAndWalk());
     for (const char *folder : {"DATA", "TEXT", "FONTS"})
@@ -203,17 +286,28 @@ void tst_Uploads::operation()
     const int walkLength = f.toolCommands().size();
     LabelTrace labels(f);
     QVERIFY(f.clickAndWaitForDone(button.constData()));
-    QVERIFY(f.waitForUnconnected());
+    QVERIFY(!complete || f.waitForUnconnected());
 
     QCOMPARE(f.toolCommands().mid(walkLength), commands);
+    // Each file stored is its local file byte for byte, read through any
+    // link; nothing else on the instrument changed.
     FileTree expected = instrumentBefore;
-    for (auto it = local.cbegin(); it != local.cend(); ++it) {
-        if (!it.key().contains(QLatin1String(".hidden")) && !it.key().contains(QLatin1String("SUB/")))
-            expected.insert(it.key(), it.value());
+    QString folder;
+    for (const QString &command : commands) {
+        if (command.startsWith(QLatin1String("CWD ")))
+            folder = command == QLatin1String("CWD  ..") ? QString() : command.mid(4) + u'/';
+        else if (command.startsWith(QLatin1String("STOR ")))
+            expected.insert(folder + command.mid(5), readFile(f.localPath(folder + command.mid(5))));
     }
     QCOMPARE(readTree(f.instrumentDir.path()), expected);
     QCOMPARE(readTree(f.localDir.path()), local);
-    QVERIFY(labels.texts.contains("Update Completed"));
+    QCOMPARE(labels.texts.contains("Update Completed"), complete);
+    if (!complete) {
+        QCOMPARE(f.boxes.boxes(), QList<MessageBoxRecorder::Box>(
+                                          {{"FTP Error", "File Update Incomplete\n\nLeft out:\n" + leftOut}}));
+        QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
+        return;
+    }
     QVERIFY(f.boxes.boxes().isEmpty());
     QVERIFY(remoteList.isEmpty());
     QVERIFY(transferList.isEmpty());
@@ -223,38 +317,37 @@ void tst_Uploads::operation()
 void tst_Uploads::refusedFolderQueuesNothing_data()
 {
     QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("damage");
-    QTest::newRow("restore: DATA/IPA_BD1 missing") << "BackupBotton_3" << "DATA/IPA_BD1";
-    QTest::newRow("restore: DATA/IPS_BD1 missing") << "BackupBotton_3" << "DATA/IPS_BD1";
-    QTest::newRow("restore: an extra file") << "BackupBotton_3" << "+EXTRA.TXT";
-    QTest::newRow("update: TEXT missing") << "updateButton" << "TEXT";
-    QTest::newRow("update: FONTS missing") << "updateButton" << "FONTS";
-    QTest::newRow("update: DATA named in lower case") << "updateButton" << "data";
-    QTest::newRow("update: thirteen settings files") << "updateButton" << "13";
-    QTest::newRow("update: a data set only") << "updateButton" << "dataset";
+    QTest::addColumn<QStringList>("damage"); // changes to the set, as makeEntry takes them
+    const QString restore = QStringLiteral("BackupBotton_3");
+    const QString update = QStringLiteral("updateButton");
+    QTest::newRow("restore: DATA/IPA_BD1 missing") << restore << QStringList{"-DATA/IPA_BD1"};
+    QTest::newRow("restore: DATA/IPS_BD1 missing") << restore << QStringList{"-DATA/IPS_BD1"};
+    QTest::newRow("restore: an extra file") << restore << QStringList{"EXTRA.TXT"};
+    QTest::newRow("restore: INIE91.CFG a link leading outside") << restore << QStringList{"INIE91.CFG->OUTSIDE"};
+    QTest::newRow("update: TEXT missing") << update << QStringList{"-TEXT"};
+    QTest::newRow("update: FONTS missing") << update << QStringList{"-FONTS"};
+    QTest::newRow("update: DATA named in lower case") << update << QStringList{"-DATA", "data/IPA_BD1/A.DAT"};
+    QTest::newRow("update: thirteen settings files") << update
+        << QStringList{"ZEROADJ", "SERIALPROT", "SETNAMESERIAL", "MEASUNIT", "CURRLANG", "IOMODULE", "R9DMXRT",
+                       "MAXSCALE", "PPBRGLIM", "INPUTFILTER", "OEMPWD"};
+    QTest::newRow("update: a data set only") << update
+        << QStringList{"-TEXT", "-FONTS", "-commands.txt", "-R9DIGIT", "-STARTPAGE", "-consys.ini"};
+    QTest::newRow("update: commands.txt a folder") << update << QStringList{"commands.txt/"};
+    QTest::newRow("update: INIE91.FLS a link to a FIFO") << update << QStringList{".pipe|", "INIE91.FLS->.pipe"};
 }
 
 void tst_Uploads::refusedFolderQueuesNothing()
 {
     QFETCH(QString, button);
-    QFETCH(QString, damage);
+    QFETCH(QStringList, damage);
     InstrumentFixture f;
     buildInstrument(f);
-    if (button == QLatin1String("BackupBotton_3") || damage == QLatin1String("dataset"))
+    if (button == QLatin1String("BackupBotton_3"))
         buildDataSet(f);
     else
         buildUpdateSet(f);
-
-    if (damage.startsWith('+'))
-        writeFile(f.localPath(damage.mid(1)), "x");
-    else if (damage == QLatin1String("data"))
-        QVERIFY(QDir(f.localDir.path()).rename("DATA", "data"));
-    else if (damage == QLatin1String("13")) {
-        for (const char *name : {"ZEROADJ", "SERIALPROT", "SETNAMESERIAL", "MEASUNIT", "CURRLANG",
-                                 "IOMODULE", "R9DMXRT", "MAXSCALE", "PPBRGLIM", "INPUTFILTER", "OEMPWD"})
-            writeFile(f.localPath(name), name);
-    } else if (damage != QLatin1String("dataset"))
-        QVERIFY(QDir(f.localPath(damage)).removeRecursively());
+    for (const QString &entry : damage)
+        makeEntry(f.localDir.path(), entry);
 
     QVERIFY(f.connectAndWalk());
     const QStringList before = f.server.commandLines();
