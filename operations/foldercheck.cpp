@@ -1,6 +1,7 @@
 #include "app/mainform.h"
 #include "app/r9_update.h"
 #include "transfer/nametables.h"
+#include "transfer/stagedfile.h"
 #include "transfer/uploadsource.h"
 
 #include <QDir>
@@ -23,6 +24,15 @@ const std::array<QString, 2> restoreFiles = {QStringLiteral("INIE91.CFG"), QStri
 const std::array<QString, 3> updateFiles = {QStringLiteral("COMMANDS.TXT"), QStringLiteral("INIE91.CFG"),
                                             QStringLiteral("INIE91.FLS")};
 
+// The listing of the chosen folder. A download's leftover temporary is no
+// part of a set: on Windows its leading dot does not hide it.
+QFileInfoList setEntries(const QDir &dir)
+{
+    QFileInfoList entries = dir.entryInfoList();
+    entries.removeIf([](const QFileInfo &entry) { return StagedFile::isTemporaryName(entry.fileName()); });
+    return entries;
+}
+
 // A file the set needs must be one that the upload sends, or the operation
 // would end without it.
 bool isSendable(const QFileInfo &entry, const QDir &dir)
@@ -37,7 +47,7 @@ bool isSendable(const QFileInfo &entry, const QDir &dir)
 bool R9_update::checkRestoreFolder()
 {
     const QDir dir(form->localpath->text());
-    const QFileInfoList entries = dir.entryInfoList();
+    const QFileInfoList entries = setEntries(dir);
     int rootCount = 0;
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
@@ -55,7 +65,7 @@ bool R9_update::checkRestoreFolder()
 bool R9_update::checkUpdateFolder()
 {
     const QDir dir(form->localpath->text());
-    const QFileInfoList entries = dir.entryInfoList();
+    const QFileInfoList entries = setEntries(dir);
     int rootCount = 0;
     int settingsCount = 0;
     int nameCount = 0;

@@ -6,6 +6,8 @@
 
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
+#elif defined(Q_OS_WIN)
+#include <qt_windows.h>
 #endif
 
 namespace {
@@ -25,6 +27,18 @@ QString randomSuffix()
     return suffix;
 }
 
+#if defined(Q_OS_WIN)
+// A leading dot hides nothing on Windows: the attribute does.
+void setHidden(const QString &path, bool hidden)
+{
+    const auto native = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16());
+    const DWORD attributes = ::GetFileAttributesW(native);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    ::SetFileAttributesW(native, hidden ? attributes | FILE_ATTRIBUTE_HIDDEN : attributes & ~FILE_ATTRIBUTE_HIDDEN);
+}
+#endif
+
 } // namespace
 
 StagedFile::StagedFile(const QString &targetPath, QObject *parent)
@@ -41,10 +55,11 @@ StagedFile::~StagedFile()
         QFile::remove(fileName());
 }
 
-// The temporary name is hidden, so that a set folder holding a leftover
-// (after a power cut) does not send it to the instrument on an Update, and
-// short, so that a name the folder cannot take fails only when it is put
-// in place and does not stop the rest of the operation.
+// The temporary name is hidden (and the uploads pass over it by name), so
+// that a set folder holding a leftover (after a power cut) does not send it
+// to the instrument on an Update, and short, so that a name the folder
+// cannot take fails only when it is put in place and does not stop the rest
+// of the operation.
 bool StagedFile::open(OpenMode mode)
 {
     if (!(mode & WriteOnly) || (mode & ReadOnly) || !fileName().isEmpty()) {
@@ -56,6 +71,9 @@ bool StagedFile::open(OpenMode mode)
     for (int attempt = 0; attempt < 8; ++attempt) {
         setFileName(stem + randomSuffix());
         if (QFile::open(mode | NewOnly)) {
+#if defined(Q_OS_WIN)
+            setHidden(fileName(), true);
+#endif
             // A replaced file keeps the permissions the technician gave it.
             if (info.exists())
                 setPermissions(info.permissions());
@@ -84,6 +102,10 @@ QString StagedFile::release()
 {
     if (isOpen())
         close();
+#if defined(Q_OS_WIN)
+    // The attribute would move with the file onto its target.
+    setHidden(fileName(), false);
+#endif
     released = true;
     return fileName();
 }

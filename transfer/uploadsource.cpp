@@ -1,5 +1,7 @@
 #include "uploadsource.h"
 
+#include "stagedfile.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -85,6 +87,8 @@ bool UploadSource::open(OpenMode mode)
 
 UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
 {
+    if (StagedFile::isTemporaryName(entry.fileName()))
+        return {UploadCandidate::Temporary, {}, 0, {}};
     if (!entry.isSymbolicLink()) {
         if (entry.isDir())
             return {UploadCandidate::Folder, {}, 0, {}};
@@ -102,5 +106,7 @@ UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
         return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link leading outside the chosen folder")};
     if (!target.isFile())
         return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to no regular file")};
+    if (StagedFile::isTemporaryName(target.fileName()))
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to a download's temporary file")};
     return {UploadCandidate::File, target.filePath(), target.size(), {}};
 }

@@ -185,6 +185,10 @@ void tst_Uploads::folderChecks_data()
                                                                    << false << false;
     QTest::newRow("update set, INIE91.CFG a link to INIE91.FLS") << updateSet + QStringList{"INIE91.CFG->INIE91.FLS"}
                                                                  << false << true;
+    QTest::newRow("update set and a download temporary") << updateSet + QStringList{".r9-part-abc12345"}
+                                                         << false << true;
+    QTest::newRow("update set, INIE91.CFG a link to a download temporary")
+        << updateSet + QStringList{".r9-part-abc12345", "INIE91.CFG->.r9-part-abc12345"} << false << false;
     QTest::newRow("update set with DATA twice in two cases") << updateSet + QStringList{"data/"} << false << false;
     QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
                                                     "INIE91.FLS", "R9DIGIT", "STARTPAGE", "TEXT/"})
@@ -246,6 +250,10 @@ void tst_Uploads::operation_data()
     withoutDigit.removeAll("STOR R9DIGIT");
     QTest::newRow("Update, R9DIGIT a folder") << QByteArray("updateButton") << false
                                               << QStringList{"R9DIGIT/", "R9DIGIT/X.BIN"} << withoutDigit << QString();
+    // Left behind by a download that broke off; never part of a set.
+    QTest::newRow("Update, download temporaries in its folders") << QByteArray("updateButton") << false
+        << QStringList{".r9-part-abc12345", "DATA/IPA_BD1/.r9-part-0a1b2c3d", "TEXT/.r9-part-zz99yy88"} << update
+        << QString();
     // What is not sent for safety leaves the operation incomplete.
     QTest::newRow("Data Restore, a link leading outside") << QByteArray("BackupBotton_3") << false
         << QStringList{"DATA/IPS_BD1/OUT.DAT->OUTSIDE"} << restore
