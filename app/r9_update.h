@@ -20,7 +20,8 @@ public:
     ~R9_update() override;
 
     void connectToDevice();
-    void queuePut(const QString &localPath, const QString &remoteName, qint64 size);
+    void queuePut(const QString &localPath, const QString &remoteName, qint64 size,
+                  const QString &setRoot = QString());
     void queueGet(const QString &localPath, const QString &remoteName, qint64 size);
     bool checkRestoreFolder();
     bool checkUpdateFolder();

@@ -143,7 +143,7 @@ void R9_update::queueUploadsOf(const QString &base, const QString &folder)
     for (const QFileInfo &entry : entries) {
         const UploadCandidate source = uploadCandidate(entry, setRoot);
         if (source.kind == UploadCandidate::File) {
-            queuePut(source.path, entry.fileName(), source.size);
+            queuePut(source.path, entry.fileName(), source.size, setRoot);
         } else if (source.kind == UploadCandidate::Unsafe) {
             const QString shown = printableName(QDir(base).relativeFilePath(entry.absoluteFilePath()));
             qWarning() << "not sent:" << shown << source.reason;

@@ -9,10 +9,10 @@
 // The local file is opened by the client when the command starts, and
 // released when the command ends, so a long operation keeps only one file
 // open. An upload source is only ever read, and only when it is a regular
-// file.
-void R9_update::queuePut(const QString &localPath, const QString &remoteName, qint64 size)
+// file that still lies inside `setRoot` (when given).
+void R9_update::queuePut(const QString &localPath, const QString &remoteName, qint64 size, const QString &setRoot)
 {
-    auto source = std::make_unique<UploadSource>(localPath);
+    auto source = std::make_unique<UploadSource>(localPath, setRoot);
     currentFile = source.get();
     const int id = ftpClient->put(source.get(), remoteName, FtpClient::Binary);
     transferState.transferFiles[id] = std::move(source);

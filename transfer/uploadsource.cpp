@@ -28,8 +28,8 @@ bool isInside(const QString &path, const QString &root)
 
 } // namespace
 
-UploadSource::UploadSource(const QString &path, QObject *parent)
-    : QFile(path, parent)
+UploadSource::UploadSource(const QString &path, const QString &setRoot, QObject *parent)
+    : QFile(path, parent), root(setRoot)
 {
 }
 
@@ -38,6 +38,13 @@ bool UploadSource::open(OpenMode mode)
     const QString shown = QDir::toNativeSeparators(fileName()) + QStringLiteral(": ");
     if (mode & (WriteOnly | Append | Truncate | NewOnly)) {
         setErrorString(shown + QStringLiteral("an upload source is only read"));
+        return false;
+    }
+    // A folder of the path swapped for a link since the click could lead
+    // anywhere. (A file that is gone is left to open() to report.)
+    const QString real = QFileInfo(fileName()).canonicalFilePath();
+    if (!root.isEmpty() && !real.isEmpty() && !isInside(real, root)) {
+        setErrorString(shown + QStringLiteral("it no longer lies inside the chosen folder"));
         return false;
     }
 #if defined(Q_OS_UNIX)

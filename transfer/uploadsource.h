@@ -6,15 +6,19 @@ class QFileInfo;
 
 // An upload's local file. It is opened without waiting, and only a regular
 // file is read: a FIFO or device put in the place of a checked file would
-// otherwise hold the window in open() until some writer came. A link in the
-// last step of the path is not followed either, since a file swapped for a
-// link after it was checked could lead anywhere.
+// otherwise hold the window in open() until some writer came. The file was
+// checked at the click; what stands at its path when the transfer starts
+// must still lie inside the set's folder (`setRoot`, canonical; empty: not
+// checked), and a link in the last step of the path is not followed.
 class UploadSource : public QFile
 {
 public:
-    explicit UploadSource(const QString &path, QObject *parent = nullptr);
+    explicit UploadSource(const QString &path, const QString &setRoot = QString(), QObject *parent = nullptr);
 
     bool open(OpenMode mode) override;
+
+private:
+    QString root;
 };
 
 // What an entry of a local set folder is to an upload.

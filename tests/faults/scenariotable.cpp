@@ -139,6 +139,9 @@ const QList<FaultEntry> &faultList()
         add(Uploads, fault(K::SourceLinkedOut,
                            "source leads outside (last file replaced by a link to another file after queueing)",
                            {}, 0, Role::Last));
+        add(Uploads, fault(K::SourceFolderLinkedOut,
+                           "source leads outside (first file's folder replaced by a link to another folder after "
+                           "queueing)", {}, 0, Role::First));
         add(Uploads, fault(K::InstrumentDiskFull,
                            "instrument disk full (in-process stand-in, RLIMIT_FSIZE 10000 bytes)", {}, 10000));
         return l;
@@ -389,10 +392,11 @@ Expectation expect(const OperationPlan &p, const Fault &f)
     case FaultKind::SourceVanishes:
     case FaultKind::SourceUnreadable:
     case FaultKind::SourceIsFifo:
-    case FaultKind::SourceLinkedOut: {
+    case FaultKind::SourceLinkedOut:
+    case FaultKind::SourceFolderLinkedOut: {
         // The source is named, and so is what stands in its place.
         const QString reason = f.kind == FaultKind::SourceVanishes ? QStringLiteral("No such file or directory")
-                : f.kind == FaultKind::SourceLinkedOut ? QStringLiteral("a link now stands where the file was")
+                : f.kind >= FaultKind::SourceLinkedOut ? QStringLiteral("it no longer lies inside the chosen folder")
                                                        : QStringLiteral("not a regular file");
         failAt(transferLineOf(f.argument), false,
                QStringLiteral("Cannot open the local file for reading: .*/%1: %2")

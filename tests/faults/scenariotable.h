@@ -52,6 +52,7 @@ enum class FaultKind {
     SourceUnreadable,   // an upload source is replaced by a folder after it was queued
     SourceIsFifo,       // an upload source is replaced by a FIFO after it was queued
     SourceLinkedOut,    // an upload source is replaced by a link to a file outside the set after it was queued
+    SourceFolderLinkedOut, // the folder of an upload source is replaced by a link to another folder after queueing
     InstrumentDiskFull, // the in-process stand-in cannot write past a size (RLIMIT_FSIZE)
 };
 

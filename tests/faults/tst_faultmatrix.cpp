@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -229,6 +230,7 @@ void tst_FaultMatrix::armServer(InstrumentFixture &f, const Scenario &s, QObject
     case FaultKind::SourceUnreadable:
     case FaultKind::SourceIsFifo:
     case FaultKind::SourceLinkedOut:
+    case FaultKind::SourceFolderLinkedOut:
     case FaultKind::InstrumentDiskFull:
         break;
     case FaultKind::Refuse:
@@ -335,10 +337,21 @@ void tst_FaultMatrix::scenario()
         }
         button->click();
         // The operation has queued its commands; none has run yet.
-        if (fault.kind >= FaultKind::SourceVanishes && fault.kind <= FaultKind::SourceLinkedOut) {
+        std::optional<QTemporaryDir> elsewhere;
+        QString source;
+        if (fault.kind >= FaultKind::SourceVanishes && fault.kind <= FaultKind::SourceFolderLinkedOut) {
             faultedSource = instrumentFile(fault.argument).path;
-            const QString source = base + QLatin1Char('/') + faultedSource;
-            QVERIFY(QFile::remove(source));
+            source = base + QLatin1Char('/') + faultedSource;
+            if (fault.kind == FaultKind::SourceFolderLinkedOut) {
+                // The folder now leads elsewhere, to a file of the same name and size.
+                elsewhere.emplace();
+                QVERIFY(QDir().rename(QFileInfo(source).path(), elsewhere->filePath(QStringLiteral("set"))));
+                writeFile(elsewhere->filePath(QStringLiteral("other/") + fault.argument),
+                          contentFor(faultedSource, instrumentFile(fault.argument).size, QStringLiteral("elsewhere")));
+                QVERIFY(QFile::link(elsewhere->filePath(QStringLiteral("other")), QFileInfo(source).path()));
+            } else {
+                QVERIFY(QFile::remove(source));
+            }
             if (fault.kind == FaultKind::SourceUnreadable)
                 QVERIFY(QDir().mkdir(source));
             else if (fault.kind == FaultKind::SourceIsFifo)
@@ -350,9 +363,14 @@ void tst_FaultMatrix::scenario()
             QCOMPARE(ftpClient->hasPendingCommands(), false);
         else
             QVERIFY2(waitUntil([&] { return doneCount > 0; }, operationTimeoutMs), "the operation did not end");
-        // The link's target belongs to no set; the file trees leave it out.
+        // What stood in for the source belongs to no set; the file trees leave it out.
         if (fault.kind == FaultKind::SourceLinkedOut)
-            QVERIFY(QFile::remove(base + QLatin1Char('/') + faultedSource));
+            QVERIFY(QFile::remove(source));
+        if (fault.kind == FaultKind::SourceFolderLinkedOut) {
+            QVERIFY(QFile::remove(QFileInfo(source).path()));
+            QVERIFY(QDir().rename(elsewhere->filePath(QStringLiteral("set")), QFileInfo(source).path()));
+            faultedSource.clear();
+        }
     }
     QVERIFY2(waitUntil([&] {
         return ftpClient->state() == expected.finalState && !ftpClient->hasPendingCommands()
