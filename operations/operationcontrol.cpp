@@ -135,11 +135,14 @@ void R9_update::queueDownload(const QString &base, const QString &localFolder, c
 
 // One stage: the files of `folder`, a link to a file inside the base folder
 // with that file's content. What is not sent for safety (a link leading
-// elsewhere, or to no regular file) leaves the operation incomplete.
+// elsewhere or nowhere, a FIFO, socket or device) leaves the operation
+// incomplete; special entries are listed for that alone.
 void R9_update::queueUploadsOf(const QString &base, const QString &folder)
 {
     const QString setRoot = QDir(base).canonicalPath();
-    const QFileInfoList entries = QDir(folder).entryInfoList();
+    QDir dir(folder);
+    dir.setFilter(dir.filter() | QDir::System);
+    const QFileInfoList entries = dir.entryInfoList();
     for (const QFileInfo &entry : entries) {
         const UploadCandidate source = uploadCandidate(entry, setRoot);
         if (source.kind == UploadCandidate::File) {

@@ -258,6 +258,11 @@ void tst_Uploads::operation_data()
     QTest::newRow("Data Restore, a link leading outside") << QByteArray("BackupBotton_3") << false
         << QStringList{"DATA/IPS_BD1/OUT.DAT->OUTSIDE"} << restore
         << QStringLiteral("DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)");
+    QTest::newRow("Data Restore, a FIFO among the data files") << QByteArray("BackupBotton_3") << false
+        << QStringList{"DATA/IPA_BD1/B.DAT|"} << restore << QStringLiteral("DATA/IPA_BD1/B.DAT (not a regular file)");
+    QTest::newRow("Data Restore, a link that leads nowhere") << QByteArray("BackupBotton_3") << false
+        << QStringList{"DATA/IPS_BD1/GONE.DAT->NOWHERE"} << restore
+        << QStringLiteral("DATA/IPS_BD1/GONE.DAT (a link that leads nowhere)");
     QTest::newRow("Data Restore, nothing to send but a link to a FIFO") << QByteArray("BackupBotton_3") << false
         << QStringList{"-DATA", "-INIE91.CFG", "-INIE91.FLS", "DATA/IPA_BD1/", "DATA/IPS_BD1/.pipe|",
                        "DATA/IPS_BD1/P.DAT->.pipe", "TEXT/", "FONTS/"}
