@@ -243,9 +243,10 @@ void tst_Uploads::operation_data()
 
     // Links inside the set go with the content of the file they lead to.
     QStringList linked = update;
-    linked.insert(linked.indexOf("STOR LANG_EN.TXT") + 1, "STOR LINKED.TXT");
-    QTest::newRow("Update, links to files of the set") << QByteArray("updateButton") << false
-        << QStringList{"INIE91.CFG->DATA/IPA_BD1/b.dat", "TEXT/LINKED.TXT->../STARTPAGE"} << linked << QString();
+    linked.insert(linked.indexOf("CWD FONTS") + 1, QStringLiteral("STOR Zo\u00eb \u00d8rsted.FNT"));
+    QTest::newRow("Update, links to files of the set, one named beyond ASCII") << QByteArray("updateButton") << false
+        << QStringList{"INIE91.CFG->DATA/IPA_BD1/b.dat", QStringLiteral("FONTS/Zo\u00eb \u00d8rsted.FNT->../STARTPAGE")}
+        << linked << QString();
     QStringList withoutDigit = update;
     withoutDigit.removeAll("STOR R9DIGIT");
     QTest::newRow("Update, R9DIGIT a folder") << QByteArray("updateButton") << false
