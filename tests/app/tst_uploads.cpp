@@ -80,11 +80,11 @@ QString outsideFile()
 // folder, "name->target" a link (target relative to the link's folder, or
 // OUTSIDE), "name|" a FIFO, "-name" nothing, anything else a file holding
 // its own name.
-void makeEntry(const QString &base, const QString &spec)
+void makeEntry(const QString &base, const QString &what)
 {
-    const bool remove = spec.startsWith(u'-');
-    const qsizetype arrow = spec.indexOf(QLatin1String("->"));
-    QString path = base + u'/' + (remove ? spec.mid(1) : arrow < 0 ? spec : spec.left(arrow));
+    const bool remove = what.startsWith(u'-');
+    const qsizetype arrow = what.indexOf(QLatin1String("->"));
+    QString path = base + u'/' + (remove ? what.mid(1) : arrow < 0 ? what : what.left(arrow));
     const bool folder = path.endsWith(u'/');
     const bool fifo = path.endsWith(u'|');
     if (folder || fifo)
@@ -96,16 +96,16 @@ void makeEntry(const QString &base, const QString &spec)
         QFile::remove(path);
     bool made = QDir().mkpath(folder ? path : QFileInfo(path).path());
     if (arrow >= 0) {
-        const QString target = spec.mid(arrow + 2);
+        const QString target = what.mid(arrow + 2);
         const QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
         made = made && ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(path).constData()) == 0;
     } else if (fifo) {
         made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
     } else if (!remove && !folder) {
-        writeFile(path, spec.toUtf8());
+        writeFile(path, what.toUtf8());
     }
     if (!made)
-        qFatal("cannot make %s", qPrintable(spec));
+        qFatal("cannot make %s", qPrintable(what));
 }
 
 QStringList lowerCased(const QStringList &names)
@@ -162,7 +162,8 @@ void tst_Uploads::folderChecks_data()
         << QStringList({"DATA/IPA_BD1/A.DAT", "INIE91.CFG->DATA/IPA_BD1/A.DAT", "INIE91.FLS"}) << true << false;
     QTest::newRow("data set, INIE91.CFG a link leading outside")
         << QStringList({"DATA/", "INIE91.CFG->OUTSIDE", "INIE91.FLS"}) << false << false;
-    QTest::newRow("data set, INIE91.FLS a folder") << QStringList({"DATA/", "INIE91.CFG", "INIE91.FLS/"}) << false << false;
+    QTest::newRow("data set, INIE91.FLS a folder") << QStringList({"DATA/", "INIE91.CFG", "INIE91.FLS/"})
+                                                   << false << false;
     QTest::newRow("data set, INIE91.FLS a link to a FIFO")
         << QStringList({"DATA/", "INIE91.CFG", ".pipe|", "INIE91.FLS->.pipe"}) << false << false;
     QTest::newRow("two of the data set") << QStringList({"DATA/", "INIE91.CFG"}) << false << false;
@@ -239,7 +240,8 @@ void tst_Uploads::operation_data()
     QTest::newRow("Update") << QByteArray("updateButton") << false << QStringList() << update << QString();
     // The walk found no file, so the folders are made first.
     QTest::newRow("Update into an emptied instrument") << QByteArray("updateButton") << true << QStringList()
-        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update << QString();
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + update
+        << QString();
 
     // Links inside the set go with the content of the file they lead to.
     QStringList linked = update;
