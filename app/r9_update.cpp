@@ -1,18 +1,18 @@
 #include "r9_update.h"
 
 #include "ftpclient.h"
-#include "instrumentendpoint.h"
 #include "mainform.h"
 #include "repaintthrottle.h"
+#include "transfer/requiredtrace.h"
 
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 
-#ifndef R9_INSTRUMENT_HOST
-#define R9_INSTRUMENT_HOST "127.0.0.1"
-#endif
-#ifndef R9_INSTRUMENT_PORT
-#define R9_INSTRUMENT_PORT 21
-#endif
+#include <climits>
 
 FtpClient *ftpClient = new FtpClient;
 
@@ -25,15 +25,10 @@ static int registerResources()
 }
 static const int resourcesRegistered = registerResources();
 
-InstrumentEndpoint &instrumentEndpoint()
-{
-    static InstrumentEndpoint endpoint{QStringLiteral(R9_INSTRUMENT_HOST), R9_INSTRUMENT_PORT};
-    return endpoint;
-}
-
 R9_update::R9_update(QWidget *parent)
     : QMainWindow(parent)
     , form(new MainForm)
+    , m_session(new InstrumentSession(ftpClient, this))
 {
     form->setupUi(this);
 
@@ -43,6 +38,12 @@ R9_update::R9_update(QWidget *parent)
     connect(ftpClient, &FtpClient::commandStarted, this, &R9_update::CmdStartSlot);
     connect(ftpClient, &FtpClient::dataTransferProgress, this, &R9_update::ftpProgress);
     connect(ftpClient, &FtpClient::listInfo, this, &R9_update::doListInfo);
+
+    connect(m_session, &InstrumentSession::labelChanged, form->disp, &QLabel::setText);
+    connect(m_session, &InstrumentSession::progressChanged, this, &R9_update::showProgress);
+    connect(m_session, &InstrumentSession::errorReported, this, &R9_update::showError);
+    connect(m_session, &InstrumentSession::controlsChanged, this, &R9_update::showControls);
+    connect(m_session, &InstrumentSession::operationsEnabledChanged, this, &R9_update::setOperationButtonsEnabled);
 
     form->FtpBar->setMaximum(1);
     form->FtpBar->setValue(0);
@@ -54,7 +55,139 @@ R9_update::R9_update(QWidget *parent)
 
 R9_update::~R9_update()
 {
-    // Files that arrived whole are not lost because the window closes.
-    putStagedDownloadsInPlace();
     delete form;
+}
+
+// --- The client's reports, for the engine ----------------------------------------
+
+void R9_update::setMyLable(int state)
+{
+    m_session->stateChanged(state);
+}
+
+void R9_update::chkstat(bool error)
+{
+    m_session->queueDone(error);
+}
+
+void R9_update::CmdFinishSlot(int commandId, bool error)
+{
+    m_session->tracker().commandFinished(commandId, error);
+}
+
+void R9_update::CmdStartSlot()
+{
+    m_session->tracker().commandStarted();
+}
+
+void R9_update::ftpProgress(qint64 done, qint64 total)
+{
+    m_session->tracker().progress(done, total);
+}
+
+void R9_update::doListInfo(const UrlInfo &info)
+{
+    m_session->tracker().listEntry(info);
+}
+
+// --- The user's clicks -------------------------------------------------------------
+
+void R9_update::on_connectbotton_clicked()
+{
+    if (form->localpath->text().isEmpty()) {
+        showError(InstrumentSession::ErrorKind::Path, QStringLiteral("Select a Valid Folder"));
+        return;
+    }
+    m_session->connectToDevice(instrumentEndpoint());
+}
+
+void R9_update::on_deconbotton_clicked()
+{
+    m_session->disconnectFromDevice();
+}
+
+void R9_update::on_BackupBotton_2_clicked()
+{
+    startOperation(InstrumentSession::Operation::DataBackup);
+}
+
+void R9_update::on_BackupBotton_clicked()
+{
+    startOperation(InstrumentSession::Operation::Clone);
+}
+
+void R9_update::on_BackupBotton_3_clicked()
+{
+    startOperation(InstrumentSession::Operation::DataRestore);
+}
+
+void R9_update::on_updateButton_clicked()
+{
+    startOperation(InstrumentSession::Operation::Update);
+}
+
+void R9_update::on_actionCartella_triggered()
+{
+    RequiredTrace::folderDialogOpened();
+    const QString folder = QFileDialog::getExistingDirectory(nullptr, QString(), QString(),
+                                                             QFileDialog::ShowDirsOnly);
+    form->localpath->setText(folder);
+}
+
+void R9_update::on_FtpBar_valueChanged(int value)
+{
+    Q_UNUSED(value);
+}
+
+// --- What the engine reports ---------------------------------------------------------
+
+void R9_update::startOperation(InstrumentSession::Operation operation)
+{
+    m_session->startOperation(operation, form->localpath->text());
+}
+
+void R9_update::showError(InstrumentSession::ErrorKind kind, const QString &text)
+{
+    if (kind == InstrumentSession::ErrorKind::Ftp)
+        QMessageBox::critical(this, tr("FTP Error"), text);
+    else
+        QMessageBox::critical(this, QStringLiteral("PATH ERROR"), text);
+}
+
+void R9_update::showControls(InstrumentSession::Controls controls)
+{
+    if (controls == InstrumentSession::Controls::Ready) {
+        form->updateButton->setEnabled(true);
+        form->BackupBotton_3->setEnabled(true);
+        form->connectbotton->setEnabled(false);
+        form->deconbotton->setEnabled(true);
+        form->BackupBotton->setEnabled(true);
+        form->BackupBotton_2->setEnabled(true);
+    } else {
+        form->connectbotton->setEnabled(true);
+        form->updateButton->setEnabled(false);
+        form->deconbotton->setEnabled(false);
+        form->BackupBotton->setEnabled(false);
+        form->BackupBotton_2->setEnabled(false);
+        form->BackupBotton_3->setEnabled(false);
+    }
+}
+
+void R9_update::setOperationButtonsEnabled(bool enabled)
+{
+    form->updateButton->setEnabled(enabled);
+    form->BackupBotton->setEnabled(enabled);
+    form->BackupBotton_2->setEnabled(enabled);
+    form->BackupBotton_3->setEnabled(enabled);
+}
+
+void R9_update::showProgress(qint64 done, qint64 total)
+{
+    // The bar counts in int: scale files over 2 GiB down so that it still
+    // shows the right proportion.
+    int shift = 0;
+    while ((total >> shift) > INT_MAX || (done >> shift) > INT_MAX)
+        ++shift;
+    form->FtpBar->setMaximum(int(total >> shift));
+    form->FtpBar->setValue(int(done >> shift));
 }

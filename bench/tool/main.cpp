@@ -8,7 +8,7 @@
 #include "resourcemeter.h"
 #include "windowdriver.h"
 
-#include "app/instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 #include "app/r9_update.h"
 
 #include <QApplication>

@@ -2,9 +2,8 @@
 
 #include "eventwait.h"
 
-#include "app/instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 #include "ftpclient.h"
-#include "transfer/transferstate.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -13,7 +12,6 @@
 
 InstrumentFixture::InstrumentFixture()
 {
-    transferState.reset();
     delete ftpClient;
     ftpClient = new FtpClient;
     // Generous for a loaded 2-core machine, yet no scenario can hang.
@@ -36,7 +34,6 @@ InstrumentFixture::~InstrumentFixture()
     delete ftpClient;
     ftpClient = new FtpClient;
     server.close();
-    transferState.reset();
 }
 
 QPushButton *InstrumentFixture::button(const char *objectName) const
@@ -125,4 +122,9 @@ LabelTrace::LabelTrace(const InstrumentFixture &fixture)
 {
     QObject::connect(ftpClient, &FtpClient::commandFinished, this,
                      [this, &fixture] { texts << fixture.disp()->text(); });
+}
+
+TransferTracker &InstrumentFixture::state() const
+{
+    return window->session()->tracker();
 }

@@ -39,6 +39,8 @@ public:
     // Enabled or not, the six buttons in form order: Connect, Disconnect,
     // Update, Clone, Data Backup, Data Restore.
     QList<bool> buttonStates() const;
+    // The engine's transfer state.
+    TransferTracker &state() const;
 
     // Connect pressed with the local folder set; true when the walk has run
     // to its end without an error.

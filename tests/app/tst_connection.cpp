@@ -6,10 +6,10 @@
 #include "instrumentfixture.h"
 #include "scriptedftpserver.h"
 
-#include "app/instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 #include "ftpclient.h"
-#include "transfer/nametables.h"
-#include "transfer/transferstate.h"
+#include "transfer/instrumentlayout.h"
+#include "transfer/transfertracker.h"
 
 #include <QDir>
 #include <QLabel>
@@ -106,11 +106,11 @@ void tst_Connection::walk()
     QList<bool> buttonsBeforeRootListing;
     QList<QList<bool>> buttonsAtRootEntries;
     connect(ftpClient, &FtpClient::commandStarted, this, [&] {
-        if (ftpClient->currentCommand() == FtpClient::List && listCount == 5)
+        if (ftpClient->currentCommand() == FtpClient::List && f.state().listCount == 5)
             buttonsBeforeRootListing = f.buttonStates();
     });
     connect(ftpClient, &FtpClient::listInfo, this, [&] {
-        if (listCount == 5)
+        if (f.state().listCount == 5)
             buttonsAtRootEntries << f.buttonStates();
     });
 
@@ -129,8 +129,8 @@ void tst_Connection::walk()
         QCOMPARE(states, idleButtons);
     QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.toolCommands(), walkCommands);
-    QCOMPARE(describe(remoteList), expectedEntries);
-    QCOMPARE(listCount, 5);
+    QCOMPARE(describe(f.state().remoteList), expectedEntries);
+    QCOMPARE(f.state().listCount, 5);
     QCOMPARE(f.disp()->text(), QStringLiteral("LoggedIn"));
     QVERIFY(f.boxes.boxes().isEmpty());
 }
@@ -145,8 +145,8 @@ void tst_Connection::emptyInstrumentEndsTheWalk()
     f.localpath()->setText(f.localDir.path());
     QVERIFY(f.clickAndWaitForDone("connectbotton"));
     QVERIFY(f.boxes.boxes().isEmpty());
-    QCOMPARE(listCount, 5);
-    QVERIFY(remoteList.isEmpty());
+    QCOMPARE(f.state().listCount, 5);
+    QVERIFY(f.state().remoteList.isEmpty());
     // An emptied instrument is what Data Restore and Update are for.
     QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.disp()->text(), QStringLiteral("LoggedIn"));
@@ -191,7 +191,7 @@ void tst_Connection::emptyFolderRefused()
     const QList<bool> buttons = f.buttonStates();
     f.button(button.constData())->click();
     QCOMPARE(f.boxes.boxes(), (QList<MessageBoxRecorder::Box>{{"PATH ERROR", "Select a Valid Folder"}}));
-    QVERIFY(transferList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
     QVERIFY(!ftpClient->hasPendingCommands());
     QCOMPARE(f.server.commandLog().size(), commands);
     QCOMPARE(f.server.sessionCount(), button == "connectbotton" ? 0 : 1);
@@ -206,7 +206,7 @@ void tst_Connection::connectPressedTwiceDuringWalk()
     f.localpath()->setText(f.localDir.path());
     f.button("connectbotton")->click();
     // Press again while the second listing runs.
-    QVERIFY(waitUntil([&] { return listCount == 2; }, 20000));
+    QVERIFY(waitUntil([&] { return f.state().listCount == 2; }, 20000));
     QVERIFY(f.button("connectbotton")->isEnabled());
     f.button("connectbotton")->click();
     QCOMPARE(f.disp()->text(), QStringLiteral("Wait .."));
@@ -215,7 +215,7 @@ void tst_Connection::connectPressedTwiceDuringWalk()
 
     QVERIFY(f.boxes.boxes().isEmpty());
     // Every entry tagged with its own folder, once.
-    QCOMPARE(describe(remoteList), expectedEntries);
+    QCOMPARE(describe(f.state().remoteList), expectedEntries);
     QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.toolCommands().mid(f.toolCommands().lastIndexOf("USER root")), walkCommands);
 }
@@ -236,17 +236,17 @@ void tst_Connection::disconnectButton()
     f.server.setReplyDelay(5);
     f.localpath()->setText(f.localDir.path());
     if (when == QLatin1String("never")) {
-        remoteList.append({"A.DAT", 1, "ROOT"});
+        f.state().remoteList.append({"A.DAT", 1, "ROOT"});
     } else if (when == QLatin1String("walk")) {
         f.button("connectbotton")->click();
-        QVERIFY(waitUntil([&] { return remoteList.size() >= 1 && listCount >= 2; }, 20000));
+        QVERIFY(waitUntil([&] { return f.state().remoteList.size() >= 1 && f.state().listCount >= 2; }, 20000));
     } else {
         QVERIFY(f.connectAndWalk());
     }
     // The button is off while nothing is connected: reach its handler directly.
     QVERIFY(QMetaObject::invokeMethod(f.window.get(), "on_deconbotton_clicked"));
-    QVERIFY(remoteList.isEmpty());
-    QVERIFY(transferList.isEmpty());
+    QVERIFY(f.state().remoteList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
     QVERIFY(f.waitForDone());
     QVERIFY(f.waitForUnconnected());
     QCOMPARE(f.server.sessionCount(), when == QLatin1String("never") ? 0 : 1);

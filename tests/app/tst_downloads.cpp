@@ -8,7 +8,7 @@
 #include "ftpclient.h"
 #include "transfer/stagedbatch.h"
 #include "transfer/stagedfile.h"
-#include "transfer/transferstate.h"
+#include "transfer/transfertracker.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -126,10 +126,10 @@ void tst_Downloads::operation()
     // One operation at a time: the others are off, and their handlers,
     // even reached directly, start nothing.
     QCOMPARE(f.buttonStates(), (QList<bool>{false, true, false, false, false, false}));
-    const int queued = transferList.size();
+    const int queued = f.state().transferList.size();
     for (const char *handler : {"on_BackupBotton_clicked", "on_BackupBotton_2_clicked", "on_BackupBotton_3_clicked"})
         QVERIFY(QMetaObject::invokeMethod(f.window.get(), handler));
-    QCOMPARE(transferList.size(), queued);
+    QCOMPARE(f.state().transferList.size(), queued);
     QVERIFY(f.waitForDone());
     QVERIFY(f.waitForUnconnected());
 
@@ -140,8 +140,8 @@ void tst_Downloads::operation()
     QCOMPARE(QDir(f.localPath("TEXT")).exists(), button == "BackupBotton");
     QVERIFY(labels.texts.contains("Backup Completed"));
     QVERIFY(f.boxes.boxes().isEmpty());
-    QVERIFY(remoteList.isEmpty());
-    QVERIFY(transferList.isEmpty());
+    QVERIFY(f.state().remoteList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
     QCOMPARE(f.buttonStates(), (QList<bool>{true, false, false, false, false, false}));
 
@@ -198,7 +198,7 @@ void tst_Downloads::emptyRemoteList()
         QDir().mkpath(f.instrumentPath(folder));
     writeFile(f.instrumentPath("DATA/IPA_BD1/SUBDIR/INNER.DAT"), "not a file of the listing");
     QVERIFY(f.connectAndWalk());
-    QVERIFY(remoteList.isEmpty());
+    QVERIFY(f.state().remoteList.isEmpty());
     const int walkLength = f.toolCommands().size();
     const QByteArray name = button.toLatin1();
     f.button(name.constData())->click();
@@ -231,8 +231,8 @@ void tst_Downloads::disconnectWhileDownloadsQueued()
     f.button("BackupBotton")->click();
     QVERIFY(waitUntil([&] { return f.disp()->text() == QLatin1String("B.DAT") && f.bar()->value() > 0; }, 20000));
     f.button("deconbotton")->click();
-    QVERIFY(transferList.isEmpty());
-    QVERIFY(remoteList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
+    QVERIFY(f.state().remoteList.isEmpty());
     QVERIFY(f.waitForUnconnected(5000));
     QVERIFY(f.boxes.boxes().isEmpty());
     QCOMPARE(f.toolCommands().last(), QStringLiteral("QUIT"));
@@ -249,18 +249,18 @@ void tst_Downloads::progressOfHugeFiles()
 {
     InstrumentFixture f;
     const qint64 size = 5LL * 1024 * 1024 * 1024 + 3;
-    transferList.append({false, "HUGE.DAT", size, nullptr, 1});
-    lastTransferStarted = true;
+    f.state().transferList.append({false, "HUGE.DAT", size, nullptr, 1});
+    f.state().lastTransferStarted = true;
     f.window->ftpProgress(size / 2, size);
     QVERIFY(f.bar()->value() >= 0);
     QVERIFY(f.bar()->maximum() > 0);
     QVERIFY(qAbs(double(f.bar()->value()) / f.bar()->maximum() - 0.5) < 0.001);
-    QVERIFY(!transferList.at(0).done);
+    QVERIFY(!f.state().transferList.at(0).done);
     f.window->ftpProgress(size - 1, size);
-    QVERIFY(!transferList.at(0).done);
+    QVERIFY(!f.state().transferList.at(0).done);
     f.window->ftpProgress(size, size);
     QCOMPARE(f.bar()->value(), f.bar()->maximum());
-    QVERIFY(transferList.at(0).done);
+    QVERIFY(f.state().transferList.at(0).done);
 }
 
 void tst_Downloads::manySmallFilesFewOpenFiles()
@@ -274,12 +274,12 @@ void tst_Downloads::manySmallFilesFewOpenFiles()
                         QByteArray::number(i));
     }
     QVERIFY(f.connectAndWalk());
-    QCOMPARE(remoteList.size(), 4 * perFolder);
+    QCOMPARE(f.state().remoteList.size(), 4 * perFolder);
 
     const int baseline = openFileCount();
     int peak = baseline;
     connect(ftpClient, &FtpClient::commandStarted, this, [&] {
-        if (ftpClient->currentCommand() == FtpClient::Get && (transferIndex % 97) == 0)
+        if (ftpClient->currentCommand() == FtpClient::Get && (f.state().transferIndex % 97) == 0)
             peak = qMax(peak, openFileCount());
     });
     QVERIFY(f.clickAndWaitForDone("BackupBotton", 600000));

@@ -8,7 +8,6 @@
 #include "app/r9_update.h"
 #include "app/windowplacement.h"
 #include "ftpclient.h"
-#include "transfer/transferstate.h"
 
 #include <QAction>
 #include <QImage>
@@ -96,7 +95,6 @@ private:
 
 void tst_MainWindow::init()
 {
-    transferState.reset();
     window = std::make_unique<R9_update>();
 }
 
@@ -105,7 +103,6 @@ void tst_MainWindow::cleanup()
     window.reset();
     delete ftpClient;
     ftpClient = new FtpClient;
-    transferState.reset();
 }
 
 void tst_MainWindow::controls_data()

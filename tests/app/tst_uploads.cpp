@@ -5,11 +5,12 @@
 
 #include "instrumentfixture.h"
 
-#include "app/instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "samplegenerator.h"
-#include "transfer/nametables.h"
-#include "transfer/transferstate.h"
+#include "transfer/instrumentlayout.h"
+#include "operations/operationplan.h"
+#include "transfer/transfertracker.h"
 
 #include <QDir>
 #include <QFile>
@@ -203,21 +204,18 @@ void tst_Uploads::folderChecks()
     QFETCH(bool, restore);
     QFETCH(bool, update);
 
-    InstrumentFixture f;
     QTemporaryDir base;
     for (const QString &entry : entries)
         makeEntry(base.path(), entry);
-    f.localpath()->setText(base.path());
-    QCOMPARE(f.window->checkRestoreFolder(), restore);
-    QCOMPARE(f.window->checkUpdateFolder(), update);
+    QCOMPARE(checkRestoreFolder(base.path()), restore);
+    QCOMPARE(checkUpdateFolder(base.path()), update);
 }
 
 void tst_Uploads::missingFolderFailsBothChecks()
 {
-    InstrumentFixture f;
-    f.localpath()->setText(f.localDir.filePath("no/such/folder"));
-    QVERIFY(!f.window->checkRestoreFolder());
-    QVERIFY(!f.window->checkUpdateFolder());
+    QTemporaryDir base;
+    QVERIFY(!checkRestoreFolder(base.filePath("no/such/folder")));
+    QVERIFY(!checkUpdateFolder(base.filePath("no/such/folder")));
 }
 
 void tst_Uploads::operation_data()
@@ -325,8 +323,8 @@ void tst_Uploads::operation()
         return;
     }
     QVERIFY(f.boxes.boxes().isEmpty());
-    QVERIFY(remoteList.isEmpty());
-    QVERIFY(transferList.isEmpty());
+    QVERIFY(f.state().remoteList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
 }
 
@@ -371,7 +369,7 @@ void tst_Uploads::refusedFolderQueuesNothing()
     f.button(name.constData())->click();
 
     QCOMPARE(f.disp()->text(), QStringLiteral("Incorrect file in Selected Directory"));
-    QVERIFY(transferList.isEmpty());
+    QVERIFY(f.state().transferList.isEmpty());
     QVERIFY(!ftpClient->hasPendingCommands());
     QVERIFY(f.boxes.boxes().isEmpty());
     QCOMPARE(f.server.commandLines(), before);
@@ -392,9 +390,9 @@ void tst_Uploads::fileChangedSizeIsIncomplete()
     QCOMPARE(f.boxes.boxes().size(), 1);
     QCOMPARE(f.boxes.boxes().at(0).title, QStringLiteral("FTP Error"));
     QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("File Update Incomplete"));
-    QCOMPARE(transferList.size(), 6);
-    QVERIFY(!transferList.last().done);
-    QVERIFY(!remoteList.isEmpty());
+    QCOMPARE(f.state().transferList.size(), 6);
+    QVERIFY(!f.state().transferList.last().done);
+    QVERIFY(!f.state().remoteList.isEmpty());
     QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
 }
 

@@ -149,9 +149,9 @@ const QList<FaultEntry> &faultList()
     return list;
 }
 
-OperationPlan planFor(Operation operation, bool emptyInstrument)
+PlanUnderTest planFor(Operation operation, bool emptyInstrument)
 {
-    OperationPlan p;
+    PlanUnderTest p;
     p.operation = operation;
     const QStringList everyFile = {"A1.DAT", "A2.DAT", "S1.DAT", "T1.TXT", "F1.FNT",
                                    "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "STARTPAGE"};
@@ -246,7 +246,7 @@ int lineOf(const QStringList &lines, const QString &verb, const QString &argumen
     return -1;
 }
 
-Expectation expect(const OperationPlan &p, const Fault &f)
+Expectation expect(const PlanUnderTest &p, const Fault &f)
 {
     using End = Expectation::End;
     Expectation e;
@@ -410,7 +410,7 @@ Expectation expect(const OperationPlan &p, const Fault &f)
 
 // Fills in what the operation makes of the fault: the verb of its transfers
 // and the file a role points at.
-Fault resolve(const Fault &generic, const OperationPlan &plan)
+Fault resolve(const Fault &generic, const PlanUnderTest &plan)
 {
     Fault f = generic;
     const QString transferVerb = plan.uploads ? QStringLiteral("STOR") : QStringLiteral("RETR");

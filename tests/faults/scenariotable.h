@@ -24,7 +24,7 @@ struct InstrumentFile
 const QList<InstrumentFile> &instrumentFiles();
 const InstrumentFile &instrumentFile(const QString &name);
 
-struct OperationPlan
+struct PlanUnderTest
 {
     Operation operation = Operation::ConnectWalk;
     QString title;
@@ -93,7 +93,7 @@ struct Expectation
 struct Scenario
 {
     QString title;
-    OperationPlan plan;
+    PlanUnderTest plan;
     Fault fault;              // resolved: no "XFER", no role left open
     Expectation expected;
     QString dropLine;         // DropAt: the command line whose receipt ends the connection

@@ -287,7 +287,7 @@ void tst_FaultMatrix::scenario()
 {
     QFETCH(int, index);
     const Scenario &s = faultScenarios().at(index);
-    const OperationPlan &plan = s.plan;
+    const PlanUnderTest &plan = s.plan;
     const Fault &fault = s.fault;
     const Expectation &expected = s.expected;
     if (s.isolated && !inChild()) {

@@ -9,10 +9,10 @@
 #include "scriptedftpserver.h"
 #include "testfiles.h"
 
-#include "app/instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "transfer/localnames.h"
-#include "transfer/transferstate.h"
+#include "transfer/transfertracker.h"
 
 #include <QDir>
 #include <QProcess>
@@ -306,7 +306,7 @@ void tst_HostileServer::unsafeNamesAreNeverFetched()
     QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton")->isEnabled());
     int listed = 0;
-    for (const RemoteEntry &entry : remoteList)
+    for (const RemoteEntry &entry : h.f.state().remoteList)
         listed += entry.name == QString::fromUtf8(name) ? 1 : 0;
     QCOMPARE(listed, 2);
 
@@ -383,7 +383,7 @@ void tst_HostileServer::hugeListing()
     QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton_2")->isEnabled());
     int inText = 0;
-    for (const RemoteEntry &entry : remoteList)
+    for (const RemoteEntry &entry : h.f.state().remoteList)
         inText += entry.folder == QLatin1String("TEXT") ? 1 : 0;
     QCOMPARE(inText, entries + 1);
 

@@ -1,4 +1,4 @@
-#include "nametables.h"
+#include "instrumentlayout.h"
 
 const std::array<QString, 6> stateNames = {
     QStringLiteral("Unconnected"), QStringLiteral("HostLookup"), QStringLiteral("Connecting"),
@@ -21,6 +21,6 @@ const std::array<QString, 14> settingsFileNames = {
 };
 
 const std::array<QString, 5> listingFolderTags = {
-    QStringLiteral("DATA/IPA_BD1"), QStringLiteral("DATA/IPS_BD1"), QStringLiteral("TEXT"),
-    QStringLiteral("FONTS"), QStringLiteral("ROOT"),
+    InstrumentLayout::walkFolders.at(0), InstrumentLayout::walkFolders.at(1), InstrumentLayout::walkFolders.at(2),
+    InstrumentLayout::walkFolders.at(3), InstrumentLayout::topFolderTag,
 };

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "instrumentendpoint.h"
+#include "transfer/transfertracker.h"
+
+#include <QObject>
+#include <QString>
+
+class FtpClient;
+class UrlInfo;
+
+// The engine of the tool: one connection to the instrument, its listing
+// walk, and the four operations, driven by the FTP client's reports. It
+// knows no window: a front end shows what its signals say and offers what
+// controlsChanged() and operationsEnabledChanged() allow.
+//
+// The client's reports reach the handlers below: through attachToClient(),
+// or, in the window, through its own slots, which forward them here.
+class InstrumentSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Operation { DataBackup, Clone, DataRestore, Update };
+    Q_ENUM(Operation)
+    // What a front end offers: Connect alone, or Disconnect and the operations.
+    enum class Controls { Idle, Ready };
+    // The heading of an error a front end shows.
+    enum class ErrorKind { Ftp, Path };
+
+    struct Result
+    {
+        enum Kind { Completed, Incomplete, Failed, Refused };
+        Kind kind = Completed;
+        QString text;     // the tool's own words: "Backup Completed", the box's text...
+        int missing = 0;  // Incomplete: files not done
+        int count = 0;    // Completed, Incomplete: files of the operation
+    };
+
+    explicit InstrumentSession(FtpClient *client, QObject *parent = nullptr);
+
+    FtpClient *client() const { return m_client; }
+    TransferTracker &tracker() { return m_tracker; }
+    const TransferTracker &tracker() const { return m_tracker; }
+
+    // Connects, logs in and queues the listing walk.
+    void connectToDevice(const InstrumentEndpoint &endpoint);
+    // Stops whatever runs, closes the connection and forgets the listing.
+    void disconnectFromDevice();
+    // Queues the operation on the files below `base`; false when it queued
+    // nothing (refused, or another operation still runs).
+    bool startOperation(Operation operation, const QString &base);
+    bool isOperationRunning() const { return m_operationRunning; }
+
+    // The client's reports.
+    void attachToClient();
+    void stateChanged(int state);
+    void queueDone(bool error);
+
+    // While set, a state change other than Unconnected leaves the controls
+    // as they are: they become Ready only when the walk has ended.
+    bool suppressButtonUpdate = true;
+
+signals:
+    void labelChanged(const QString &text);
+    void progressChanged(qint64 done, qint64 total);
+    void errorReported(InstrumentSession::ErrorKind kind, const QString &text);
+    void controlsChanged(InstrumentSession::Controls controls);
+    void operationsEnabledChanged(bool enabled);
+    void operationStarted(InstrumentSession::Operation operation, int fileCount);
+    // Transfer `number` of `count` begins.
+    void transferStarted(int number, int count, const QString &name);
+    void operationEnded(InstrumentSession::Operation operation, const InstrumentSession::Result &result);
+    // The walk's listings have all arrived, complete.
+    void walkFinished();
+
+private:
+    void onWalkListed(bool error);
+    void reportFtpError(const QString &text);
+    void endOperation();
+    void finishOperation(const Result &result);
+
+    FtpClient *m_client;
+    TransferTracker m_tracker;
+    bool m_operationRunning = false;
+    Operation m_operation = Operation::DataBackup;
+    bool m_resultReported = false;
+    int m_fileCount = 0;
+    // Disconnect is ending the running command: that is no failure to report.
+    bool m_stoppedByUser = false;
+};
