@@ -133,5 +133,4 @@ signals:
 
 private:
     std::unique_ptr<FtpClientPrivate> d;
-    friend class FtpClientPrivate;
 };
