@@ -6,8 +6,6 @@
 #include <QFileDevice>
 #include <QTcpSocket>
 
-#include <utility>
-
 #if defined(Q_OS_UNIX)
 #include <sys/socket.h>
 #include <sys/types.h>
