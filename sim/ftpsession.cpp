@@ -1,8 +1,8 @@
 #include "ftpsession.h"
 
-#include "datachannel.h"
 #include "instrumentserver_p.h"
 #include "listingformatter.h"
+#include "passivedataport.h"
 #include "receivetransfer.h"
 #include "replyscheduler.h"
 #include "sendtransfer.h"
@@ -527,7 +527,7 @@ bool FtpSession::openPassive()
 {
     // A new PASV replaces an unused one, as on any server.
     delete m_passive;
-    m_passive = new DataChannel(this);
+    m_passive = new PassiveDataPort(this);
     if (m_passive->listen())
         return true;
     delete m_passive;
@@ -569,7 +569,7 @@ void FtpSession::awaitDataConnection(const PendingTransfer &transfer)
         return;
     }
     m_state = State::AwaitingDataConnection;
-    connect(m_passive, &DataChannel::connectionArrived, this, &FtpSession::startTransfer);
+    connect(m_passive, &PassiveDataPort::connectionArrived, this, &FtpSession::startTransfer);
     m_dataTimer.start(m_server->dataConnectionTimeout);
 }
 

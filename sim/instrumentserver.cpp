@@ -3,6 +3,7 @@
 #include "ftpsession.h"
 #include "instrumentserver_p.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 
 InstrumentServerPrivate::InstrumentServerPrivate(InstrumentServer *q) : q(q) {}
