@@ -165,7 +165,7 @@ void FtpSession::handleLine(QByteArray raw)
     if (!alive || m_state == State::Closed)
         return;
 
-    const FaultPlan &faults = m_server->faults;
+    const FaultPlan &faults = m_server->m_faults;
     if (faults.dropsAt(m_commandCount)) {
         drop();
         return;
@@ -223,7 +223,7 @@ void FtpSession::dispatch(const QString &verb, const QString &argument)
 
 void FtpSession::reply(int code, const QString &text, std::function<void()> afterSent)
 {
-    m_replies->send(QByteArray::number(code) + ' ' + text.toLatin1() + "\r\n", m_server->faults.replyDelay(),
+    m_replies->send(QByteArray::number(code) + ' ' + text.toLatin1() + "\r\n", m_server->m_faults.replyDelay(),
                     std::move(afterSent));
 }
 
@@ -238,7 +238,7 @@ void FtpSession::replyLines(int code, const QStringList &lines)
             bytes += ' ';
         bytes += lines.at(i).toLatin1() + "\r\n";
     }
-    m_replies->send(bytes, m_server->faults.replyDelay());
+    m_replies->send(bytes, m_server->m_faults.replyDelay());
 }
 
 void FtpSession::refuse(int code)
@@ -498,7 +498,7 @@ void FtpSession::cmdList(const QString &argument)
 QByteArray FtpSession::listingOf(const ServedTree::Location &location) const
 {
     const ListingFormatter formatter;
-    const FaultPlan &faults = m_server->faults;
+    const FaultPlan &faults = m_server->m_faults;
     auto lineFor = [&](const QFileInfo &entry, const QString &virtualPath) {
         qint64 size = entry.isSymLink() ? entry.symLinkTarget().toUtf8().size() : entry.isDir() ? 4096 : entry.size();
         if (const auto lie = faults.reportedSizeFor(virtualPath))
@@ -570,7 +570,7 @@ void FtpSession::awaitDataConnection(const PendingTransfer &transfer)
     }
     m_state = State::AwaitingDataConnection;
     connect(m_passive, &PassiveDataPort::connectionArrived, this, &FtpSession::startTransfer);
-    m_dataTimer.start(m_server->dataConnectionTimeout);
+    m_dataTimer.start(m_server->m_dataConnectionTimeout);
 }
 
 void FtpSession::onDataTimeout()
@@ -587,9 +587,9 @@ void FtpSession::onDataTimeout()
 TransferLimits FtpSession::limitsFor(const PendingTransfer &transfer) const
 {
     TransferLimits limits;
-    limits.bytesPerSecond = m_server->faults.rateLimit();
+    limits.bytesPerSecond = m_server->m_faults.rateLimit();
     if (transfer.verb != QLatin1String("LIST")) {
-        limits.cutAfterBytes = m_server->faults.cutFor(transfer.location.virtualPath);
+        limits.cutAfterBytes = m_server->m_faults.cutFor(transfer.location.virtualPath);
         limits.asciiLineEnds = !m_binary;
     }
     return limits;
