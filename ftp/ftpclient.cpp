@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+// The command queue: starts the queued commands one at a time, has the
+// interpreter carry each out, and reports each start and end.
 class FtpClientPrivate final : public FtpCommandQueue
 {
 public:

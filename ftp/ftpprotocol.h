@@ -16,6 +16,7 @@
 
 class QTcpSocket;
 
+// One queued command and its arguments.
 struct FtpCommandRequest
 {
     int id = 0;
@@ -76,8 +77,6 @@ public:
 
     FtpProtocol(FtpClient *client, FtpCommandQueue &queue);
     ~FtpProtocol();
-    FtpProtocol(const FtpProtocol &) = delete;
-    FtpProtocol &operator=(const FtpProtocol &) = delete;
 
     // Starts the running command.
     void execute();
@@ -90,6 +89,8 @@ public:
     // The answer to an interrupted command is still due: only a new
     // connection or a close may start meanwhile.
     bool awaitsSkippedReply() const { return m_step == Step::Resync; }
+    // Replies just read are being handled: the next command waits for
+    // repliesHandled(), lest it take one of them for its own.
     bool readingReplies() const { return m_readingReplies; }
 
     FtpClient::State state() const { return m_state; }
