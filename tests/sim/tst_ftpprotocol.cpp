@@ -29,23 +29,11 @@ private slots:
     void replies();
     void lineRules_data();
     void lineRules();
-    void overlongLineClosesTheConnection();
 
-    void storeAndRetrieveAreByteExact_data();
-    void storeAndRetrieveAreByteExact();
     void asciiTypeConvertsLineEnds();
-    void list_data();
-    void list();
-    void listShowsYearForOldEntries();
-    void passiveReplies();
-    void dataConnectionThatNeverComes();
-    void clientClosingDataConnectionEarlyGets426();
 
-    void commandLogKeepsOrderAndLines();
     void sessionsKeepTheirOwnFolders();
-    void quitAndCloseEndSessions();
     void listensOnLoopbackOnly();
-    void refusesMissingRoot();
 
 private:
     std::unique_ptr<RawFtpClient> loggedIn();
@@ -278,62 +266,7 @@ void TestFtpProtocol::lineRules()
     QCOMPARE(client->command("NOOP").code, 200);
 }
 
-void TestFtpProtocol::overlongLineClosesTheConnection()
-{
-    auto client = loggedIn();
-    QVERIFY(client);
-    client->sendRaw(QByteArray(5000, 'A'));
-    QCOMPARE(client->nextReply().code, 500);
-    QVERIFY(client->waitForDisconnected());
-}
-
 // --- Transfers ----------------------------------------------------------------
-
-void TestFtpProtocol::storeAndRetrieveAreByteExact_data()
-{
-    QTest::addColumn<QByteArray>("folder");
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("content");
-
-    QTest::newRow("binary with CR LF NUL") << QByteArray("DATA/IPA_BD1") << "STOR1.DAT" << randomBytes(90001, 21);
-    QTest::newRow("empty") << QByteArray("TEXT") << "STOR2.TXT" << QByteArray();
-    QTest::newRow("several MiB") << QByteArray("FONTS") << "STOR3.FNT" << randomBytes(6 * 1024 * 1024 + 3, 22);
-    QTest::newRow("top folder after ' ..'") << QByteArray("DATA/IPS_BD1\n ..") << "STOR4.CFG"
-                                            << QByteArray("KEY=1\r\nLF\nNUL\0", 14);
-    QTest::newRow("replaces a longer file") << QByteArray() << "COMMANDS.TXT" << QByteArray("SHORT");
-    QTest::newRow("one byte LF") << QByteArray("DATA/IPS_BD1") << "STOR5.BIN" << QByteArray("\n");
-}
-
-void TestFtpProtocol::storeAndRetrieveAreByteExact()
-{
-    QFETCH(QByteArray, folder);
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-
-    auto client = loggedIn();
-    QVERIFY(client);
-    QString where;
-    for (const QByteArray &step : folder.split('\n')) {
-        if (step.isEmpty())
-            continue;
-        QCOMPARE(client->command("CWD " + step).code, 250);
-        where = step == " .." ? QString() : QString::fromUtf8(step);
-    }
-    QCOMPARE(client->command("TYPE I").code, 200);
-    RawFtpClient::Reply opening, final;
-    client->store("STOR " + file.toUtf8(), content, &opening, &final);
-    QCOMPARE(opening.code, 150);
-    QCOMPARE(final.code, 226);
-    const QString relative = where.isEmpty() ? file : where + QLatin1Char('/') + file;
-    const QByteArray stored = m_tree.content(relative);
-    QCOMPARE(stored.size(), content.size());
-    QVERIFY(stored == content);
-
-    // And back again, through the size the instrument reports.
-    QCOMPARE(client->command("SIZE " + file.toUtf8()).text, QString::number(content.size()));
-    QVERIFY(client->retrieve("RETR " + file.toUtf8(), &opening, &final) == content);
-    QCOMPARE(final.code, 226);
-}
 
 void TestFtpProtocol::asciiTypeConvertsLineEnds()
 {
@@ -353,172 +286,7 @@ void TestFtpProtocol::asciiTypeConvertsLineEnds()
     QCOMPARE(client->retrieve("RETR X.TXT", &opening, &final), m_tree.content(QStringLiteral("TEXT/X.TXT")));
 }
 
-void TestFtpProtocol::list_data()
-{
-    QTest::addColumn<QByteArray>("folder");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QString>("listed");    // the folder whose entries are expected, or a file
-
-    QTest::newRow("current folder") << QByteArray() << QByteArray("LIST") << "";
-    QTest::newRow("options are ignored") << QByteArray() << QByteArray("LIST -a") << "";
-    QTest::newRow("options and a path") << QByteArray() << QByteArray("LIST -la DATA/IPA_BD1") << "DATA/IPA_BD1";
-    QTest::newRow("two-level folder") << QByteArray("DATA/IPA_BD1") << QByteArray("LIST") << "DATA/IPA_BD1";
-    QTest::newRow("path from a sub-folder") << QByteArray("TEXT") << QByteArray("LIST ../FONTS") << "FONTS";
-    QTest::newRow("one file") << QByteArray("DATA/IPA_BD1") << QByteArray("LIST A.DAT") << "DATA/IPA_BD1/A.DAT";
-}
-
-void TestFtpProtocol::list()
-{
-    QFETCH(QByteArray, folder);
-    QFETCH(QByteArray, line);
-    QFETCH(QString, listed);
-
-    auto client = loggedIn();
-    QVERIFY(client);
-    if (!folder.isEmpty())
-        QCOMPARE(client->command("CWD " + folder).code, 250);
-    RawFtpClient::Reply opening, final;
-    const QByteArray listing = client->retrieve(line, &opening, &final);
-    QCOMPARE(opening.code, 150);
-    QCOMPARE(final.code, 226);
-    QVERIFY(listing.endsWith("\r\n"));
-
-    static const QRegularExpression form(QStringLiteral(
-        "^([-dl])(rw[-x]r-[-x]r-[-x]|rwxrwxrwx) +\\d+ root +root +(\\d+) "
-        "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123]\\d (\\d\\d:\\d\\d| \\d{4}) (.+)$"));
-    QMap<QString, QPair<QChar, qint64>> seen;
-    for (const QByteArray &row : listing.split('\n')) {
-        if (row.isEmpty())
-            continue;
-        QVERIFY2(row.endsWith('\r'), row.constData());
-        const QRegularExpressionMatch match = form.match(QString::fromUtf8(row.chopped(1)));
-        QVERIFY2(match.hasMatch(), row.constData());
-        seen.insert(match.captured(6).section(QStringLiteral(" -> "), 0, 0),
-                    { match.captured(1).at(0), match.captured(3).toLongLong() });
-    }
-
-    const QFileInfo target(m_tree.path(listed));
-    QFileInfoList expected;
-    if (target.isDir())
-        expected = QDir(target.filePath()).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    else
-        expected << target;
-    QCOMPARE(seen.size(), expected.size());
-    for (const QFileInfo &entry : expected) {
-        QVERIFY2(seen.contains(entry.fileName()), qPrintable(entry.fileName()));
-        const auto &[kind, size] = seen.value(entry.fileName());
-        QCOMPARE(kind, QLatin1Char(entry.isSymLink() ? 'l' : entry.isDir() ? 'd' : '-'));
-        if (kind == QLatin1Char('-'))
-            QCOMPARE(size, entry.size());
-    }
-}
-
-void TestFtpProtocol::listShowsYearForOldEntries()
-{
-    QVERIFY(m_tree.write(QStringLiteral("FONTS/OLD.FNT"), "old"));
-    QVERIFY(m_tree.write(QStringLiteral("FONTS/NEW.FNT"), "new"));
-    {
-        QFile old(m_tree.path(QStringLiteral("FONTS/OLD.FNT")));
-        QVERIFY(old.open(QIODevice::ReadWrite));
-        QVERIFY(old.setFileTime(QDateTime(QDate(2019, 3, 4), QTime(5, 6)), QFileDevice::FileModificationTime));
-    }
-    auto client = loggedIn();
-    QVERIFY(client);
-    RawFtpClient::Reply opening, final;
-    const QString listing = QString::fromUtf8(client->retrieve("LIST FONTS", &opening, &final));
-    QVERIFY2(listing.contains(QRegularExpression(QStringLiteral(" 3 root +root +3 Mar  4  2019 OLD.FNT\r\n"))) ||
-             listing.contains(QRegularExpression(QStringLiteral("-rw-r--r-- +1 root +root +3 Mar  4  2019 OLD.FNT\r\n"))),
-             qPrintable(listing));
-    const QDateTime now = QFileInfo(m_tree.path(QStringLiteral("FONTS/NEW.FNT"))).lastModified();
-    QVERIFY2(listing.contains(now.toString(QStringLiteral("HH:mm")) + QStringLiteral(" NEW.FNT\r\n")), qPrintable(listing));
-}
-
-void TestFtpProtocol::passiveReplies()
-{
-    auto client = loggedIn();
-    QVERIFY(client);
-    RawFtpClient::Reply pasv;
-    std::unique_ptr<QTcpSocket> data = client->openPassive(&pasv);
-    QVERIFY(data);
-    QVERIFY2(QRegularExpression(QStringLiteral("^Entering Passive Mode \\(127,0,0,1,\\d{1,3},\\d{1,3}\\)\\.$"))
-                 .match(pasv.text).hasMatch(), qPrintable(pasv.text));
-
-    const RawFtpClient::Reply epsv = client->command("EPSV");
-    QCOMPARE(epsv.code, 229);
-    const QRegularExpressionMatch port =
-        QRegularExpression(QStringLiteral("^Entering Extended Passive Mode \\(\\|\\|\\|(\\d+)\\|\\)$")).match(epsv.text);
-    QVERIFY2(port.hasMatch(), qPrintable(epsv.text));
-    QTcpSocket extended;
-    extended.connectToHost(QHostAddress::LocalHost, quint16(port.captured(1).toInt()));
-    QVERIFY(QTest::qWaitFor([&] { return extended.state() == QAbstractSocket::ConnectedState; }, 5000));
-    QCOMPARE(client->command("CWD TEXT").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    QCOMPARE(client->command("RETR X.TXT").code, 150);
-    QCOMPARE(RawFtpClient::readToEnd(&extended), m_tree.content(QStringLiteral("TEXT/X.TXT")));
-    QCOMPARE(client->nextReply().code, 226);
-    QCOMPARE(client->command("EPSV 2").code, 522);
-}
-
-void TestFtpProtocol::dataConnectionThatNeverComes()
-{
-    m_server.setDataConnectionTimeout(300);
-    auto client = loggedIn();
-    QVERIFY(client);
-    const RawFtpClient::Reply pasv = client->command("PASV");
-    QCOMPARE(pasv.code, 227);
-    client->sendLine("RETR INIE91.CFG");
-    const RawFtpClient::Reply reply = client->nextReply(10000);
-    QCOMPARE(reply.code, 425);
-    QCOMPARE(client->command("NOOP").code, 200);
-}
-
-void TestFtpProtocol::clientClosingDataConnectionEarlyGets426()
-{
-    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/LONG.DAT"), randomBytes(16 * 1024 * 1024, 31)));
-    auto client = loggedIn();
-    QVERIFY(client);
-    QCOMPARE(client->command("CWD DATA/IPA_BD1").code, 250);
-    QCOMPARE(client->command("TYPE I").code, 200);
-    std::unique_ptr<QTcpSocket> data = client->openPassive();
-    QVERIFY(data);
-    QCOMPARE(client->command("RETR LONG.DAT").code, 150);
-    QVERIFY(QTest::qWaitFor([&] { return data->bytesAvailable() > 0; }, 5000));
-    data->abort();
-    QCOMPARE(client->nextReply(20000).code, 426);
-    QCOMPARE(client->command("NOOP").code, 200);
-}
-
 // --- Sessions and the command log ----------------------------------------------
-
-void TestFtpProtocol::commandLogKeepsOrderAndLines()
-{
-    // Every test of the tool reads what it sent from this log.
-    QSignalSpy received(&m_server, &InstrumentServer::commandReceived);
-    RawFtpClient client;
-    QCOMPARE(client.connectTo(m_server.serverPort()).code, 220);
-    const QList<QByteArray> walk = { "USER root", "PASS +00417263850", "CWD DATA/IPA_BD1", "CWD  ..", "cwd TEXT", "NOOP" };
-    QStringList expected;
-    for (const QByteArray &line : walk) {
-        QVERIFY(client.command(line).code > 0);
-        expected << QString::fromUtf8(line);
-    }
-    QCOMPARE(m_server.commandLines(), expected);
-    QCOMPARE(received.count(), walk.size());
-    QCOMPARE(received.at(3).at(1).toString(), QStringLiteral("CWD  .."));
-    const QList<InstrumentServer::LoggedCommand> log = m_server.commandLog();
-    QCOMPARE(log.at(3).verb, QStringLiteral("CWD"));
-    QCOMPARE(log.at(3).argument, QStringLiteral(" .."));
-    QCOMPARE(log.at(4).verb, QStringLiteral("CWD"));
-    QCOMPARE(log.at(4).argument, QStringLiteral("TEXT"));
-    QCOMPARE(log.at(5).argument, QString());
-
-    RawFtpClient second;
-    QCOMPARE(second.connectTo(m_server.serverPort()).code, 220);
-    QCOMPARE(second.command("SYST").code, 215);
-    QCOMPARE(m_server.commandLog().constLast().session, log.at(0).session + 1);
-    m_server.clearCommandLog();
-    QVERIFY(m_server.commandLines().isEmpty());
-}
 
 void TestFtpProtocol::sessionsKeepTheirOwnFolders()
 {
@@ -558,28 +326,6 @@ void TestFtpProtocol::sessionsKeepTheirOwnFolders()
     QCOMPARE(pwdOf(*second), QStringLiteral("/TEXT"));
 }
 
-void TestFtpProtocol::quitAndCloseEndSessions()
-{
-    InstrumentServer server;
-    server.setRootPath(m_tree.root());
-    QVERIFY(server.listen(0));
-    QSignalSpy closed(&server, &InstrumentServer::sessionClosed);
-    RawFtpClient a, b, c;
-    for (RawFtpClient *client : {&a, &b, &c})
-        QCOMPARE(client->connectTo(server.serverPort()).code, 220);
-    QCOMPARE(server.activeSessionCount(), 3);
-    QCOMPARE(a.command("QUIT").code, 221);
-    QVERIFY(a.waitForDisconnected());
-    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000);
-    QCOMPARE(closed.constLast().at(0).toInt(), 1);
-    server.close();
-    QVERIFY(!server.isListening());
-    QCOMPARE(server.activeSessionCount(), 0);
-    QVERIFY(b.waitForDisconnected());
-    QVERIFY(c.waitForDisconnected());
-    QCOMPARE(server.sessionCount(), 3);
-}
-
 void TestFtpProtocol::listensOnLoopbackOnly()
 {
     // 127.0.0.2 is loopback too, but not the address the stand-in binds.
@@ -588,15 +334,6 @@ void TestFtpProtocol::listensOnLoopbackOnly()
     QVERIFY(QTest::qWaitFor([&] { return other.state() == QAbstractSocket::UnconnectedState
                                       || other.state() == QAbstractSocket::ConnectedState; }, 5000));
     QCOMPARE(other.state(), QAbstractSocket::UnconnectedState);
-}
-
-void TestFtpProtocol::refusesMissingRoot()
-{
-    InstrumentServer server;
-    server.setRootPath(m_tree.path(QStringLiteral("NO_SUCH_FOLDER")));
-    QVERIFY(!server.listen(0));
-    QVERIFY(!server.errorString().isEmpty());
-    QVERIFY(!server.isListening());
 }
 
 QTEST_GUILESS_MAIN(TestFtpProtocol)
