@@ -27,12 +27,9 @@ private slots:
 
     void replies_data();
     void replies();
-    void lineRules_data();
-    void lineRules();
 
     void asciiTypeConvertsLineEnds();
 
-    void sessionsKeepTheirOwnFolders();
     void listensOnLoopbackOnly();
 
 private:
@@ -236,36 +233,6 @@ void TestFtpProtocol::replies()
     QVERIFY(QFileInfo(m_tree.path(QStringLiteral("TEXT"))).isDir());
 }
 
-void TestFtpProtocol::lineRules_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("logged");
-
-    QTest::newRow("verbs in any case") << QByteArray("noop\r\n") << 200 << QStringLiteral("noop");
-    QTest::newRow("bare LF is not a line end") << QByteArray("NOOP\n") << 500 << QStringLiteral("NOOP");
-    QTest::newRow("empty line") << QByteArray("\r\n") << 500 << QString();
-    QTest::newRow("TYPE with an unknown code") << QByteArray("TYPE E\r\n") << 504 << QStringLiteral("TYPE E");
-    QTest::newRow("CWD without argument") << QByteArray("CWD\r\n") << 501 << QStringLiteral("CWD");
-    QTest::newRow("RETR without argument") << QByteArray("RETR\r\n") << 501 << QStringLiteral("RETR");
-    QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x01 \x80\r\n") << 502 << QString::fromLatin1("\xff\xfe\x01 \x80");
-}
-
-void TestFtpProtocol::lineRules()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, code);
-    QFETCH(QString, logged);
-
-    auto client = loggedIn();
-    QVERIFY(client);
-    m_server.clearCommandLog();
-    client->sendRaw(bytes);
-    QCOMPARE(client->nextReply().code, code);
-    QCOMPARE(m_server.commandLines(), QStringList{ logged });
-    QCOMPARE(client->command("NOOP").code, 200);
-}
-
 // --- Transfers ----------------------------------------------------------------
 
 void TestFtpProtocol::asciiTypeConvertsLineEnds()
@@ -287,44 +254,6 @@ void TestFtpProtocol::asciiTypeConvertsLineEnds()
 }
 
 // --- Sessions and the command log ----------------------------------------------
-
-void TestFtpProtocol::sessionsKeepTheirOwnFolders()
-{
-    auto first = loggedIn();
-    auto second = loggedIn();
-    QVERIFY(first && second);
-    QCOMPARE(m_server.activeSessionCount(), 2);
-    QCOMPARE(first->command("CWD DATA/IPA_BD1").code, 250);
-    QCOMPARE(second->command("CWD TEXT").code, 250);
-    QCOMPARE(pwdOf(*first), QStringLiteral("/DATA/IPA_BD1"));
-    QCOMPARE(pwdOf(*second), QStringLiteral("/TEXT"));
-
-    // Both transfers run at the same time.
-    QVERIFY(m_tree.write(QStringLiteral("DATA/IPA_BD1/BOTH1.DAT"), randomBytes(3 * 1024 * 1024, 41)));
-    QVERIFY(m_tree.write(QStringLiteral("TEXT/BOTH2.TXT"), randomBytes(2 * 1024 * 1024, 42)));
-    QCOMPARE(first->command("TYPE I").code, 200);
-    QCOMPARE(second->command("TYPE I").code, 200);
-    std::unique_ptr<QTcpSocket> data1 = first->openPassive();
-    std::unique_ptr<QTcpSocket> data2 = second->openPassive();
-    QVERIFY(data1 && data2);
-    first->sendLine("RETR BOTH1.DAT");
-    second->sendLine("RETR BOTH2.TXT");
-    QCOMPARE(first->nextReply().code, 150);
-    QCOMPARE(second->nextReply().code, 150);
-    QByteArray got1, got2;
-    QVERIFY(QTest::qWaitFor([&] {
-        got1 += data1->readAll();
-        got2 += data2->readAll();
-        return data1->state() == QAbstractSocket::UnconnectedState && data2->state() == QAbstractSocket::UnconnectedState
-            && data1->bytesAvailable() == 0 && data2->bytesAvailable() == 0;
-    }, 30000));
-    QVERIFY(got1 == m_tree.content(QStringLiteral("DATA/IPA_BD1/BOTH1.DAT")));
-    QVERIFY(got2 == m_tree.content(QStringLiteral("TEXT/BOTH2.TXT")));
-    QCOMPARE(first->nextReply().code, 226);
-    QCOMPARE(second->nextReply().code, 226);
-    QCOMPARE(first->command("CWD  ..").code, 250);
-    QCOMPARE(pwdOf(*second), QStringLiteral("/TEXT"));
-}
 
 void TestFtpProtocol::listensOnLoopbackOnly()
 {
