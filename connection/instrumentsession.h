@@ -58,6 +58,9 @@ public:
     // nothing (refused, or another operation still runs).
     bool startOperation(Operation operation, const QString &base);
     bool isOperationRunning() const { return m_operationRunning; }
+    // Transfer `number` of the running operation as "folder/name" on the
+    // instrument (the top folder's files by their name alone).
+    QString transferPath(int number) const { return m_transferPaths.value(number - 1); }
 
     // The client's reports.
     void attachToClient();
