@@ -288,7 +288,11 @@ CommandLine::CommandLine(const CommandRequest &request, QIODevice *out, QIODevic
     m_session->attachToClient();
     connect(m_session, &InstrumentSession::walkFinished, this, &CommandLine::onWalkFinished);
     connect(m_session, &InstrumentSession::operationEnded, this, &CommandLine::onOperationEnded);
-    connect(m_session, &InstrumentSession::labelChanged, this, [this](const QString &text) { m_progress.status(text); });
+    connect(m_session, &InstrumentSession::labelChanged, this, [this](const QString &text) {
+        // Once the outcome is printed, the closing states would only follow it.
+        if (m_phase != Phase::Finishing)
+            m_progress.status(text);
+    });
     connect(m_session, &InstrumentSession::operationStarted, this, [this](Operation, int count) {
         m_progress.begin(titleOf(m_request.command), count);
     });
@@ -331,7 +335,7 @@ void CommandLine::stop()
         return;
     }
     m_stopped = true;
-    m_progress.end();
+    m_progress.end(false);
     m_err << "Interrupted\n";
     m_err.flush();
     m_phase = Phase::Finishing;
@@ -381,7 +385,7 @@ void CommandLine::onStateChanged(int state)
 void CommandLine::onOperationEnded(Operation, const Result &result)
 {
     m_result = result;
-    m_progress.end();
+    m_progress.end(result.kind != Result::Failed);
 }
 
 void CommandLine::startWork()
@@ -420,7 +424,7 @@ void CommandLine::startOperation(Operation operation)
 
 void CommandLine::operationOver(bool error)
 {
-    m_progress.end();
+    m_progress.end(!error);
     if (!m_result) {
         if (error)
             finish(Failure, ftpError(m_client->errorString()));
@@ -480,7 +484,7 @@ void CommandLine::startComparison()
 
 void CommandLine::comparisonOver(bool error)
 {
-    m_progress.end();
+    m_progress.end(!error);
     if (error) {
         finish(Failure, ftpError(m_client->errorString()));
         return;
@@ -529,7 +533,7 @@ void CommandLine::finish(int status, const QString &result)
         return;
     m_phase = Phase::Finishing;
     m_status = status;
-    m_progress.end();
+    m_progress.end(false);
     if (!result.isEmpty()) {
         m_out << result << '\n';
         m_out.flush();

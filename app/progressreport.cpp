@@ -33,11 +33,12 @@ void ProgressReport::begin(const QString &title, int count)
 
 void ProgressReport::fileStarted(int number, const QString &name)
 {
-    endFile();
+    // The client starts the next file only once the last one has ended.
+    endFile(true);
     m_number = number;
     m_name = name;
     m_fileDone = 0;
-    m_fileTotal = 0;
+    m_fileTotal = -1;
     overall(m_done, m_total);
 }
 
@@ -64,11 +65,10 @@ void ProgressReport::overall(qint64 done, qint64 total)
     draw(head + name + tail);
 }
 
-void ProgressReport::end()
+void ProgressReport::end(bool lastFileEnded)
 {
-    endFile();
+    endFile(lastFileEnded);
     m_running = false;
-    m_number = 0;
     if (m_width && m_drawnLength > 0) {
         m_stream << '\r' << QString(m_drawnLength, u' ') << '\r';
         m_stream.flush();
@@ -76,15 +76,19 @@ void ProgressReport::end()
     }
 }
 
-void ProgressReport::endFile()
+void ProgressReport::endFile(bool ended)
 {
-    if (m_width || m_number == 0 || m_fileDone < 0)
+    const int number = m_number;
+    m_number = 0;
+    if (!ended || m_width || number == 0)
         return;
-    const QString bytes = m_fileDone == m_fileTotal ? QStringLiteral("%1 bytes").arg(m_fileDone)
-                                                    : QStringLiteral("%1 of %2 bytes").arg(m_fileDone).arg(m_fileTotal);
-    m_stream << QStringLiteral("%1  file %2 of %3  %4  %5\n").arg(m_title).arg(m_number).arg(m_count).arg(m_name, bytes);
+    QString line = QStringLiteral("%1  file %2 of %3  %4").arg(m_title).arg(number).arg(m_count).arg(m_name);
+    if (m_fileTotal >= 0 && m_fileDone == m_fileTotal)
+        line += QStringLiteral("  %1 bytes").arg(m_fileDone);
+    else if (m_fileTotal >= 0)
+        line += QStringLiteral("  %1 of %2 bytes").arg(m_fileDone).arg(m_fileTotal);
+    m_stream << line << '\n';
     m_stream.flush();
-    m_fileDone = -1;
 }
 
 void ProgressReport::draw(const QString &line)

@@ -23,11 +23,12 @@ public:
     void fileProgress(qint64 done, qint64 total);
     // All files of the operation.
     void overall(qint64 done, qint64 total);
-    // The operation is over: the last file's line, or the line cleared.
-    void end();
+    // The operation is over: the last file's line (when that file did
+    // end, not fail), or the line cleared.
+    void end(bool lastFileEnded = true);
 
 private:
-    void endFile();
+    void endFile(bool ended);
     void draw(const QString &line);
     QString rate() const;
 
@@ -38,8 +39,8 @@ private:
     int m_count = 0;
     int m_number = 0;
     QString m_name;
-    qint64 m_fileDone = -1;
-    qint64 m_fileTotal = 0;
+    qint64 m_fileDone = 0;
+    qint64 m_fileTotal = -1;  // -1: not reported
     qint64 m_done = 0;
     qint64 m_total = 0;
     QElapsedTimer m_clock;
