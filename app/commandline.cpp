@@ -159,8 +159,8 @@ ParsedArguments parseArguments(const QStringList &arguments, const InstrumentEnd
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption content(QStringLiteral("content"),
-                                     QStringLiteral("compare: fetch each file of equal size (into memory, never "
-                                                    "into DIR) and compare it byte for byte."));
+                                     QStringLiteral("compare: fetch each file of equal size and compare it byte "
+                                                    "for byte as it arrives; nothing is written anywhere."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Write the tool's debug trace on standard error as well."));
     const QCommandLineOption port(QStringLiteral("port"),
