@@ -15,6 +15,7 @@
 #include <QLoggingCategory>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 

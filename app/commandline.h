@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-class ContentComparison;
 class FtpClient;
 class QCoreApplication;
 class QIODevice;

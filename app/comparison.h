@@ -27,12 +27,6 @@ struct ComparedFile
     State state = Same;
     QString detail;       // why it differs when the sizes agree
     QString localPath;    // empty when the PC has no such file
-
-    bool operator==(const ComparedFile &other) const
-    {
-        return folder == other.folder && name == other.name && instrumentSize == other.instrumentSize
-            && pcSize == other.pcSize && state == other.state && detail == other.detail;
-    }
 };
 
 QString stateText(ComparedFile::State state);

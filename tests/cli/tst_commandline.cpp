@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -260,6 +261,7 @@ void tst_CommandLine::sameAsTheButton()
     QStringList buttonCommands;
     FileTree buttonInstrument;
     FileTree buttonLocal;
+    QString barText;
     {
         InstrumentFixture f;
         prepare(f);
@@ -275,6 +277,7 @@ void tst_CommandLine::sameAsTheButton()
         buttonCommands = f.toolCommands();
         buttonInstrument = readTree(f.instrumentDir.path());
         buttonLocal = readTree(f.localDir.path());
+        barText = f.bar()->text();
     }
 
     InstrumentFixture f;
@@ -283,6 +286,10 @@ void tst_CommandLine::sameAsTheButton()
     QCOMPARE(run.status, status);
     QCOMPARE(run.out, QString(out).replace(QLatin1String("{DIR}"), f.localDir.path()));
     QCOMPARE(f.toolCommands(), buttonCommands);
+    // The window's bar keeps the result in the same words.
+    const QStringList summary = run.out.split(u'\n').filter(QStringLiteral(" · "));
+    if (!summary.isEmpty())
+        QCOMPARE(barText, summary.first());
     QCOMPARE(readTree(f.instrumentDir.path()), buttonInstrument);
     QCOMPARE(readTree(f.localDir.path()), buttonLocal);
     QVERIFY(temporariesBelow(f.localDir.path()).isEmpty());
