@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "r9_update.h"
 #include "windowplacement.h"
 
@@ -7,6 +8,16 @@
 
 int main(int argc, char *argv[])
 {
+    // Decided before any QApplication exists: the command line runs where
+    // there is no display at all.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (wantsCommandLine(arguments)) {
+        QCoreApplication app(argc, argv);
+        return runCommandLine(app);
+    }
+
     QApplication app(argc, argv);
     // The controls have fixed pixel sizes: keep their texts inside them
     // where the desktop's default font is larger than the one they were

@@ -44,6 +44,10 @@ R9_update::R9_update(QWidget *parent)
     connect(m_session, &InstrumentSession::errorReported, this, &R9_update::showError);
     connect(m_session, &InstrumentSession::controlsChanged, this, &R9_update::showControls);
     connect(m_session, &InstrumentSession::operationsEnabledChanged, this, &R9_update::setOperationButtonsEnabled);
+    connect(m_session, &InstrumentSession::operationStarted, this, &R9_update::showOperationStart);
+    connect(m_session, &InstrumentSession::transferStarted, this, &R9_update::showTransferNumber);
+    connect(m_session, &InstrumentSession::operationProgressChanged, this, &R9_update::showOperationProgress);
+    connect(m_session, &InstrumentSession::operationEnded, this, &R9_update::showResult);
 
     form->FtpBar->setMaximum(1);
     form->FtpBar->setValue(0);
@@ -98,6 +102,8 @@ void R9_update::on_connectbotton_clicked()
         showError(InstrumentSession::ErrorKind::Path, QStringLiteral("Select a Valid Folder"));
         return;
     }
+    // The last operation's result has stayed in view until now.
+    form->FtpBar->setFormat(QStringLiteral("%p%"));
     m_session->connectToDevice(instrumentEndpoint());
 }
 
@@ -190,4 +196,52 @@ void R9_update::showProgress(qint64 done, qint64 total)
         ++shift;
     form->FtpBar->setMaximum(int(total >> shift));
     form->FtpBar->setValue(int(done >> shift));
+}
+
+// The bar's text tells where the operation stands as a whole, while its
+// value follows the file in transfer; at the end it keeps the result, which
+// the label loses to the closing connection's states.
+void R9_update::showOperationStart(InstrumentSession::Operation operation, int fileCount)
+{
+    Q_UNUSED(operation);
+    m_transferNumber = 0;
+    m_transferCount = fileCount;
+    m_percent = 0;
+    if (fileCount > 0)
+        showPosition();
+    else
+        form->FtpBar->setFormat(QStringLiteral("%p%"));
+}
+
+void R9_update::showTransferNumber(int number, int count)
+{
+    m_transferNumber = number;
+    m_transferCount = count;
+    showPosition();
+}
+
+void R9_update::showOperationProgress(qint64 done, qint64 total)
+{
+    m_percent = total > 0 ? int(100.0 * double(done) / double(total)) : 0;
+    showPosition();
+}
+
+void R9_update::showPosition()
+{
+    form->FtpBar->setFormat(QStringLiteral("%1 %  ·  file %2 of %3").arg(m_percent).arg(m_transferNumber).arg(m_transferCount));
+}
+
+void R9_update::showResult(InstrumentSession::Operation operation, const InstrumentSession::Result &result)
+{
+    if (result.kind == InstrumentSession::Result::Refused) {
+        // Nothing ran: no result to keep.
+        form->FtpBar->setFormat(QStringLiteral("%p%"));
+        return;
+    }
+    // A bar with an empty range (an empty last file) shows no text at all.
+    if (form->FtpBar->maximum() == form->FtpBar->minimum()) {
+        form->FtpBar->setMaximum(1);
+        form->FtpBar->setValue(1);
+    }
+    form->FtpBar->setFormat(InstrumentSession::summary(operation, result));
 }

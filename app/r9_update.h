@@ -47,8 +47,17 @@ private:
     void showControls(InstrumentSession::Controls controls);
     void setOperationButtonsEnabled(bool enabled);
     void showProgress(qint64 done, qint64 total);
+    void showOperationStart(InstrumentSession::Operation operation, int fileCount);
+    void showTransferNumber(int number, int count);
+    void showOperationProgress(qint64 done, qint64 total);
+    void showResult(InstrumentSession::Operation operation, const InstrumentSession::Result &result);
+    void showPosition();
     void startOperation(InstrumentSession::Operation operation);
 
     MainForm *form;
     InstrumentSession *m_session;
+    // The running operation's place, for the bar's text.
+    int m_transferNumber = 0;
+    int m_transferCount = 0;
+    int m_percent = 0;
 };

@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <limits>
+
 namespace {
 
 const QString instrumentUser = QStringLiteral("root");
@@ -18,6 +20,17 @@ bool isDownload(InstrumentSession::Operation operation)
     return operation == InstrumentSession::Operation::DataBackup || operation == InstrumentSession::Operation::Clone;
 }
 
+QString incompleteTextOf(InstrumentSession::Operation operation)
+{
+    return isDownload(operation) ? QStringLiteral("Backup Incomplete") : QStringLiteral("File Update Incomplete");
+}
+
+// A hostile listing may announce sizes whose sum passes 2^63.
+qint64 addSaturated(qint64 a, qint64 b)
+{
+    return b > std::numeric_limits<qint64>::max() - a ? std::numeric_limits<qint64>::max() : a + b;
+}
+
 } // namespace
 
 InstrumentSession::InstrumentSession(FtpClient *client, QObject *parent)
@@ -26,15 +39,16 @@ InstrumentSession::InstrumentSession(FtpClient *client, QObject *parent)
     connect(&m_tracker, &TransferTracker::labelChanged, this, &InstrumentSession::labelChanged);
     connect(&m_tracker, &TransferTracker::progressChanged, this, &InstrumentSession::progressChanged);
     connect(&m_tracker, &TransferTracker::transferStarted, this, &InstrumentSession::transferStarted);
+    connect(&m_tracker, &TransferTracker::transferStarted, this, &InstrumentSession::followTransfer);
+    connect(&m_tracker, &TransferTracker::progressChanged, this, &InstrumentSession::followProgress);
     connect(&m_tracker, &TransferTracker::transferFailed, this, &InstrumentSession::reportFtpError);
     connect(&m_tracker, &TransferTracker::walkListed, this, &InstrumentSession::onWalkListed);
     connect(&m_tracker, &TransferTracker::operationCompleted, this, [this](const QString &text) {
-        finishOperation({Result::Completed, text, 0, m_fileCount});
+        finishOperation({Result::Completed, text, 0, m_fileCount, {}});
     });
-    connect(&m_tracker, &TransferTracker::operationIncomplete, this,
-            [this](const QString &report, int missing, int count) {
+    connect(&m_tracker, &TransferTracker::operationIncomplete, this, [this](const QString &report) {
         reportFtpError(report);
-        finishOperation({Result::Incomplete, report, missing, count});
+        finishOperation(unfinishedResult(Result::Incomplete, report));
     });
 }
 
@@ -115,9 +129,11 @@ void InstrumentSession::onWalkListed(bool error)
 void InstrumentSession::queueDone(bool error)
 {
     // The queue has run empty: whatever operation was running is over.
-    if (m_operationRunning && error && !m_stoppedByUser)
-        finishOperation({Result::Failed, m_client->errorString(), 0, 0});
+    // What arrived whole is put in place first, so that the result counts it.
+    const bool failed = m_operationRunning && error && !m_stoppedByUser;
     endOperation();
+    if (failed)
+        finishOperation(unfinishedResult(Result::Failed, m_client->errorString()));
     if (error)
         reportFtpError(m_client->errorString());
 }
@@ -147,9 +163,8 @@ bool InstrumentSession::startOperation(Operation operation, const QString &base)
     m_tracker.resetForOperation(isDownload(operation));
 
     OperationPlan plan;
-    QString incompleteText = QStringLiteral("File Update Incomplete");
+    const QString incompleteText = incompleteTextOf(operation);
     if (isDownload(operation)) {
-        incompleteText = QStringLiteral("Backup Incomplete");
         const bool clone = operation == Operation::Clone;
         const QString unfit = prepareDownloadFolders(
                 base, clone ? InstrumentLayout::cloneLocalFolders : InstrumentLayout::backupLocalFolders);
@@ -157,7 +172,7 @@ bool InstrumentSession::startOperation(Operation operation, const QString &base)
             const QString text = QStringLiteral("Not a folder of its own (a link, or not a folder):\n%1")
                                          .arg(QDir::toNativeSeparators(unfit));
             emit errorReported(ErrorKind::Path, text);
-            finishOperation({Result::Refused, text, 0, 0});
+            finishOperation({Result::Refused, text, 0, 0, {}});
             endOperation();
             return false;
         }
@@ -170,7 +185,7 @@ bool InstrumentSession::startOperation(Operation operation, const QString &base)
         if (plan.refused) {
             const QString text = QStringLiteral("Incorrect file in Selected Directory");
             emit labelChanged(text);
-            finishOperation({Result::Refused, text, 0, 0});
+            finishOperation({Result::Refused, text, 0, 0, {}});
             endOperation();
             return false;
         }
@@ -178,10 +193,23 @@ bool InstrumentSession::startOperation(Operation operation, const QString &base)
 
     m_tracker.skippedEntries = plan.leftOut;
     m_fileCount = plan.transferCount();
+    m_transferPaths.clear();
+    m_bytesBefore.clear();
+    m_bytesTotal = 0;
+    m_transferNumber = 0;
     emit operationStarted(operation, m_fileCount);
+    QString folder;
     for (const ClientCall &call : std::as_const(plan.calls)) {
+        if (call.kind == ClientCall::Get || call.kind == ClientCall::Put) {
+            m_transferPaths << printableName(folder.isEmpty() ? call.argument : folder + u'/' + call.argument);
+            m_bytesBefore << m_bytesTotal;
+            m_bytesTotal = addSaturated(m_bytesTotal, call.size);
+        }
         switch (call.kind) {
-        case ClientCall::Cd: m_client->cd(call.argument); break;
+        case ClientCall::Cd:
+            folder = call.argument == InstrumentLayout::upToTop ? QString() : call.argument;
+            m_client->cd(call.argument);
+            break;
         case ClientCall::Mkdir: m_client->mkdir(call.argument); break;
         case ClientCall::Get: m_tracker.queueGet(call.localPath, call.argument, call.size); break;
         case ClientCall::Put: m_tracker.queuePut(call.localPath, call.argument, call.size, plan.setRoot); break;
@@ -195,9 +223,53 @@ bool InstrumentSession::startOperation(Operation operation, const QString &base)
     if (plan.transferCount() == 0 && !plan.leftOut.isEmpty()) {
         const QString report = m_tracker.incompleteReport(incompleteText);
         reportFtpError(report);
-        finishOperation({Result::Incomplete, report, int(plan.leftOut.size()), int(plan.leftOut.size())});
+        finishOperation(unfinishedResult(Result::Incomplete, report));
     }
     return true;
+}
+
+InstrumentSession::Result InstrumentSession::unfinishedResult(Result::Kind kind, const QString &text) const
+{
+    Result result{kind, text, 0, 0, {}};
+    const QList<TransferRecord> &records = m_tracker.transferList;
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (!records.at(i).done)
+            result.notDone << m_transferPaths.value(i, records.at(i).name);
+    }
+    result.notDone += m_tracker.skippedEntries;
+    result.missing = int(result.notDone.size());
+    result.count = int(records.size() + m_tracker.skippedEntries.size());
+    return result;
+}
+
+QString InstrumentSession::summary(Operation operation, const Result &result)
+{
+    const QString files = result.count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(result.count);
+    switch (result.kind) {
+    case Result::Completed:
+        return result.text + QStringLiteral(" · ") + files;
+    case Result::Incomplete:
+    case Result::Failed:
+        return incompleteTextOf(operation) + QStringLiteral(" · %1 of %2 missing").arg(result.missing).arg(files);
+    case Result::Refused:
+        break;
+    }
+    return result.text.section(u'\n', 0, 0);
+}
+
+void InstrumentSession::followTransfer(int number)
+{
+    m_transferNumber = number;
+    if (m_operationRunning && number >= 1 && number <= m_bytesBefore.size())
+        emit operationProgressChanged(m_bytesBefore.at(number - 1), m_bytesTotal);
+}
+
+void InstrumentSession::followProgress(qint64 done)
+{
+    if (!m_operationRunning || m_transferNumber < 1 || m_transferNumber > m_bytesBefore.size() || done < 0)
+        return;
+    const qint64 moved = addSaturated(m_bytesBefore.at(m_transferNumber - 1), done);
+    emit operationProgressChanged(qMin(moved, m_bytesTotal), m_bytesTotal);
 }
 
 void InstrumentSession::finishOperation(const Result &result)

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class FtpClient;
 class UrlInfo;
@@ -33,9 +34,15 @@ public:
         enum Kind { Completed, Incomplete, Failed, Refused };
         Kind kind = Completed;
         QString text;     // the tool's own words: "Backup Completed", the box's text...
-        int missing = 0;  // Incomplete: files not done
-        int count = 0;    // Completed, Incomplete: files of the operation
+        int missing = 0;  // Incomplete, Failed: files not done
+        int count = 0;    // Completed, Incomplete, Failed: files of the operation
+        // Incomplete: each file not done, "folder/name" as on the
+        // instrument; a left-out one with its reason.
+        QStringList notDone;
     };
+    // The end in one line, for a front end that keeps it in view:
+    // "Backup Completed · 40 files", "Backup Incomplete · 2 of 40 files missing".
+    static QString summary(Operation operation, const Result &result);
 
     explicit InstrumentSession(FtpClient *client, QObject *parent = nullptr);
 
@@ -51,6 +58,9 @@ public:
     // nothing (refused, or another operation still runs).
     bool startOperation(Operation operation, const QString &base);
     bool isOperationRunning() const { return m_operationRunning; }
+    // Transfer `number` of the running operation as "folder/name" on the
+    // instrument (the top folder's files by their name alone).
+    QString transferPath(int number) const { return m_transferPaths.value(number - 1); }
 
     // The client's reports.
     void attachToClient();
@@ -70,6 +80,8 @@ signals:
     void operationStarted(InstrumentSession::Operation operation, int fileCount);
     // Transfer `number` of `count` begins.
     void transferStarted(int number, int count, const QString &name);
+    // The bytes of the running operation moved so far, of all it announced.
+    void operationProgressChanged(qint64 done, qint64 total);
     void operationEnded(InstrumentSession::Operation operation, const InstrumentSession::Result &result);
     // The walk's listings have all arrived, complete.
     void walkFinished();
@@ -79,6 +91,9 @@ private:
     void reportFtpError(const QString &text);
     void endOperation();
     void finishOperation(const Result &result);
+    Result unfinishedResult(Result::Kind kind, const QString &text) const;
+    void followTransfer(int number);
+    void followProgress(qint64 done);
 
     FtpClient *m_client;
     TransferTracker m_tracker;
@@ -86,6 +101,12 @@ private:
     Operation m_operation = Operation::DataBackup;
     bool m_resultReported = false;
     int m_fileCount = 0;
+    // Per transfer, in queue order: its path on the instrument, and the
+    // bytes announced before it; the operation's whole announced size.
+    QStringList m_transferPaths;
+    QList<qint64> m_bytesBefore;
+    qint64 m_bytesTotal = 0;
+    int m_transferNumber = 0;
     // Disconnect is ending the running command: that is no failure to report.
     bool m_stoppedByUser = false;
 };

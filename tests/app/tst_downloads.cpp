@@ -95,19 +95,24 @@ void tst_Downloads::operation_data()
     QTest::addColumn<QString>("baseSuffix");
     QTest::addColumn<QStringList>("commands");
     QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("bar"); // its text after each download: the bytes of all, the file's number
 
     const QStringList data = {"CWD  ..", "CWD DATA/IPA_BD1", "RETR A.DAT", "CWD  ..", "CWD DATA/IPA_BD1",
                               "RETR B.DAT", "CWD  ..", "CWD DATA/IPS_BD1", "RETR C.DAT"};
     const QStringList backup = data + QStringList{"CWD  ..", "RETR INIE91.CFG", "CWD  ..", "QUIT"};
     const QStringList backupFiles = {"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "INIE91.CFG"};
-    QTest::newRow("Data Backup") << QByteArray("BackupBotton_2") << QString() << backup << backupFiles;
+    const QStringList backupBar = {"4 %  ·  file 1 of 4", "99 %  ·  file 2 of 4", "99 %  ·  file 3 of 4",
+                                   "Backup Completed · 4 files"};
+    QTest::newRow("Data Backup") << QByteArray("BackupBotton_2") << QString() << backup << backupFiles << backupBar;
     QTest::newRow("Data Backup, base with a trailing separator")
-        << QByteArray("BackupBotton_2") << QStringLiteral("/") << backup << backupFiles;
+        << QByteArray("BackupBotton_2") << QStringLiteral("/") << backup << backupFiles << backupBar;
     QTest::newRow("Clone") << QByteArray("BackupBotton") << QString()
         << data + QStringList{"CWD  ..", "CWD TEXT", "RETR X.TXT", "CWD  ..", "CWD FONTS", "RETR F.FNT",
                               "CWD  ..", "RETR INIE91.CFG", "CWD  ..", "RETR Z.CFG", "CWD  ..", "QUIT"}
         << QStringList{"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT", "DATA/IPS_BD1/C.DAT", "FONTS/F.FNT",
-                       "INIE91.CFG", "TEXT/X.TXT", "Z.CFG"};
+                       "INIE91.CFG", "TEXT/X.TXT", "Z.CFG"}
+        << QStringList{"4 %  ·  file 1 of 7", "98 %  ·  file 2 of 7", "98 %  ·  file 3 of 7", "98 %  ·  file 4 of 7",
+                       "99 %  ·  file 5 of 7", "100 %  ·  file 6 of 7", "Backup Completed · 7 files"};
 }
 
 void tst_Downloads::operation()
@@ -116,6 +121,7 @@ void tst_Downloads::operation()
     QFETCH(QString, baseSuffix);
     QFETCH(QStringList, commands);
     QFETCH(QStringList, files);
+    QFETCH(QStringList, bar);
 
     InstrumentFixture f;
     buildExampleInstrument(f);
@@ -139,6 +145,10 @@ void tst_Downloads::operation()
         QCOMPARE(readFile(f.localPath(file)), readFile(f.instrumentPath(file)));
     QCOMPARE(QDir(f.localPath("TEXT")).exists(), button == "BackupBotton");
     QVERIFY(labels.texts.contains("Backup Completed"));
+    // The result stays on the bar after the close, and the bar still shows
+    // it full although the last file may have been empty.
+    QCOMPARE(labels.barTexts, bar);
+    QCOMPARE(f.bar()->text(), bar.last());
     QVERIFY(f.boxes.boxes().isEmpty());
     QVERIFY(f.state().remoteList.isEmpty());
     QVERIFY(f.state().transferList.isEmpty());
@@ -148,6 +158,7 @@ void tst_Downloads::operation()
     // Again, over the first copies: a shorter file replaces a longer one.
     writeFile(f.instrumentPath("DATA/IPA_BD1/A.DAT"), "shorter now");
     QVERIFY(f.connectAndWalk());
+    QCOMPARE(f.bar()->format(), QStringLiteral("%p%"));
     QVERIFY(f.clickAndWaitForDone(button.constData()));
     QVERIFY(f.waitForUnconnected());
     QVERIFY(f.boxes.boxes().isEmpty());
@@ -243,6 +254,8 @@ void tst_Downloads::disconnectWhileDownloadsQueued()
     QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("earlier copy"));
     QCOMPARE(f.disp()->text(), QStringLiteral("Unconnected"));
     QVERIFY(f.button("connectbotton")->isEnabled());
+    // Stopped, not ended: the bar keeps where it stood, no result.
+    QVERIFY2(f.bar()->text().endsWith(QStringLiteral("·  file 2 of 7")), qPrintable(f.bar()->text()));
 }
 
 void tst_Downloads::progressOfHugeFiles()

@@ -17,7 +17,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -316,6 +318,10 @@ void tst_Uploads::operation()
     QCOMPARE(readTree(f.instrumentDir.path()), expected);
     QCOMPARE(readTree(f.localDir.path()), local);
     QCOMPARE(labels.texts.contains("Update Completed"), complete);
+    const int stored = int(commands.filter(QRegularExpression("^STOR ")).size());
+    QCOMPARE(f.bar()->text(), complete ? QStringLiteral("Update Completed · %1 files").arg(stored)
+                                       : QStringLiteral("File Update Incomplete · 1 of %1 missing")
+                                             .arg(stored ? QStringLiteral("%1 files").arg(stored + 1) : "1 file"));
     if (!complete) {
         QCOMPARE(f.boxes.boxes(), QList<MessageBoxRecorder::Box>(
                                           {{"FTP Error", "File Update Incomplete\n\nLeft out:\n" + leftOut}}));
@@ -392,6 +398,7 @@ void tst_Uploads::fileChangedSizeIsIncomplete()
     QCOMPARE(f.boxes.boxes().at(0).text, QStringLiteral("File Update Incomplete"));
     QCOMPARE(f.state().transferList.size(), 6);
     QVERIFY(!f.state().transferList.last().done);
+    QCOMPARE(f.bar()->text(), QStringLiteral("File Update Incomplete · 1 of 6 files missing"));
     QVERIFY(!f.state().remoteList.isEmpty());
     QCOMPARE(ftpClient->state(), FtpClient::LoggedIn);
 }

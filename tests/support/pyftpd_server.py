@@ -32,6 +32,8 @@ def main():
     parser.add_argument("--max-seconds", type=float, default=900)
     parser.add_argument("--no-epsv", action="store_true",
                         help="refuse EPSV, as older servers do: clients must fall back to PASV")
+    parser.add_argument("--top-folder-cd", action="store_true",
+                        help='take "CWD  .." (a blank, two dots) back to the top folder, as the R9 instrument does')
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 
@@ -46,6 +48,14 @@ def main():
     class DataHandler(DTPHandler):
         ac_in_buffer_size = 256 * 1024
         ac_out_buffer_size = 256 * 1024
+
+    if args.top_folder_cd:
+        class InstrumentHandler(Handler):
+            def pre_process_command(self, line, cmd, arg):
+                if cmd == "CWD" and arg == " ..":
+                    arg = "/"
+                return super().pre_process_command(line, cmd, arg)
+        Handler = InstrumentHandler
 
     if args.no_epsv:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k != "EPSV"}

@@ -48,6 +48,8 @@ bool PyftpdlibServer::start(const QString &rootPath, int timeoutMsecs)
                             QStringLiteral("--max-seconds"), QStringLiteral("900") };
     if (m_noEpsv)
         arguments << QStringLiteral("--no-epsv");
+    if (m_topFolderCd)
+        arguments << QStringLiteral("--top-folder-cd");
     // The server watches its standard input: it stays a pipe from us, and
     // closes when we end, however we end.
     m_process.setProcessChannelMode(QProcess::SeparateChannels);

@@ -20,6 +20,9 @@ public:
 
     // Refuses EPSV (500), as older servers do.
     void setExtendedPassiveRefused(bool refused) { m_noEpsv = refused; }
+    // Takes "CWD  .." (a blank, two dots) back to the top folder, as the
+    // instrument does, so that the tool's own folder changes work.
+    void setTopFolderChange(bool on) { m_topFolderCd = on; }
 
     // Starts the server and waits (at most timeoutMsecs) until it listens.
     bool start(const QString &rootPath, int timeoutMsecs = 15000);
@@ -39,4 +42,5 @@ private:
     QString m_error;
     quint16 m_port = 0;
     bool m_noEpsv = false;
+    bool m_topFolderCd = false;
 };

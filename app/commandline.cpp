@@ -1,0 +1,563 @@
+#include "commandline.h"
+
+#include "stopsignals.h"
+
+#include "ftpclient.h"
+#include "transfer/instrumentlayout.h"
+#include "transfer/localnames.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+#ifndef R9_VERSION
+#define R9_VERSION "0"
+#endif
+
+using Operation = InstrumentSession::Operation;
+using Result = InstrumentSession::Result;
+
+namespace {
+
+struct CommandName
+{
+    const char *name;
+    CommandRequest::Command command;
+};
+
+const CommandName commandNames[] = {
+    {"list", CommandRequest::List},       {"compare", CommandRequest::Compare}, {"backup", CommandRequest::Backup},
+    {"clone", CommandRequest::Clone},     {"restore", CommandRequest::Restore}, {"update", CommandRequest::Update},
+};
+
+const char description[] =
+    "Maintenance of an R9 instrument over its FTP service, without a window.\n"
+    "With no argument, r9-update opens its window.\n"
+    "\n"
+    "Commands (each connects, lists the instrument's folders, does its work\n"
+    "and closes; DIR is a folder on the PC):\n"
+    "  list          the instrument's files by folder, with their sizes\n"
+    "  backup DIR    as Data Backup(PC): the data folders, INIE91.CFG and\n"
+    "                INIE91.FLS into DIR\n"
+    "  clone DIR     as Clone R9(on PC): every file of the instrument into DIR\n"
+    "  restore DIR   as Data Restore: the data set in DIR to the instrument\n"
+    "  update DIR    as Update/Restore: the complete file set in DIR to the\n"
+    "                instrument\n"
+    "  compare DIR   the instrument against DIR laid out as Clone writes it:\n"
+    "                each file same, differs, only on instrument or only on PC,\n"
+    "                with its folder and both sizes. Reads only, on both sides.\n"
+    "\n"
+    "Progress goes to standard error, the result to standard output. Ctrl+C\n"
+    "or SIGTERM stops as Disconnect does: the file in transfer is dropped,\n"
+    "earlier copies stay as they were.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    completed; compare: identical\n"
+    "  1    incomplete; compare: differences\n"
+    "  2    folder refused, connection or login failed, any FTP error\n"
+    "  64   usage error\n"
+    "  130  stopped by Ctrl+C or SIGTERM";
+
+bool isDownload(Operation operation)
+{
+    return operation == Operation::DataBackup || operation == Operation::Clone;
+}
+
+QString titleOf(CommandRequest::Command command)
+{
+    for (const CommandName &entry : commandNames) {
+        if (entry.command == command)
+            return QString::fromLatin1(entry.name);
+    }
+    return QString();
+}
+
+Operation operationOf(CommandRequest::Command command)
+{
+    switch (command) {
+    case CommandRequest::Clone: return Operation::Clone;
+    case CommandRequest::Restore: return Operation::DataRestore;
+    case CommandRequest::Update: return Operation::Update;
+    default: return Operation::DataBackup;
+    }
+}
+
+int terminalWidth()
+{
+#ifdef Q_OS_UNIX
+    if (!::isatty(STDERR_FILENO))
+        return 0;
+    struct winsize size = {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+#else
+    return 0;
+#endif
+}
+
+QString filesText(qsizetype count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString sizeText(qint64 size)
+{
+    if (size == ComparedFile::absent)
+        return QStringLiteral("-");
+    return size < 0 ? QStringLiteral("too large") : QString::number(size);
+}
+
+QString ftpError(const QString &text)
+{
+    return QStringLiteral("FTP Error: ") + text;
+}
+
+// Columns two blanks apart; the last is not padded.
+QString table(const QList<QStringList> &rows, const QList<bool> &rightAligned)
+{
+    QList<qsizetype> widths(rightAligned.size(), 0);
+    for (const QStringList &row : rows) {
+        for (qsizetype i = 0; i < row.size(); ++i)
+            widths[i] = qMax(widths[i], row.at(i).size());
+    }
+    QString text;
+    for (const QStringList &row : rows) {
+        QStringList cells;
+        for (qsizetype i = 0; i < row.size(); ++i) {
+            if (rightAligned.at(i))
+                cells << row.at(i).rightJustified(widths.at(i));
+            else
+                cells << (i + 1 == row.size() ? row.at(i) : row.at(i).leftJustified(widths.at(i)));
+        }
+        text += cells.join(QStringLiteral("  ")) + u'\n';
+    }
+    return text;
+}
+
+} // namespace
+
+// --- Arguments -----------------------------------------------------------------------
+
+ParsedArguments parseArguments(const QStringList &arguments, const InstrumentEndpoint &compiledIn)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption content(QStringLiteral("content"),
+                                     QStringLiteral("compare: fetch each file of equal size and compare it byte "
+                                                    "for byte as it arrives; nothing is written anywhere."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"),
+                                     QStringLiteral("Write the tool's debug trace on standard error as well."));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Connect to port <N> of %1 instead of %2, e.g. to a stand-in. "
+                                                 "Only builds for a loopback address take it.")
+                                      .arg(compiledIn.host)
+                                      .arg(compiledIn.port),
+                                  QStringLiteral("N"));
+    parser.addOption(content);
+    parser.addOption(verbose);
+    // A field build can never be pointed anywhere but at its instrument.
+    if (QHostAddress(compiledIn.host).isLoopback())
+        parser.addOption(port);
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("list, backup, clone, restore, update or compare."));
+    parser.addPositionalArgument(QStringLiteral("dir"), QStringLiteral("The folder on the PC (all but list)."),
+                                 QStringLiteral("[dir]"));
+
+    ParsedArguments parsed;
+    const auto usageError = [&parsed](const QString &text) {
+        parsed.error = QStringLiteral("r9-update: %1\nTry 'r9-update --help'.\n").arg(text);
+        parsed.status = CommandLine::UsageError;
+        return parsed;
+    };
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        parsed.output = parser.helpText();
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        parsed.output = QStringLiteral("r9-update " R9_VERSION "\n");
+        return parsed;
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return usageError(QStringLiteral("Name a command: list, backup, clone, restore, update or compare."));
+    const auto named = std::find_if(std::begin(commandNames), std::end(commandNames),
+                                    [&](const CommandName &entry) { return positional.first() == QLatin1String(entry.name); });
+    if (named == std::end(commandNames))
+        return usageError(QStringLiteral("Unknown command: %1").arg(positional.first()));
+    CommandRequest request;
+    request.command = named->command;
+    const qsizetype wanted = request.command == CommandRequest::List ? 1 : 2;
+    if (positional.size() != wanted)
+        return usageError(wanted == 1 ? QStringLiteral("list takes no folder.")
+                                      : QStringLiteral("%1 takes one folder.").arg(positional.first()));
+    if (wanted == 2) {
+        if (positional.at(1).isEmpty())
+            return usageError(QStringLiteral("Select a Valid Folder"));
+        request.folder = QDir::cleanPath(QFileInfo(positional.at(1)).absoluteFilePath());
+    }
+    request.content = parser.isSet(content);
+    if (request.content && request.command != CommandRequest::Compare)
+        return usageError(QStringLiteral("--content goes with compare only."));
+    request.verbose = parser.isSet(verbose);
+    request.endpoint = compiledIn;
+    if (parser.isSet(port)) {
+        bool ok = false;
+        const uint number = parser.value(port).toUInt(&ok);
+        if (!ok || number == 0 || number > 65535)
+            return usageError(QStringLiteral("--port takes a number from 1 to 65535."));
+        request.endpoint.port = quint16(number);
+    }
+    parsed.request = request;
+    return parsed;
+}
+
+bool wantsCommandLine(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return false;
+    if (!arguments.at(1).startsWith(u'-'))
+        return true;
+    static const QStringList ours = {"-h", "--help", "--help-all", "-v", "--version", "--content", "--verbose",
+                                     "--port"};
+    for (const QString &argument : arguments.mid(1)) {
+        if (ours.contains(argument.section(u'=', 0, 0)))
+            return true;
+        for (const CommandName &entry : commandNames) {
+            if (argument == QLatin1String(entry.name))
+                return true;
+        }
+    }
+    return false;
+}
+
+int runCommandLine(QCoreApplication &app)
+{
+    QFile out;
+    QFile err;
+    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const ParsedArguments parsed = parseArguments(app.arguments(), instrumentEndpoint());
+    if (!parsed.request) {
+        out.write(parsed.output.toUtf8());
+        err.write(parsed.error.toUtf8());
+        return parsed.status;
+    }
+    // The trace lines would break up the progress and the result.
+    if (!parsed.request->verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+
+    CommandLine commandLine(*parsed.request, &out, &err, terminalWidth());
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &commandLine, &CommandLine::stop);
+    QObject::connect(&commandLine, &CommandLine::finished, &app, &QCoreApplication::exit);
+    QTimer::singleShot(0, &commandLine, &CommandLine::start);
+    return app.exec();
+}
+
+// --- One run ---------------------------------------------------------------------------
+
+CommandLine::CommandLine(const CommandRequest &request, QIODevice *out, QIODevice *err, int terminalWidth,
+                         QObject *parent)
+    : QObject(parent)
+    , m_request(request)
+    , m_out(out)
+    , m_err(err)
+    , m_progress(m_err, terminalWidth)
+    , m_client(new FtpClient)
+    , m_session(new InstrumentSession(m_client))
+{
+    m_session->attachToClient();
+    connect(m_session, &InstrumentSession::walkFinished, this, &CommandLine::onWalkFinished);
+    connect(m_session, &InstrumentSession::operationEnded, this, &CommandLine::onOperationEnded);
+    connect(m_session, &InstrumentSession::labelChanged, this, [this](const QString &text) {
+        // Once the outcome is printed, the closing states would only follow it.
+        if (m_phase != Phase::Finishing)
+            m_progress.status(text);
+    });
+    connect(m_session, &InstrumentSession::operationStarted, this, [this](Operation, int count) {
+        m_progress.begin(titleOf(m_request.command), count);
+    });
+    connect(m_session, &InstrumentSession::transferStarted, this,
+            [this](int number) { m_progress.fileStarted(number, m_session->transferPath(number)); });
+    connect(m_session, &InstrumentSession::progressChanged, this,
+            [this](qint64 done, qint64 total) { m_progress.fileProgress(done, total); });
+    connect(m_session, &InstrumentSession::operationProgressChanged, this,
+            [this](qint64 done, qint64 total) { m_progress.overall(done, total); });
+    // After the engine's own handlers: it has reacted when these run.
+    connect(m_client, &FtpClient::done, this, &CommandLine::onQueueDone);
+    connect(m_client, &FtpClient::stateChanged, this, &CommandLine::onStateChanged);
+}
+
+CommandLine::~CommandLine()
+{
+    // The client goes first, and tells nobody: the engine's files must
+    // outlive the commands that write them.
+    m_client->disconnect();
+    delete m_client;
+    delete m_session;
+}
+
+void CommandLine::start()
+{
+    if (!m_request.folder.isEmpty() && !QFileInfo(m_request.folder).isDir()) {
+        finish(Failure, QStringLiteral("PATH ERROR: Select a Valid Folder: ") + QDir::toNativeSeparators(m_request.folder));
+        return;
+    }
+    m_session->connectToDevice(m_request.endpoint);
+}
+
+void CommandLine::stop()
+{
+    if (m_ended)
+        return;
+    if (m_stopped) {
+        m_ended = true;
+        emit finished(Interrupted);
+        return;
+    }
+    m_stopped = true;
+    m_progress.end(false);
+    m_err << "Interrupted\n";
+    m_err.flush();
+    m_phase = Phase::Finishing;
+    m_status = Interrupted;
+    if (m_client->state() != FtpClient::Unconnected && !m_closeRequested) {
+        m_closeRequested = true;
+        m_session->disconnectFromDevice();
+    }
+    closeWhenIdle();
+}
+
+void CommandLine::onWalkFinished()
+{
+    m_walked = true;
+}
+
+// The client's queue has run empty: the step it held is over.
+void CommandLine::onQueueDone(bool error)
+{
+    switch (m_phase) {
+    case Phase::Connecting:
+        if (error)
+            finish(Failure, ftpError(m_client->errorString()));
+        else if (m_walked)
+            startWork();
+        else
+            finish(Failure, ftpError(QStringLiteral("The listing of the instrument did not end")));
+        break;
+    case Phase::Operating:
+        operationOver(error);
+        break;
+    case Phase::Comparing:
+        comparisonOver(error);
+        break;
+    case Phase::Finishing:
+        closeWhenIdle();
+        break;
+    }
+}
+
+void CommandLine::onStateChanged(int state)
+{
+    if (state == FtpClient::Unconnected && m_phase == Phase::Finishing)
+        closeWhenIdle();
+}
+
+void CommandLine::onOperationEnded(Operation, const Result &result)
+{
+    m_result = result;
+    m_progress.end(result.kind != Result::Failed);
+}
+
+void CommandLine::startWork()
+{
+    switch (m_request.command) {
+    case CommandRequest::List:
+        printListing();
+        finish(Success, QString());
+        break;
+    case CommandRequest::Compare:
+        startComparison();
+        break;
+    default:
+        startOperation(operationOf(m_request.command));
+        break;
+    }
+}
+
+// --- Operations ------------------------------------------------------------------------
+
+void CommandLine::startOperation(Operation operation)
+{
+    m_phase = Phase::Operating;
+    m_operation = operation;
+    if (!m_session->startOperation(operation, m_request.folder)) {
+        // Refused before anything was queued; a download's folder in the
+        // words of the window's box, an upload's set in those of its label.
+        const QString text = m_result ? m_result->text : QStringLiteral("Select a Valid Folder");
+        finish(Failure, isDownload(operation) ? QStringLiteral("PATH ERROR: ") + text : text);
+        return;
+    }
+    // An operation that found nothing to do queued nothing either.
+    if (clientIdle())
+        operationOver(false);
+}
+
+void CommandLine::operationOver(bool error)
+{
+    m_progress.end(!error);
+    if (!m_result) {
+        if (error)
+            finish(Failure, ftpError(m_client->errorString()));
+        else
+            finish(Success, QStringLiteral("No file to transfer"));
+        return;
+    }
+    const QString summary = InstrumentSession::summary(m_operation, *m_result);
+    switch (m_result->kind) {
+    case Result::Completed:
+        finish(Success, summary);
+        break;
+    case Result::Incomplete:
+        finish(Differences, summary + QStringLiteral("\n  ") + m_result->notDone.join(QStringLiteral("\n  ")));
+        break;
+    case Result::Failed:
+    case Result::Refused:
+        finish(Failure, ftpError(m_result->text) + u'\n' + summary);
+        break;
+    }
+}
+
+// --- Listing and comparison ------------------------------------------------------------
+
+void CommandLine::printListing()
+{
+    const QList<RemoteEntry> &remote = m_session->tracker().remoteList;
+    QList<QStringList> rows = {{QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Size")}};
+    for (const QString &tag : listingFolderTags) {
+        for (const RemoteEntry &entry : remote) {
+            if (entry.folder == tag)
+                rows << QStringList{tag, printableName(entry.name), sizeText(entry.size)};
+        }
+    }
+    m_out << table(rows, {false, false, true}) << filesText(remote.size()) << '\n';
+    m_out.flush();
+}
+
+void CommandLine::startComparison()
+{
+    m_phase = Phase::Comparing;
+    m_files = compareFiles(m_session->tracker().remoteList, m_request.folder);
+    if (!m_request.content) {
+        comparisonOver(false);
+        return;
+    }
+    m_comparison = new ContentComparison(m_client, &m_files, this);
+    connect(m_comparison, &ContentComparison::fileStarted, this,
+            [this](int number, int, const QString &name) { m_progress.fileStarted(number, name); });
+    connect(m_comparison, &ContentComparison::progressChanged, this,
+            [this](qint64 done, qint64 total) { m_progress.overall(done, total); });
+    const int count = m_comparison->queue();
+    m_progress.begin(titleOf(m_request.command), count);
+    if (count == 0)
+        comparisonOver(false);
+}
+
+void CommandLine::comparisonOver(bool error)
+{
+    m_progress.end(!error);
+    if (error) {
+        finish(Failure, ftpError(m_client->errorString()));
+        return;
+    }
+    if (m_comparison && !m_comparison->failure().isEmpty()) {
+        finish(Failure, ftpError(m_comparison->failure()));
+        return;
+    }
+    printComparison();
+    const bool identical = std::all_of(m_files.cbegin(), m_files.cend(),
+                                       [](const ComparedFile &file) { return file.state == ComparedFile::Same; });
+    finish(identical ? Success : Differences, QString());
+}
+
+void CommandLine::printComparison()
+{
+    QList<QStringList> rows = {{QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Instrument"),
+                                QStringLiteral("PC"), QStringLiteral("Result")}};
+    int counts[4] = {};
+    for (const ComparedFile &file : std::as_const(m_files)) {
+        ++counts[file.state];
+        const QString result = file.detail.isEmpty() ? stateText(file.state)
+                                                     : stateText(file.state) + QStringLiteral(" (") + file.detail + u')';
+        rows << QStringList{file.folder, printableName(file.name), sizeText(file.instrumentSize), sizeText(file.pcSize),
+                            result};
+    }
+    m_out << table(rows, {false, false, true, true, false});
+    if (counts[ComparedFile::Same] == m_files.size()) {
+        m_out << "Identical: " << filesText(m_files.size())
+              << (m_request.content ? ", byte for byte\n" : ", the same sizes\n");
+    } else {
+        m_out << "Different: " << counts[ComparedFile::Differs] << " differs, " << counts[ComparedFile::OnlyOnInstrument]
+              << " only on instrument, " << counts[ComparedFile::OnlyOnPc] << " only on PC; "
+              << counts[ComparedFile::Same] << " same\n";
+    }
+    m_out.flush();
+}
+
+// --- The end -----------------------------------------------------------------------------
+
+// The first outcome stands; the connection is closed as Disconnect closes
+// it, once the client has nothing left to do, and the run ends when it is.
+void CommandLine::finish(int status, const QString &result)
+{
+    if (m_phase == Phase::Finishing)
+        return;
+    m_phase = Phase::Finishing;
+    m_status = status;
+    m_progress.end(false);
+    if (!result.isEmpty()) {
+        m_out << result << '\n';
+        m_out.flush();
+    }
+    closeWhenIdle();
+}
+
+void CommandLine::closeWhenIdle()
+{
+    if (m_ended)
+        return;
+    if (m_client->state() == FtpClient::Unconnected) {
+        m_ended = true;
+        emit finished(m_status);
+        return;
+    }
+    if (!clientIdle() || m_closeRequested || m_client->state() == FtpClient::Closing)
+        return;
+    m_closeRequested = true;
+    m_session->disconnectFromDevice();
+}
+
+bool CommandLine::clientIdle() const
+{
+    return m_client->currentCommand() == FtpClient::None && !m_client->hasPendingCommands();
+}

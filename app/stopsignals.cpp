@@ -1,0 +1,68 @@
+#include "stopsignals.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void forwardSignal(int number)
+{
+    const int saved = errno;
+    const char byte = char(number);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
+    errno = saved;
+}
+
+void setHandler(void (*handler)(int))
+{
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject *parent) : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onReadable);
+    setHandler(forwardSignal);
+}
+
+StopSignals::~StopSignals()
+{
+    setHandler(SIG_DFL);
+    for (int &fd : signalPipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+void StopSignals::onReadable()
+{
+    char byte = 0;
+    if (::read(signalPipe[1], &byte, 1) == 1)
+        emit received(int(byte));
+}
+
+#else
+// Elsewhere Ctrl+C ends the program as the system does.
+StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
+StopSignals::~StopSignals() = default;
+void StopSignals::onReadable() {}
+#endif

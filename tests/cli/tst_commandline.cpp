@@ -1,0 +1,540 @@
+// The command line: its arguments, that each command sends what the window's
+// button sends and leaves the same files on both sides, compare, and the
+// program itself run with no display, against the stand-in and pyftpdlib,
+// stopped by a signal.
+
+#include "eventwait.h"
+#include "instrumentfixture.h"
+#include "pyftpdlibserver.h"
+
+#include "app/commandline.h"
+#include "ftpclient.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const FileTree exampleInstrument = {
+    {"DATA/IPA_BD1/A.DAT", randomBytes(3000, 1)}, {"DATA/IPA_BD1/B.DAT", randomBytes(70000, 2)},
+    {"DATA/IPS_BD1/C.DAT", randomBytes(10, 3)},   {"TEXT/X.TXT", randomBytes(500, 4)},
+    {"FONTS/F.FNT", randomBytes(800, 5)},         {"INIE91.CFG", randomBytes(120, 6)},
+    {"Z.CFG", QByteArray()},
+};
+const FileTree dataSet = {
+    {"DATA/IPA_BD1/A.DAT", randomBytes(5000, 11)}, {"DATA/IPA_BD1/b.dat", randomBytes(0, 12)},
+    {"DATA/IPS_BD1/S1.DAT", randomBytes(777, 13)}, {"INIE91.CFG", randomBytes(90, 14)},
+    {"INIE91.FLS", randomBytes(91, 15)},
+};
+
+FileTree operator+(FileTree tree, const FileTree &more)
+{
+    tree.insert(more);
+    return tree;
+}
+
+const FileTree updateSet = dataSet + FileTree{
+    {"TEXT/LANG_EN.TXT", randomBytes(300, 21)}, {"FONTS/F.FNT", randomBytes(40, 22)},
+    {"COMMANDS.TXT", randomBytes(41, 23)},      {"R9DIGIT", randomBytes(42, 24)},
+    {"STARTPAGE", randomBytes(43, 25)},
+};
+const FileTree latin1Instrument = exampleInstrument + FileTree{{QStringLiteral("TEXT/Zo\u00eb.TXT"), "beyond ASCII"}};
+
+void writeTree(const QString &root, const FileTree &tree)
+{
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        writeFile(root + u'/' + it.key(), it.value());
+}
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// The command line in this process, against a server on 127.0.0.1:port.
+Run runCommandLine(const QStringList &arguments, quint16 port, int terminalWidth = 0)
+{
+    const ParsedArguments parsed = parseArguments(QStringList{"r9-update"} + arguments, {"127.0.0.1", port});
+    if (!parsed.request)
+        return {parsed.status, parsed.output, parsed.error};
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    Run run;
+    {
+        CommandLine commandLine(*parsed.request, &out, &err, terminalWidth);
+        QObject::connect(&commandLine, &CommandLine::finished, [&run](int status) { run.status = status; });
+        commandLine.start();
+        if (!waitUntil([&run] { return run.status >= 0; }, 60000))
+            qWarning("the command line did not end");
+    }
+    return {run.status, QString::fromUtf8(out.data()), QString::fromUtf8(err.data())};
+}
+
+QStringList temporariesBelow(const QString &root)
+{
+    return filesBelow(root).filter(QRegularExpression(QStringLiteral("(^|/)\\.r9-part-")));
+}
+
+} // namespace
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void arguments_data();
+    void arguments();
+    void sameAsTheButton_data();
+    void sameAsTheButton();
+    void compare_data();
+    void compare();
+    void executable_data();
+    void executable();
+    void stoppedBySignal_data();
+    void stoppedBySignal();
+
+private:
+    QProcessEnvironment m_environment;
+};
+
+void tst_CommandLine::initTestCase()
+{
+    QVERIFY(QFileInfo(QStringLiteral(R9_UPDATE_EXECUTABLE)).isExecutable());
+    // As over SSH: no display, and nothing that names a Qt platform.
+    m_environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "ftp_proxy", "FTP_PROXY"})
+        m_environment.remove(QString::fromLatin1(name));
+}
+
+// --- Arguments ----------------------------------------------------------------------------
+
+void tst_CommandLine::arguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("compiledHost");
+    QTest::addColumn<bool>("commandLine");   // not the window
+    QTest::addColumn<int>("status");         // -1: runs
+    QTest::addColumn<QString>("says");       // within what is printed, or the folder asked for
+
+    const QString loopback = QStringLiteral("127.0.0.1");
+    const QString field = QStringLiteral("192.168.100.9");
+    QTest::newRow("no argument: the window") << QStringList() << loopback << false << -1 << QString();
+    QTest::newRow("Qt's own options: the window") << QStringList{"-platform", "offscreen"} << loopback << false << -1
+                                                  << QString();
+    QTest::newRow("list") << QStringList{"list"} << loopback << true << -1 << QString();
+    QTest::newRow("a relative folder is made absolute") << QStringList{"clone", "sub/../pc"} << loopback << true << -1
+                                                        << QDir::current().filePath(QStringLiteral("pc"));
+    QTest::newRow("--port on a loopback build") << QStringList{"--port", "2999", "backup", "/tmp/x"} << loopback << true
+                                                << -1 << QStringLiteral("/tmp/x");
+    QTest::newRow("--help") << QStringList{"--help"} << field << true << 0 << QStringLiteral("Exit status:");
+    QTest::newRow("--version") << QStringList{"--version"} << field << true << 0 << QStringLiteral("r9-update 2.0.0\n");
+    QTest::newRow("a misspelt command") << QStringList{"bakcup", "/tmp"} << loopback << true << 64
+                                        << QStringLiteral("Unknown command: bakcup");
+    QTest::newRow("no command") << QStringList{"--verbose"} << loopback << true << 64 << QStringLiteral("Name a command");
+    QTest::newRow("a folder missing") << QStringList{"restore"} << loopback << true << 64
+                                      << QStringLiteral("restore takes one folder");
+    QTest::newRow("an empty folder name") << QStringList{"update", ""} << loopback << true << 64
+                                          << QStringLiteral("Select a Valid Folder");
+    QTest::newRow("list with a folder") << QStringList{"list", "/tmp"} << loopback << true << 64
+                                        << QStringLiteral("list takes no folder");
+    QTest::newRow("--content without compare") << QStringList{"clone", "/tmp", "--content"} << loopback << true << 64
+                                               << QStringLiteral("--content goes with compare only");
+    QTest::newRow("--port not a port") << QStringList{"list", "--port", "70000"} << loopback << true << 64
+                                       << QStringLiteral("--port takes a number");
+    // A field build can never be pointed at another address or port.
+    QTest::newRow("--port on a field build") << QStringList{"list", "--port", "2121"} << field << true << 64
+                                             << QStringLiteral("Unknown option 'port'");
+}
+
+void tst_CommandLine::arguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, compiledHost);
+    QFETCH(bool, commandLine);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+
+    const QStringList all = QStringList{"r9-update"} + arguments;
+    QCOMPARE(wantsCommandLine(all), commandLine);
+    if (!commandLine)
+        return;
+    const ParsedArguments parsed = parseArguments(all, {compiledHost, 21});
+    if (status < 0) {
+        QVERIFY2(parsed.request, qPrintable(parsed.error));
+        QCOMPARE(parsed.request->folder, says);
+        QCOMPARE(parsed.request->endpoint.port, quint16(arguments.contains("--port") ? 2999 : 21));
+        return;
+    }
+    QVERIFY(!parsed.request);
+    QCOMPARE(parsed.status, status);
+    const QString printed = status == 0 ? parsed.output : parsed.error;
+    QVERIFY2(printed.contains(says), qPrintable(printed));
+    // --port is offered only where it is taken.
+    QVERIFY(!parsed.output.contains(QLatin1String("--port")));
+}
+
+// --- Each command against the stand-in, beside the window's button ------------------------
+
+void tst_CommandLine::sameAsTheButton_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<FileTree>("instrument");
+    QTest::addColumn<FileTree>("local");
+    QTest::addColumn<QStringList>("fault");   // refuse VERB CODE FILE, lie FILE SIZE, or rate BYTES_PER_S
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");         // {DIR}: the local folder
+    QTest::addColumn<int>("fileLines");       // of the files that ended, on standard error
+    QTest::addColumn<int>("terminalWidth");
+
+    QTest::newRow("backup") << "backup" << QByteArray("BackupBotton_2") << exampleInstrument << FileTree()
+                            << QStringList() << 0 << "Backup Completed · 4 files\n" << 4 << 0;
+    QTest::newRow("clone, a name beyond ASCII, over earlier copies")
+        << "clone" << QByteArray("BackupBotton") << latin1Instrument << FileTree{{"TEXT/X.TXT", "earlier"}}
+        << QStringList() << 0 << "Backup Completed · 8 files\n" << 8 << 0;
+    QTest::newRow("clone, progress on a terminal 40 columns wide")
+        << "clone" << QByteArray("BackupBotton") << latin1Instrument << FileTree() << QStringList{"rate", "400000"} << 0
+        << "Backup Completed · 8 files\n" << 0 << 40;
+    QTest::newRow("restore") << "restore" << QByteArray("BackupBotton_3") << exampleInstrument << dataSet
+                             << QStringList() << 0 << "Update Completed · 5 files\n" << 5 << 0;
+    QTest::newRow("update") << "update" << QByteArray("updateButton") << exampleInstrument << updateSet
+                            << QStringList() << 0 << "Update Completed · 10 files\n" << 10 << 0;
+    QTest::newRow("backup, a file listed longer than it is")
+        << "backup" << QByteArray("BackupBotton_2") << exampleInstrument << FileTree()
+        << QStringList{"lie", "B.DAT", "90000"} << 1 << "Backup Incomplete · 1 of 4 files missing\n  DATA/IPA_BD1/B.DAT\n"
+        << 4 << 0;
+    QTest::newRow("clone, a download refused")
+        << "clone" << QByteArray("BackupBotton") << exampleInstrument << FileTree()
+        << QStringList{"refuse", "RETR", "550", "C.DAT"} << 2
+        << "FTP Error: Downloading file C.DAT failed:\n550 Requested action not taken. File unavailable.\n"
+           "Backup Incomplete · 5 of 7 files missing\n" << 2 << 0;
+    QTest::newRow("update, a data set only") << "update" << QByteArray("updateButton") << exampleInstrument << dataSet
+                                             << QStringList() << 2 << "Incorrect file in Selected Directory\n" << 0 << 0;
+    QTest::newRow("backup, a file where DATA goes") << "backup" << QByteArray("BackupBotton_2") << exampleInstrument
+        << FileTree{{"DATA", "a file"}} << QStringList() << 2
+        << "PATH ERROR: Not a folder of its own (a link, or not a folder):\n{DIR}/DATA\n" << 0 << 0;
+    QTest::newRow("login refused") << "backup" << QByteArray("BackupBotton_2") << exampleInstrument << FileTree()
+        << QStringList{"refuse", "PASS", "530", ""} << 2 << "FTP Error: Login failed:\n530 Not logged in.\n" << 0 << 0;
+}
+
+void tst_CommandLine::sameAsTheButton()
+{
+    QFETCH(QString, command);
+    QFETCH(QByteArray, button);
+    QFETCH(FileTree, instrument);
+    QFETCH(FileTree, local);
+    QFETCH(QStringList, fault);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(int, fileLines);
+    QFETCH(int, terminalWidth);
+
+    const auto prepare = [&](InstrumentFixture &f) {
+        writeTree(f.instrumentDir.path(), instrument);
+        writeTree(f.localDir.path(), local);
+        if (fault.value(0) == QLatin1String("refuse"))
+            f.server.refuseCommand(fault.at(1), fault.at(2).toInt(), fault.at(3));
+        else if (fault.value(0) == QLatin1String("lie"))
+            f.server.reportWrongSize(fault.at(1), fault.at(2).toLongLong());
+        else if (fault.value(0) == QLatin1String("rate"))
+            f.server.setRateLimit(fault.at(1).toLongLong());
+    };
+
+    // The window, as a technician uses it: Connect, the button, and
+    // Disconnect if the connection is still open after it.
+    QStringList buttonCommands;
+    FileTree buttonInstrument;
+    FileTree buttonLocal;
+    QString barText;
+    {
+        InstrumentFixture f;
+        prepare(f);
+        f.localpath()->setText(f.localDir.path());
+        QVERIFY(f.clickAndWaitForDone("connectbotton", 30000));
+        if (f.button(button.constData())->isEnabled()) {
+            f.button(button.constData())->click();
+            QVERIFY(f.waitForDone());
+        }
+        if (ftpClient->state() != FtpClient::Unconnected)
+            QVERIFY(QMetaObject::invokeMethod(f.window.get(), "on_deconbotton_clicked"));
+        QVERIFY(f.waitForUnconnected());
+        buttonCommands = f.toolCommands();
+        buttonInstrument = readTree(f.instrumentDir.path());
+        buttonLocal = readTree(f.localDir.path());
+        barText = f.bar()->text();
+    }
+
+    InstrumentFixture f;
+    prepare(f);
+    const Run run = runCommandLine({command, f.localDir.path()}, f.server.serverPort(), terminalWidth);
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.out, QString(out).replace(QLatin1String("{DIR}"), f.localDir.path()));
+    QCOMPARE(f.toolCommands(), buttonCommands);
+    // The window's bar keeps the result in the same words.
+    const QStringList summary = run.out.split(u'\n').filter(QStringLiteral(" · "));
+    if (!summary.isEmpty())
+        QCOMPARE(barText, summary.first());
+    QCOMPARE(readTree(f.instrumentDir.path()), buttonInstrument);
+    QCOMPARE(readTree(f.localDir.path()), buttonLocal);
+    QVERIFY(temporariesBelow(f.localDir.path()).isEmpty());
+
+    if (terminalWidth == 0) {
+        const QStringList lines = run.err.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), fileLines);
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i).startsWith(QStringLiteral("%1  file %2 of ").arg(command).arg(i + 1)),
+                     qPrintable(lines.at(i)));
+    } else {
+        // One line drawn over and over, never wider than the terminal.
+        QVERIFY(!run.err.contains(u'\n'));
+        QVERIFY2(run.err.contains(QStringLiteral("%1  file ").arg(command)), qPrintable(run.err));
+        for (const QString &drawn : run.err.split(u'\r'))
+            QVERIFY2(drawn.size() < terminalWidth, qPrintable(drawn));
+    }
+}
+
+// --- compare --------------------------------------------------------------------------------
+
+void tst_CommandLine::compare_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<FileTree>("pcChanges");       // written over the clone; an empty content removes
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("rows");         // folder|name|instrument|PC|result, each a line of the table
+    QTest::addColumn<QString>("summary");
+
+    const QStringList none;
+    const QStringList content = {"--content"};
+    QByteArray oneByte = latin1Instrument.value("DATA/IPA_BD1/B.DAT");
+    oneByte[40000] = char(oneByte.at(40000) ^ 1);
+
+    QTest::newRow("identical, by size") << none << FileTree() << 0 << QStringList{"ROOT|Z.CFG|0|0|same"}
+                                        << "Identical: 8 files, the same sizes";
+    QTest::newRow("identical, byte for byte, a leftover temporary on the PC")
+        << content << FileTree{{"DATA/IPA_BD1/.r9-part-abcdefgh", "partial"}} << 0
+        << QStringList{QStringLiteral("TEXT|Zo\u00eb.TXT|12|12|same")} << "Identical: 8 files, byte for byte";
+    QTest::newRow("a size changed") << none << FileTree{{"TEXT/X.TXT", "longer or shorter"}} << 1
+                                    << QStringList{"TEXT|X.TXT|500|17|differs", "FONTS|F.FNT|800|800|same"}
+                                    << "Different: 1 differs, 0 only on instrument, 0 only on PC; 7 same";
+    QTest::newRow("a byte changed, sizes only") << none << FileTree{{"DATA/IPA_BD1/B.DAT", oneByte}} << 0
+                                                << QStringList{"DATA/IPA_BD1|B.DAT|70000|70000|same"}
+                                                << "Identical: 8 files, the same sizes";
+    QTest::newRow("a byte changed, byte for byte") << content << FileTree{{"DATA/IPA_BD1/B.DAT", oneByte}} << 1
+        << QStringList{"DATA/IPA_BD1|B.DAT|70000|70000|differs (content from byte 40000)",
+                       "DATA/IPA_BD1|A.DAT|3000|3000|same"}
+        << "Different: 1 differs, 0 only on instrument, 0 only on PC; 7 same";
+    QTest::newRow("missing on either side")
+        << content << FileTree{{"INIE91.CFG", QByteArray()}, {"FONTS/NEW.FNT", "new"}, {"INIE91.FLS", "new"}} << 1
+        << QStringList{"ROOT|INIE91.CFG|120|-|only on instrument", "FONTS|NEW.FNT|-|3|only on PC",
+                       "ROOT|INIE91.FLS|-|3|only on PC"}
+        << "Different: 0 differs, 1 only on instrument, 2 only on PC; 7 same";
+}
+
+void tst_CommandLine::compare()
+{
+    QFETCH(QStringList, options);
+    QFETCH(FileTree, pcChanges);
+    QFETCH(int, status);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, summary);
+
+    InstrumentFixture f;
+    writeTree(f.instrumentDir.path(), latin1Instrument);
+    writeTree(f.localDir.path(), latin1Instrument);
+    for (auto it = pcChanges.cbegin(); it != pcChanges.cend(); ++it) {
+        if (it.value().isEmpty())
+            QVERIFY(QFile::remove(f.localPath(it.key())));
+        else
+            writeFile(f.localPath(it.key()), it.value());
+    }
+    const FileTree instrumentBefore = readTree(f.instrumentDir.path());
+    const FileTree localBefore = readTree(f.localDir.path());
+
+    const Run run = runCommandLine(QStringList{"compare", f.localDir.path()} + options, f.server.serverPort());
+    QCOMPARE(run.status, status);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.last(), summary);
+    for (const QString &row : rows) {
+        QStringList cells = row.split(u'|');
+        for (QString &cell : cells)
+            cell = QRegularExpression::escape(cell);
+        const QRegularExpression line(QStringLiteral("^") + cells.join(QStringLiteral("\\s+")) + u'$');
+        QVERIFY2(!lines.filter(line).isEmpty(), qPrintable(row + u'\n' + run.out));
+    }
+
+    // Read-only on both sides: nothing sent but folder changes, listings
+    // and (byte for byte) downloads, nothing changed anywhere.
+    const QStringList sent = f.toolCommands();
+    QVERIFY2(sent.filter(QRegularExpression(QStringLiteral("^(STOR|MKD) "))).isEmpty(), qPrintable(sent.join(u'\n')));
+    QCOMPARE(sent.filter(QRegularExpression(QStringLiteral("^RETR "))).isEmpty(), options.isEmpty());
+    QCOMPARE(sent.last(), QStringLiteral("QUIT"));
+    QCOMPARE(readTree(f.instrumentDir.path()), instrumentBefore);
+    QCOMPARE(readTree(f.localDir.path()), localBefore);
+}
+
+// --- The program, with no display --------------------------------------------------------
+
+void tst_CommandLine::executable_data()
+{
+    QTest::addColumn<QString>("server");       // stand-in, pyftpdlib, or none listening
+    QTest::addColumn<QStringList>("arguments"); // {DIR}: a folder holding `local`
+    QTest::addColumn<FileTree>("local");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");         // a pattern found in standard output
+    QTest::addColumn<FileTree>("instrumentAfter"); // empty: as before
+
+    const QString standIn = QStringLiteral("stand-in");
+    const QString pyftpdlib = QStringLiteral("pyftpdlib");
+    const QStringList dir = {"{DIR}"};
+    QTest::newRow("--help") << QString() << QStringList{"--help"} << FileTree() << 0
+                            << "\\n  130  stopped by Ctrl\\+C or SIGTERM" << FileTree();
+    QTest::newRow("a usage error") << QString() << QStringList{"clone"} << FileTree() << 64 << QString() << FileTree();
+    QTest::newRow("nothing listening") << QStringLiteral("none") << QStringList{"list"} << FileTree() << 2
+                                       << "FTP Error: " << FileTree();
+    QTest::newRow("a folder that is a file") << standIn << QStringList{"clone", "{DIR}/INIE91.CFG"} << dataSet << 2
+                                             << "PATH ERROR: Select a Valid Folder: " << FileTree();
+    QTest::newRow("a folder that is missing") << standIn << QStringList{"compare", "{DIR}/gone"} << FileTree() << 2
+                                              << "PATH ERROR: Select a Valid Folder: " << FileTree();
+    QTest::newRow("stand-in: clone") << standIn << QStringList{"clone"} + dir << FileTree() << 0
+                                     << "^Backup Completed · 7 files\\n$" << FileTree();
+    for (const QString &server : {standIn, pyftpdlib}) {
+        const QByteArray prefix = server.toLatin1() + ": ";
+        QTest::newRow(prefix + "list") << server << QStringList{"list"} << FileTree() << 0
+                                       << "\\nDATA/IPA_BD1 +B\\.DAT +70000\\n(.*\\n)*7 files\\n$" << FileTree();
+        QTest::newRow(prefix + "compare --content") << server << QStringList{"compare", "--content"} + dir
+            << exampleInstrument << 0 << "\\nIdentical: 7 files, byte for byte\\n$" << FileTree();
+    }
+    QTest::newRow("pyftpdlib: backup") << pyftpdlib << QStringList{"backup"} + dir << FileTree() << 0
+                                       << "^Backup Completed · 4 files\\n$" << FileTree();
+    QTest::newRow("pyftpdlib: clone") << pyftpdlib << QStringList{"clone"} + dir << FileTree() << 0
+                                      << "^Backup Completed · 7 files\\n$" << FileTree();
+    QTest::newRow("pyftpdlib: restore") << pyftpdlib << QStringList{"restore"} + dir << dataSet << 0
+                                        << "^Update Completed · 5 files\\n$" << exampleInstrument + dataSet;
+    QTest::newRow("pyftpdlib: update") << pyftpdlib << QStringList{"update"} + dir << updateSet << 0
+                                       << "^Update Completed · 10 files\\n$" << exampleInstrument + updateSet;
+}
+
+void tst_CommandLine::executable()
+{
+    QFETCH(QString, server);
+    QFETCH(QStringList, arguments);
+    QFETCH(FileTree, local);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    QFETCH(FileTree, instrumentAfter);
+
+    // Names beyond ASCII are left to the in-process cases: pyftpdlib
+    // carries names as UTF-8, the instrument as Latin-1.
+    const FileTree instrument = exampleInstrument;
+    QTemporaryDir instrumentDir;
+    QTemporaryDir localDir;
+    writeTree(instrumentDir.path(), instrument);
+    writeTree(localDir.path(), local);
+    InstrumentServer standIn;
+    PyftpdlibServer pyftpd;
+    pyftpd.setTopFolderChange(true);
+    quint16 port = 0;
+    if (server == QLatin1String("stand-in")) {
+        standIn.setRootPath(instrumentDir.path());
+        QVERIFY(standIn.listen(0));
+        port = standIn.serverPort();
+    } else if (server == QLatin1String("pyftpdlib")) {
+        QString why;
+        if (!PyftpdlibServer::isAvailable(&why))
+            QSKIP(qPrintable(why));
+        QVERIFY2(pyftpd.start(instrumentDir.path()), qPrintable(pyftpd.errorString()));
+        port = pyftpd.port();
+    } else if (server == QLatin1String("none")) {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        port = closed.serverPort();
+    }
+    if (port)
+        arguments << QStringLiteral("--port") << QString::number(port);
+    arguments.replaceInStrings(QStringLiteral("{DIR}"), localDir.path());
+
+    QProcess process;
+    process.setProcessEnvironment(m_environment);
+    process.start(QStringLiteral(R9_UPDATE_EXECUTABLE), arguments);
+    QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == status, qPrintable(out + err));
+    QVERIFY2(out.contains(QRegularExpression(says)), qPrintable(out + err));
+    QVERIFY2(!err.contains(QLatin1String("io sono lo stato")), qPrintable(err)); // no trace without --verbose
+
+    QCOMPARE(readTree(instrumentDir.path()), instrumentAfter.isEmpty() ? instrument : instrumentAfter);
+    const QString command = arguments.value(0);
+    if (command == QLatin1String("clone"))
+        QCOMPARE(readTree(localDir.path()), status == 0 ? instrument : local);
+    if (command == QLatin1String("backup")) {
+        FileTree data;
+        for (auto it = instrument.cbegin(); it != instrument.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("DATA/")) || it.key() == QLatin1String("INIE91.CFG"))
+                data.insert(it.key(), it.value());
+        }
+        QCOMPARE(readTree(localDir.path()), data);
+    }
+}
+
+// --- Stopped mid-transfer --------------------------------------------------------------------
+
+void tst_CommandLine::stoppedBySignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void tst_CommandLine::stoppedBySignal()
+{
+    QFETCH(int, signalNumber);
+    InstrumentFixture f;
+    writeTree(f.instrumentDir.path(), exampleInstrument);
+    writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "earlier copy");
+    // B.DAT takes some 17 s.
+    f.server.setRateLimit(4096);
+
+    QProcess process;
+    process.setProcessEnvironment(m_environment);
+    process.start(QStringLiteral(R9_UPDATE_EXECUTABLE),
+                  {"clone", f.localDir.path(), "--port", QString::number(f.server.serverPort())});
+    // A.DAT has arrived and waits to be put in place with the next ones;
+    // B.DAT is on its way.
+    QVERIFY(waitUntil([&] {
+        return f.toolCommands().contains("RETR B.DAT") && temporariesBelow(f.localDir.path()).size() == 2;
+    }, 30000));
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000));
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(process.readAllStandardError().contains("Interrupted"));
+    QVERIFY(process.readAllStandardOutput().isEmpty());
+    // What arrived whole is in place, the earlier copy is untouched, and no
+    // temporary file is left; the instrument heard a QUIT.
+    QCOMPARE(filesBelow(f.localDir.path()), QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"}));
+    QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), exampleInstrument.value("DATA/IPA_BD1/A.DAT"));
+    QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("earlier copy"));
+    QVERIFY(waitUntil([&] { return f.toolCommands().last() == QLatin1String("QUIT"); }, 5000));
+}
+
+QTEST_MAIN(tst_CommandLine)
+#include "tst_commandline.moc"
