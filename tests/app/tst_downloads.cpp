@@ -279,7 +279,7 @@ void tst_Downloads::progressOfHugeFiles()
 void tst_Downloads::manySmallFilesFewOpenFiles()
 {
     InstrumentFixture f;
-    const int perFolder = 2500;
+    const int perFolder = 300;
     for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"}) {
         QDir().mkpath(f.instrumentPath(folder));
         for (int i = 0; i < perFolder; ++i)
