@@ -499,29 +499,37 @@ void tst_CommandLine::executable()
 void tst_CommandLine::stoppedBySignal_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("Ctrl+C") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::addColumn<bool>("silent");   // the instrument never answers the walk's first listing
+    QTest::newRow("Ctrl+C mid-transfer") << int(SIGINT) << false;
+    QTest::newRow("SIGTERM mid-transfer") << int(SIGTERM) << false;
+    QTest::newRow("Ctrl+C on a silent instrument") << int(SIGINT) << true;
 }
 
 void tst_CommandLine::stoppedBySignal()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, silent);
     InstrumentFixture f;
     writeTree(f.instrumentDir.path(), exampleInstrument);
     writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "earlier copy");
     // B.DAT takes some 17 s.
     f.server.setRateLimit(4096);
+    if (silent)
+        f.server.staySilentOn(QStringLiteral("LIST"));
 
     QProcess process;
     process.setProcessEnvironment(m_environment);
     process.start(QStringLiteral(R9_UPDATE_EXECUTABLE),
                   {"clone", f.localDir.path(), "--port", QString::number(f.server.serverPort())});
-    // A.DAT has arrived and waits to be put in place with the next ones;
-    // B.DAT is on its way.
+    // Silent: the walk waits for its listing. Else A.DAT has arrived and
+    // waits to be put in place with the next ones, and B.DAT is on its way.
     QVERIFY(waitUntil([&] {
+        if (silent)
+            return f.toolCommands().contains("LIST");
         return f.toolCommands().contains("RETR B.DAT") && temporariesBelow(f.localDir.path()).size() == 2;
     }, 30000));
     ::kill(pid_t(process.processId()), signalNumber);
+    // Far sooner than the client's 30 s wait for an answer.
     QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000));
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -530,9 +538,12 @@ void tst_CommandLine::stoppedBySignal()
     QVERIFY(process.readAllStandardOutput().isEmpty());
     // What arrived whole is in place, the earlier copy is untouched, and no
     // temporary file is left; the instrument heard a QUIT.
-    QCOMPARE(filesBelow(f.localDir.path()), QStringList({"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"}));
-    QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), exampleInstrument.value("DATA/IPA_BD1/A.DAT"));
+    const QStringList kept = silent ? QStringList{"DATA/IPA_BD1/B.DAT"}
+                                    : QStringList{"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"};
+    QCOMPARE(filesBelow(f.localDir.path()), kept);
     QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("earlier copy"));
+    if (!silent)
+        QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), exampleInstrument.value("DATA/IPA_BD1/A.DAT"));
     QVERIFY(waitUntil([&] { return f.toolCommands().last() == QLatin1String("QUIT"); }, 5000));
 }
 
