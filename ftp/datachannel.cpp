@@ -61,15 +61,9 @@ void FtpDataChannel::close()
     m_connected = false;
     m_sendingAllowed = false;
     m_sourceDone = false;
-    m_finished = false;
     m_bytesDone = 0;
     m_bytesQueued = 0;
     m_limit = -1;
-}
-
-bool FtpDataChannel::isOpen() const
-{
-    return m_socket != nullptr;
 }
 
 void FtpDataChannel::onConnected()
@@ -269,7 +263,6 @@ void FtpDataChannel::finishData()
         fail(tr("Connection closed after %1 bytes were sent").arg(m_bytesDone));
         return;
     }
-    m_finished = true;
     if (m_socket) {
         // Slots of finished() may run a nested event loop: not deleted before
         // this handler has returned.

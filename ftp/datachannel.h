@@ -45,8 +45,6 @@ public:
     // Drops the connection without further signals.
     void close();
 
-    bool isOpen() const;
-    bool isFinished() const { return m_finished; }
     qint64 bytesDone() const { return m_bytesDone; }
 
 signals:
@@ -81,7 +79,6 @@ private:
     bool m_connected = false;
     bool m_sendingAllowed = false;
     bool m_sourceDone = false;
-    bool m_finished = false;
     qint64 m_bytesDone = 0;
     qint64 m_bytesQueued = 0;
     qint64 m_limit = -1;

@@ -48,7 +48,6 @@ public:
     };
     Q_ENUM(Command)
 
-    enum TransferMode { Active, Passive };
     enum TransferType { Binary, Ascii };
 
     explicit FtpClient(QObject *parent = nullptr);
@@ -133,5 +132,4 @@ signals:
 
 private:
     std::unique_ptr<FtpClientPrivate> d;
-    friend class FtpClientPrivate;
 };

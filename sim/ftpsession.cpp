@@ -1,8 +1,8 @@
 #include "ftpsession.h"
 
-#include "datachannel.h"
 #include "instrumentserver_p.h"
 #include "listingformatter.h"
+#include "passivedataport.h"
 #include "receivetransfer.h"
 #include "replyscheduler.h"
 #include "sendtransfer.h"
@@ -165,7 +165,7 @@ void FtpSession::handleLine(QByteArray raw)
     if (!alive || m_state == State::Closed)
         return;
 
-    const FaultPlan &faults = m_server->faults;
+    const FaultPlan &faults = m_server->m_faults;
     if (faults.dropsAt(m_commandCount)) {
         drop();
         return;
@@ -223,7 +223,7 @@ void FtpSession::dispatch(const QString &verb, const QString &argument)
 
 void FtpSession::reply(int code, const QString &text, std::function<void()> afterSent)
 {
-    m_replies->send(QByteArray::number(code) + ' ' + text.toLatin1() + "\r\n", m_server->faults.replyDelay(),
+    m_replies->send(QByteArray::number(code) + ' ' + text.toLatin1() + "\r\n", m_server->m_faults.replyDelay(),
                     std::move(afterSent));
 }
 
@@ -238,7 +238,7 @@ void FtpSession::replyLines(int code, const QStringList &lines)
             bytes += ' ';
         bytes += lines.at(i).toLatin1() + "\r\n";
     }
-    m_replies->send(bytes, m_server->faults.replyDelay());
+    m_replies->send(bytes, m_server->m_faults.replyDelay());
 }
 
 void FtpSession::refuse(int code)
@@ -498,7 +498,7 @@ void FtpSession::cmdList(const QString &argument)
 QByteArray FtpSession::listingOf(const ServedTree::Location &location) const
 {
     const ListingFormatter formatter;
-    const FaultPlan &faults = m_server->faults;
+    const FaultPlan &faults = m_server->m_faults;
     auto lineFor = [&](const QFileInfo &entry, const QString &virtualPath) {
         qint64 size = entry.isSymLink() ? entry.symLinkTarget().toUtf8().size() : entry.isDir() ? 4096 : entry.size();
         if (const auto lie = faults.reportedSizeFor(virtualPath))
@@ -527,7 +527,7 @@ bool FtpSession::openPassive()
 {
     // A new PASV replaces an unused one, as on any server.
     delete m_passive;
-    m_passive = new DataChannel(this);
+    m_passive = new PassiveDataPort(this);
     if (m_passive->listen())
         return true;
     delete m_passive;
@@ -569,8 +569,8 @@ void FtpSession::awaitDataConnection(const PendingTransfer &transfer)
         return;
     }
     m_state = State::AwaitingDataConnection;
-    connect(m_passive, &DataChannel::connectionArrived, this, &FtpSession::startTransfer);
-    m_dataTimer.start(m_server->dataConnectionTimeout);
+    connect(m_passive, &PassiveDataPort::connectionArrived, this, &FtpSession::startTransfer);
+    m_dataTimer.start(m_server->m_dataConnectionTimeout);
 }
 
 void FtpSession::onDataTimeout()
@@ -587,9 +587,9 @@ void FtpSession::onDataTimeout()
 TransferLimits FtpSession::limitsFor(const PendingTransfer &transfer) const
 {
     TransferLimits limits;
-    limits.bytesPerSecond = m_server->faults.rateLimit();
+    limits.bytesPerSecond = m_server->m_faults.rateLimit();
     if (transfer.verb != QLatin1String("LIST")) {
-        limits.cutAfterBytes = m_server->faults.cutFor(transfer.location.virtualPath);
+        limits.cutAfterBytes = m_server->m_faults.cutFor(transfer.location.virtualPath);
         limits.asciiLineEnds = !m_binary;
     }
     return limits;

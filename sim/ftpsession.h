@@ -11,8 +11,8 @@
 
 #include <functional>
 
-class DataChannel;
 class InstrumentServerPrivate;
+class PassiveDataPort;
 class QTcpSocket;
 class ReplyScheduler;
 
@@ -105,7 +105,7 @@ private:
     QString m_userName;
     QString m_cwd;                 // "" is the top folder
     bool m_binary = false;         // RFC 959: ASCII until TYPE I
-    QPointer<DataChannel> m_passive;
+    QPointer<PassiveDataPort> m_passive;
     PendingTransfer m_pending;
     QPointer<QObject> m_transfer;
     QTimer m_dataTimer;

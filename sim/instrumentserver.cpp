@@ -3,26 +3,27 @@
 #include "ftpsession.h"
 #include "instrumentserver_p.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 
 InstrumentServerPrivate::InstrumentServerPrivate(InstrumentServer *q) : q(q) {}
 
 void InstrumentServerPrivate::logCommand(int session, const QString &line, const QString &verb, const QString &argument)
 {
-    log.append({ session, line, verb, argument });
-    if (logFile) {
-        logFile->write(QByteArray::number(session) + ' ' + line.toUtf8() + '\n');
+    m_log.append({ session, line, verb, argument });
+    if (m_logFile) {
+        m_logFile->write(QByteArray::number(session) + ' ' + line.toUtf8() + '\n');
         // Flushed at once: a test or a technician reads it while we run.
-        logFile->flush();
+        m_logFile->flush();
     }
     emit q->commandReceived(session, line);
 }
 
 void InstrumentServerPrivate::acceptConnections()
 {
-    while (QTcpSocket *socket = listener.nextPendingConnection()) {
-        auto *session = new FtpSession(++sessionsAccepted, socket, this, q);
-        sessions.append(session);
+    while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
+        auto *session = new FtpSession(++m_sessionsAccepted, socket, this, q);
+        m_sessions.append(session);
         QObject::connect(session, &FtpSession::closed, q, [this](int id) { onSessionClosed(id); });
         session->start();
     }
@@ -30,10 +31,10 @@ void InstrumentServerPrivate::acceptConnections()
 
 void InstrumentServerPrivate::onSessionClosed(int session)
 {
-    for (int i = 0; i < sessions.size(); ++i) {
-        if (sessions.at(i) && sessions.at(i)->id() == session) {
-            sessions.at(i)->deleteLater();
-            sessions.removeAt(i);
+    for (int i = 0; i < m_sessions.size(); ++i) {
+        if (m_sessions.at(i) && m_sessions.at(i)->id() == session) {
+            m_sessions.at(i)->deleteLater();
+            m_sessions.removeAt(i);
             break;
         }
     }
@@ -42,7 +43,7 @@ void InstrumentServerPrivate::onSessionClosed(int session)
 
 InstrumentServer::InstrumentServer(QObject *parent) : QObject(parent), d(std::make_unique<InstrumentServerPrivate>(this))
 {
-    connect(&d->listener, &QTcpServer::newConnection, this, [this] { d->acceptConnections(); });
+    connect(&d->m_listener, &QTcpServer::newConnection, this, [this] { d->acceptConnections(); });
 }
 
 InstrumentServer::~InstrumentServer()
@@ -56,45 +57,45 @@ InstrumentServer::~InstrumentServer()
 
 void InstrumentServer::setRootPath(const QString &path)
 {
-    d->rootPath = path;
+    d->m_rootPath = path;
 }
 
 QString InstrumentServer::rootPath() const
 {
-    return d->rootPath;
+    return d->m_rootPath;
 }
 
 bool InstrumentServer::listen(quint16 port)
 {
     if (!d->tree().rootExists()) {
-        d->errorString = QStringLiteral("The served folder \"%1\" does not exist").arg(d->rootPath);
+        d->m_errorString = QStringLiteral("The served folder \"%1\" does not exist").arg(d->m_rootPath);
         return false;
     }
-    if (d->listener.isListening())
-        d->listener.close();
+    if (d->m_listener.isListening())
+        d->m_listener.close();
     // Loopback only: the stand-in must never be reachable from a network.
-    if (!d->listener.listen(QHostAddress::LocalHost, port)) {
-        d->errorString = d->listener.errorString();
+    if (!d->m_listener.listen(QHostAddress::LocalHost, port)) {
+        d->m_errorString = d->m_listener.errorString();
         return false;
     }
-    d->errorString.clear();
+    d->m_errorString.clear();
     return true;
 }
 
 quint16 InstrumentServer::serverPort() const
 {
-    return d->listener.serverPort();
+    return d->m_listener.serverPort();
 }
 
 bool InstrumentServer::isListening() const
 {
-    return d->listener.isListening();
+    return d->m_listener.isListening();
 }
 
 void InstrumentServer::close()
 {
-    d->listener.close();
-    const QList<QPointer<FtpSession>> open = d->sessions;
+    d->m_listener.close();
+    const QList<QPointer<FtpSession>> open = d->m_sessions;
     // Each dropped session reports its end and is deleted from the event
     // loop, as this may run inside one of its own signals.
     for (const QPointer<FtpSession> &session : open) {
@@ -105,18 +106,18 @@ void InstrumentServer::close()
 
 QString InstrumentServer::errorString() const
 {
-    return d->errorString;
+    return d->m_errorString;
 }
 
 int InstrumentServer::sessionCount() const
 {
-    return d->sessionsAccepted;
+    return d->m_sessionsAccepted;
 }
 
 int InstrumentServer::activeSessionCount() const
 {
     int open = 0;
-    for (const QPointer<FtpSession> &session : d->sessions) {
+    for (const QPointer<FtpSession> &session : d->m_sessions) {
         if (session && session->isOpen())
             ++open;
     }
@@ -125,83 +126,83 @@ int InstrumentServer::activeSessionCount() const
 
 QList<InstrumentServer::LoggedCommand> InstrumentServer::commandLog() const
 {
-    return d->log;
+    return d->m_log;
 }
 
 QStringList InstrumentServer::commandLines() const
 {
     QStringList lines;
-    lines.reserve(d->log.size());
-    for (const LoggedCommand &command : d->log)
+    lines.reserve(d->m_log.size());
+    for (const LoggedCommand &command : d->m_log)
         lines << command.line;
     return lines;
 }
 
 void InstrumentServer::clearCommandLog()
 {
-    d->log.clear();
+    d->m_log.clear();
 }
 
 void InstrumentServer::setCommandLogFile(const QString &path)
 {
-    d->logFile.reset();
+    d->m_logFile.reset();
     if (path.isEmpty())
         return;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        d->errorString = QStringLiteral("Cannot write the command log %1: %2").arg(path, file->errorString());
+        d->m_errorString = QStringLiteral("Cannot write the command log %1: %2").arg(path, file->errorString());
         return;
     }
-    d->logFile = std::move(file);
+    d->m_logFile = std::move(file);
 }
 
 void InstrumentServer::refuseCommand(const QString &verb, int code, const QString &argument)
 {
-    d->faults.refuse(verb, code, argument);
+    d->m_faults.refuse(verb, code, argument);
 }
 
 void InstrumentServer::dropConnectionAfter(int commandCount)
 {
-    d->faults.setDropAfter(commandCount);
+    d->m_faults.setDropAfter(commandCount);
 }
 
 void InstrumentServer::cutTransferAfter(qint64 bytes, const QString &file)
 {
-    d->faults.cutAfter(bytes, file);
+    d->m_faults.cutAfter(bytes, file);
 }
 
 void InstrumentServer::staySilentOn(const QString &verb, const QString &argument)
 {
-    d->faults.staySilent(verb, argument);
+    d->m_faults.staySilent(verb, argument);
 }
 
 void InstrumentServer::reportWrongSize(const QString &file, qint64 reportedSize)
 {
     if (!file.isEmpty())
-        d->faults.reportSize(file, reportedSize);
+        d->m_faults.reportSize(file, reportedSize);
 }
 
 void InstrumentServer::setReplyDelay(int msecs)
 {
-    d->faults.setReplyDelay(msecs);
+    d->m_faults.setReplyDelay(msecs);
 }
 
 void InstrumentServer::setRateLimit(qint64 bytesPerSecond)
 {
-    d->faults.setRateLimit(bytesPerSecond);
+    d->m_faults.setRateLimit(bytesPerSecond);
 }
 
 void InstrumentServer::clearFaults()
 {
-    d->faults.clear();
+    d->m_faults.clear();
 }
 
 void InstrumentServer::setDataConnectionTimeout(int msecs)
 {
-    d->dataConnectionTimeout = msecs;
+    d->m_dataConnectionTimeout = msecs;
 }
 
 int InstrumentServer::dataConnectionTimeout() const
 {
-    return d->dataConnectionTimeout;
+    return d->m_dataConnectionTimeout;
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>

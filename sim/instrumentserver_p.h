@@ -19,19 +19,19 @@ class InstrumentServerPrivate
 public:
     explicit InstrumentServerPrivate(InstrumentServer *q);
 
-    ServedTree tree() const { return ServedTree(rootPath); }
+    ServedTree tree() const { return ServedTree(m_rootPath); }
     void logCommand(int session, const QString &line, const QString &verb, const QString &argument);
     void acceptConnections();
     void onSessionClosed(int session);
 
     InstrumentServer *q;
-    QTcpServer listener;
-    QString rootPath;
-    QString errorString;
-    FaultPlan faults;
-    int dataConnectionTimeout = 10000;
-    int sessionsAccepted = 0;
-    QList<QPointer<FtpSession>> sessions;
-    QList<InstrumentServer::LoggedCommand> log;
-    std::unique_ptr<QFile> logFile;
+    QTcpServer m_listener;
+    QString m_rootPath;
+    QString m_errorString;
+    FaultPlan m_faults;
+    int m_dataConnectionTimeout = 10000;
+    int m_sessionsAccepted = 0;
+    QList<QPointer<FtpSession>> m_sessions;
+    QList<InstrumentServer::LoggedCommand> m_log;
+    std::unique_ptr<QFile> m_logFile;
 };

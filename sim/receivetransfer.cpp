@@ -43,14 +43,6 @@ void ReceiveTransfer::start()
     pump();
 }
 
-void ReceiveTransfer::abort()
-{
-    m_finished = true;
-    m_paceTimer.stop();
-    m_socket->abort();
-    m_target->close();
-}
-
 void ReceiveTransfer::pump()
 {
     if (m_finished)

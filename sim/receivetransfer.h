@@ -25,8 +25,6 @@ public:
     ~ReceiveTransfer() override;
 
     void start();
-    void abort();
-    qint64 bytesReceived() const { return m_received; }
 
 signals:
     void finished(TransferOutcome outcome, const QString &detail);

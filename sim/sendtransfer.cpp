@@ -50,13 +50,6 @@ void SendTransfer::start()
     pump();
 }
 
-void SendTransfer::abort()
-{
-    m_finished = true;
-    m_paceTimer.stop();
-    m_socket->abort();
-}
-
 void SendTransfer::pump()
 {
     if (m_finished || m_closing)

@@ -24,8 +24,6 @@ public:
     ~SendTransfer() override;
 
     void start();
-    void abort();
-    qint64 bytesSent() const { return m_sent; }
 
 signals:
     void finished(TransferOutcome outcome, const QString &detail);

@@ -1,16 +1,12 @@
-// The main window as built, how its controls are reached, and its repaint
-// throttle: many changes, few paints, the last change always shown.
+// The main window as built and how its controls are reached.
 
 #include "filedialogresponder.h"
-#include "app/repaintthrottle.h"
 #include "eventwait.h"
 
 #include "app/r9_update.h"
-#include "app/windowplacement.h"
 #include "ftpclient.h"
 
 #include <QAction>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,49 +17,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
-#include <QTimer>
-#include <QElapsedTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <memory>
 
-namespace {
-
-class PaintCounter : public QWidget
-{
-public:
-    int paints = 0;
-    int valuePainted = -1;
-    int value = 0;
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        ++paints;
-        valuePainted = value;
-    }
-};
-
-class EventCounter : public QObject
-{
-public:
-    EventCounter(QEvent::Type type, int *count) : m_type(type), m_count(count) {}
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == m_type)
-            ++*m_count;
-        return false;
-    }
-
-private:
-    QEvent::Type m_type;
-    int *m_count;
-};
-
-} // namespace
 
 class tst_MainWindow : public QObject
 {
@@ -76,14 +34,8 @@ private slots:
     void controls_data();
     void controls();
     void windowAsBuilt();
-    void icons_data();
-    void icons();
-    void centredOnAvailableArea();
     void folderActionReachedThreeWays_data();
     void folderActionReachedThreeWays();
-    void focusOrder();
-    void repaintsAreGatheredAndShowTheLastChange();
-    void newFileNamesDoNotLayOutTheWindowAgain();
 
 private:
     template <typename T> T *child(const char *name) const
@@ -182,37 +134,6 @@ void tst_MainWindow::windowAsBuilt()
     QCOMPARE(bar->value(), 0);
 }
 
-void tst_MainWindow::icons_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::newRow("folder_explorer") << ":/new/prefix1/folder_explorer.png";
-    QTest::newRow("folder") << ":/new/prefix1/folder.png";
-    QTest::newRow("ftp") << ":/new/prefix1/ftp.png";
-}
-
-void tst_MainWindow::icons()
-{
-    QFETCH(QString, path);
-    const QImage image(path);
-    QVERIFY2(!image.isNull(), qPrintable(path));
-    QCOMPARE(image.size(), QSize(32, 32));
-    QVERIFY(image.hasAlphaChannel());
-    QVERIFY(!window->windowIcon().isNull());
-}
-
-void tst_MainWindow::centredOnAvailableArea()
-{
-    // A task bar of 40 pixels at the bottom of a 1280 x 1024 screen.
-    const QRect available(0, 0, 1280, 984);
-    placeMainWindow(window.get(), available);
-    QCOMPARE(window->geometry().size(), QSize(417, 296));
-    QCOMPARE(window->geometry().center(), available.center());
-    const Qt::WindowFlags flags = window->windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowTitleHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-}
-
 void tst_MainWindow::folderActionReachedThreeWays_data()
 {
     QTest::addColumn<QString>("way");
@@ -243,87 +164,6 @@ void tst_MainWindow::folderActionReachedThreeWays()
     }
     QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("localpath")->text(), chosen.path(), 10000);
     QCOMPARE(responder.dialogsAnswered(), 1);
-}
-
-void tst_MainWindow::focusOrder()
-{
-    for (QPushButton *button : window->findChildren<QPushButton *>())
-        button->setEnabled(true);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
-
-    child<QPushButton>("connectbotton")->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>("connectbotton"));
-    const QStringList order = {"deconbotton", "localpath", "updateButton", "BackupBotton",
-                               "BackupBotton_2", "BackupBotton_3", "connectbotton"};
-    for (const QString &next : order) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget()->objectName(), next);
-    }
-
-    // Disabled buttons are skipped.
-    child<QPushButton>("deconbotton")->setEnabled(false);
-    child<QPushButton>("updateButton")->setEnabled(false);
-    child<QPushButton>("connectbotton")->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("localpath"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("BackupBotton"));
-}
-
-void tst_MainWindow::repaintsAreGatheredAndShowTheLastChange()
-{
-    PaintCounter window;
-    window.resize(100, 50);
-    constexpr int interval = 40;
-    new RepaintThrottle(&window, interval);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY(waitUntil([&] { return window.paints > 0; }, 5000));
-    window.paints = 0;
-
-    // 300 changes, one per event-loop turn, as fast as they come.
-    constexpr int changes = 300;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer ticker;
-    ticker.setInterval(0);
-    connect(&ticker, &QTimer::timeout, &window, [&] {
-        if (window.value == changes) {
-            ticker.stop();
-            return;
-        }
-        ++window.value;
-        window.update();
-    });
-    ticker.start();
-    QVERIFY(waitUntil([&] { return !ticker.isActive(); }, 20000));
-    QVERIFY(waitUntil([&] { return window.valuePainted == changes; }, 5000));
-    const qint64 elapsed = clock.elapsed();
-
-    QVERIFY2(window.paints <= elapsed / interval + 2,
-             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(window.paints).arg(elapsed)));
-    QVERIFY(window.paints < changes / 4);
-}
-
-void tst_MainWindow::newFileNamesDoNotLayOutTheWindowAgain()
-{
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QCoreApplication::sendPostedEvents(); // the window's own first layout
-    QWidget *central = window->centralWidget();
-    int layoutRequests = 0;
-    EventCounter counter(QEvent::LayoutRequest, &layoutRequests);
-    central->installEventFilter(&counter);
-    auto *disp = child<QLabel>("disp");
-    for (int i = 0; i < 50; ++i) {
-        disp->setText(QStringLiteral("M%1.DAT").arg(i, 7, 10, QLatin1Char('0')));
-        QCoreApplication::processEvents();
-    }
-    QCOMPARE(layoutRequests, 0);
-    QCOMPARE(disp->geometry(), QRect(0, 160, 401, 21));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -22,12 +22,10 @@ private slots:
     void init();
     void cleanup();
 
-    void walkListsFolders();
     void roundTripIsByteExact_data();
     void roundTripIsByteExact();
     void failureDropsTheRest_data();
     void failureDropsTheRest();
-    void abortedDownloadKeepsConnectionUsable();
 
 private:
     void connectAndLogin(FtpClient &client);
@@ -108,53 +106,6 @@ void TestFtpClient::verifySignalOrder(const ClientRecorder &recorder, const QLis
             break;
         }
     }
-}
-
-void TestFtpClient::walkListsFolders()
-{
-    const QString root = m_root->path();
-    writeFile(root + "/DATA/IPA_BD1/A.BIN", randomBytes(100, 1));
-    writeFile(root + "/DATA/IPA_BD1/B BLANK.BIN", QByteArray());
-    QVERIFY(QDir(root).mkpath("TEXT"));
-    writeFile(root + "/INIE91.CFG", randomBytes(50, 2));
-
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    const QList<int> ids {
-        client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port()),
-        client.login(m_server->userName(), m_server->password()),
-        client.cd(QStringLiteral("DATA/IPA_BD1")),
-        client.list(),
-        client.cd(QStringLiteral("..")),
-        client.cd(QStringLiteral("..")),
-        client.list(),
-    };
-    QCOMPARE(client.currentCommand(), FtpClient::None); // nothing starts inside the calls
-    QVERIFY(client.hasPendingCommands());
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-
-    verifySignalOrder(recorder, ids,
-                      { FtpClient::ConnectToHost, FtpClient::Login, FtpClient::Cd, FtpClient::List,
-                        FtpClient::Cd, FtpClient::Cd, FtpClient::List });
-    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting,
-                                             FtpClient::Connected, FtpClient::LoggedIn }));
-    QCOMPARE(client.state(), FtpClient::LoggedIn);
-
-    QStringList listings[2];
-    int listing = -1;
-    for (const ClientRecorder::Event &e : recorder.events) {
-        if (e.type == ClientRecorder::Started && e.currentCommand == FtpClient::List)
-            ++listing;
-        if (e.type == ClientRecorder::Entry && e.info.name() != "." && e.info.name() != "..")
-            listings[listing] << e.info.name() + (e.info.isDir() ? QStringLiteral(" folder")
-                                                   : e.info.isFile() ? QStringLiteral(" %1").arg(e.info.size())
-                                                                     : QStringLiteral(" other"));
-    }
-    listings[0].sort();
-    listings[1].sort();
-    QCOMPARE(listings[0], (QStringList{"A.BIN 100", "B BLANK.BIN 0"}));
-    QCOMPARE(listings[1], (QStringList{"DATA folder", "INIE91.CFG 50", "TEXT folder"}));
 }
 
 void TestFtpClient::roundTripIsByteExact_data()
@@ -253,43 +204,6 @@ void TestFtpClient::failureDropsTheRest()
     QVERIFY(recorder.waitForDone());
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
     QVERIFY(QFileInfo(m_root->path() + "/DATA/IPA_BD1").isDir());
-}
-
-void TestFtpClient::abortedDownloadKeepsConnectionUsable()
-{
-    QFile big(m_root->path() + "/BIG.BIN");
-    QVERIFY(big.open(QIODevice::WriteOnly));
-    QVERIFY(big.resize(512LL * 1024 * 1024));
-    big.close();
-    writeFile(m_root->path() + "/SMALL.BIN", randomBytes(300, 3));
-
-    QTemporaryDir local;
-    QFile target(local.path() + "/big.bin");
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int get = client.get(QStringLiteral("BIG.BIN"), &target);
-    const int dropped = client.list();
-    connect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
-    QVERIFY(recorder.waitForDone());
-    disconnect(&client, &FtpClient::dataTransferProgress, &client, &FtpClient::abort);
-
-    QVERIFY(recorder.finishedWithError(get));
-    QVERIFY(!recorder.startedIds().contains(dropped));
-    QVERIFY2(client.errorString().contains("Aborted"), qPrintable(client.errorString()));
-    QVERIFY(target.size() < big.size());
-
-    // The replies still due for the aborted download must not be taken for
-    // the answers to what follows.
-    recorder.clear();
-    QByteArray small;
-    QBuffer smallTarget(&small);
-    client.list();
-    client.get(QStringLiteral("SMALL.BIN"), &smallTarget);
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QVERIFY(recorder.entryNames().contains("SMALL.BIN"));
-    QCOMPARE(small, randomBytes(300, 3));
 }
 
 QTEST_GUILESS_MAIN(TestFtpClient)

@@ -26,18 +26,12 @@ private slots:
     void commandLinesGoOutVerbatim();
     void downloadEndings_data();
     void downloadEndings();
-    void dataClosedMidUpload();
     void endlessListingIsCut_data();
     void endlessListingIsCut();
-    void silentServerTimesOut_data();
-    void silentServerTimesOut();
     void badRepliesFailTheCommand_data();
     void badRepliesFailTheCommand();
-    void closeAndConnectAgain();
     void closeEndsUnconnected_data();
     void closeEndsUnconnected();
-    void localFileFailures_data();
-    void localFileFailures();
     void surplusReplyIsNotTakenForTheNextCommand();
 
 private:
@@ -305,42 +299,6 @@ void TestFtpClientFaults::downloadEndings()
     QCOMPARE(m_server->received.last(), QByteArray("CWD AFTER"));
 }
 
-void TestFtpClientFaults::dataClosedMidUpload()
-{
-    m_server->on("STOR", [&](const QByteArray &) {
-        m_server->reply("150 Ready");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            connect(data, &QTcpSocket::readyRead, m_server, [&, data] {
-                if (data->state() != QAbstractSocket::ConnectedState)
-                    return;
-                data->readAll();
-                data->abort();
-                m_server->reply("426 Connection closed; transfer aborted");
-            });
-        });
-    });
-    QByteArray upload = randomBytes(8 * 1024 * 1024, 9);
-    QBuffer source(&upload);
-    FtpClient client;
-    client.setIdleTimeout(5000);
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    const int put = client.put(&source, QStringLiteral("h"));
-    const int dropped = client.cd(QStringLiteral("X"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(put));
-    QVERIFY(!recorder.startedIds().contains(dropped));
-    QVERIFY2(client.errorString().startsWith("Uploading file h failed:\n"), qPrintable(client.errorString()));
-    for (const auto &report : recorder.progressOf(put))
-        QVERIFY(report.first < upload.size());
-
-    // The connection stays in step for the next command.
-    recorder.clear();
-    const int cd = client.cd(QStringLiteral("NEXT"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.finishedWithError(cd), qPrintable(client.errorString()));
-}
-
 void TestFtpClientFaults::endlessListingIsCut_data()
 {
     QTest::addColumn<QByteArray>("block");  // sent over and over
@@ -393,51 +351,6 @@ void TestFtpClientFaults::endlessListingIsCut()
     QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
 }
 
-void TestFtpClientFaults::silentServerTimesOut_data()
-{
-    QTest::addColumn<QByteArray>("silence");
-    QTest::addColumn<QString>("expectedError");
-    const QString timeout = QStringLiteral("The server did not answer within 300 ms");
-    QTest::newRow("no greeting") << QByteArray("greeting") << "Connecting to host failed:\n" + timeout;
-    QTest::newRow("stalled transfer") << QByteArray("RETR") << "Downloading file f failed:\n" + timeout;
-    QTest::newRow("no data connection") << QByteArray("EPSV") << "Downloading file f failed:\n" + timeout;
-}
-
-void TestFtpClientFaults::silentServerTimesOut()
-{
-    QFETCH(QByteArray, silence);
-    QFETCH(QString, expectedError);
-    m_server->files.insert("f", randomBytes(100, 9));
-    QTcpServer deaf; // accepts data connections, never serves them
-    QVERIFY(deaf.listen(QHostAddress::LocalHost, 0));
-    if (silence == "greeting")
-        m_server->greeting.clear();
-    m_server->on("RETR", [&](const QByteArray &) {
-        if (silence == "RETR") {
-            m_server->reply("150 Sending");
-            m_server->withDataConnection([](QTcpSocket *data) { data->write("only this"); });
-        }
-    });
-    if (silence == "EPSV")
-        m_server->on("EPSV", [&](const QByteArray &) {
-            m_server->reply("229 ok (|||" + QByteArray::number(deaf.serverPort()) + "|)");
-        });
-
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
-    FtpClient client;
-    client.setConnectTimeout(300);
-    client.setIdleTimeout(300);
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.get(QStringLiteral("f"), &target);
-    QVERIFY(recorder.waitForDone(1, 10000));
-    QVERIFY(recorder.events.last().error);
-    QCOMPARE(client.errorString(), expectedError);
-    QCOMPARE(client.state(), FtpClient::Unconnected);
-    QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
-}
-
 void TestFtpClientFaults::badRepliesFailTheCommand_data()
 {
     QTest::addColumn<QByteArray>("verb");   // answered with `reply`; empty: the greeting
@@ -477,43 +390,6 @@ void TestFtpClientFaults::badRepliesFailTheCommand()
     QVERIFY(client.errorString().size() > heading.size());
     QVERIFY(client.errorString().size() < 1000);
     QCOMPARE(client.state(), FtpClient::Unconnected);
-}
-
-void TestFtpClientFaults::closeAndConnectAgain()
-{
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.close();
-    const int cd = client.cd(QStringLiteral("DATA"));
-    const int list = client.list();
-    QVERIFY(recorder.waitForDone());
-    QCOMPARE(recorder.states(), (QList<int>{ FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected,
-                                             FtpClient::LoggedIn, FtpClient::Closing, FtpClient::Unconnected }));
-    QVERIFY(recorder.finishedWithError(cd));
-    QVERIFY(!recorder.startedIds().contains(list));
-    QCOMPARE(client.error(), FtpClient::NotConnected);
-    QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\nNot connected"));
-
-    // A close while unconnected is no error, and connects nothing.
-    recorder.clear();
-    const int close = client.close();
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(!recorder.events.last().error);
-    QVERIFY(!recorder.finishedWithError(close));
-    QVERIFY(recorder.states().isEmpty());
-    QCOMPARE(m_server->connectionCount, 1);
-
-    // A connect while connected starts anew.
-    recorder.clear();
-    connectAndLogin(client);
-    connectAndLogin(client);
-    client.cd(QStringLiteral("X"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QCOMPARE(m_server->connectionCount, 3);
-    const QList<int> once { FtpClient::HostLookup, FtpClient::Connecting, FtpClient::Connected, FtpClient::LoggedIn };
-    QCOMPARE(recorder.states(), once + once);
 }
 
 void TestFtpClientFaults::closeEndsUnconnected_data()
@@ -588,66 +464,6 @@ void TestFtpClientFaults::closeEndsUnconnected()
     QCOMPARE(recorder.states().last(), int(FtpClient::Unconnected));
     if (aborting)
         QTRY_VERIFY_WITH_TIMEOUT(m_server->received.contains("QUIT"), 5000);
-}
-
-void TestFtpClientFaults::localFileFailures_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("heading");
-    QTest::addColumn<QByteArray>("neverSent");
-    QTest::newRow("get into an unwritable path") << "get-missing-folder"
-                                                 << "Downloading file f failed:\nCannot open the local file for writing"
-                                                 << QByteArray("RETR");
-    QTest::newRow("put from a missing file") << "put-missing-file"
-                                             << "Uploading file f failed:\nCannot open the local file for reading"
-                                             << QByteArray("STOR");
-    QTest::newRow("get without a device") << "get-null" << "Downloading file f failed:\nNo local file given"
-                                          << QByteArray("RETR");
-    QTest::newRow("get into a closed read-only device") << "get-readonly"
-                                                        << "Downloading file f failed:\nThe local file is not open for writing"
-                                                        << QByteArray("RETR");
-    QTest::newRow("get onto a full disk") << "get-full" << "Downloading file f failed:\nWriting the local file failed"
-                                          << QByteArray();
-}
-
-void TestFtpClientFaults::localFileFailures()
-{
-    QFETCH(QString, kind);
-    QFETCH(QString, heading);
-    QFETCH(QByteArray, neverSent);
-    m_server->files.insert("f", randomBytes(300000, 9));
-    QTemporaryDir local;
-    QFile missingFolder(local.path() + "/no/such/folder/f");
-    QFile missingFile(local.path() + "/missing");
-    QFile full(QStringLiteral("/dev/full"));
-    QByteArray bytes;
-    QBuffer readOnly(&bytes);
-    QVERIFY(readOnly.open(QIODevice::ReadOnly));
-    if (kind == "get-full" && !QFile::exists(full.fileName()))
-        QSKIP("/dev/full is not available");
-
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    int id = 0;
-    if (kind == "get-missing-folder")
-        id = client.get(QStringLiteral("f"), &missingFolder);
-    else if (kind == "put-missing-file")
-        id = client.put(&missingFile, QStringLiteral("f"));
-    else if (kind == "get-null")
-        id = client.get(QStringLiteral("f"), nullptr);
-    else if (kind == "get-readonly")
-        id = client.get(QStringLiteral("f"), &readOnly);
-    else
-        id = client.get(QStringLiteral("f"), &full);
-    const int dropped = client.cd(QStringLiteral("X"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY(recorder.finishedWithError(id));
-    QVERIFY(!recorder.startedIds().contains(dropped));
-    QVERIFY2(client.errorString().startsWith(heading), qPrintable(client.errorString()));
-    if (!neverSent.isEmpty())
-        QVERIFY(!m_server->receivedVerbs().contains(neverSent));
-    QCOMPARE(client.state(), FtpClient::LoggedIn);
 }
 
 void TestFtpClientFaults::surplusReplyIsNotTakenForTheNextCommand()

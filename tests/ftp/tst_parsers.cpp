@@ -15,15 +15,11 @@ private slots:
     void parsesEntries();
     void rejectsOtherLines_data();
     void rejectsOtherLines();
-    void unixPermissions();
-    void recentDateYear_data();
-    void recentDateYear();
     void splitsReplies_data();
     void splitsReplies();
     void sameRepliesWhateverTheChunks();
     void rejectsBadInput_data();
     void rejectsBadInput();
-    void ignoresInputAfterAnError();
     void passiveReply_data();
     void passiveReply();
 };
@@ -189,33 +185,6 @@ void TestParsers::rejectsOtherLines()
     QVERIFY(!parseListLine(line, today).isValid());
 }
 
-void TestParsers::unixPermissions()
-{
-    QCOMPARE(parseListLine(u"-rwxr-x--x 1 u g 1 Mar 1 2020 a", today).permissions(), 0751);
-    QCOMPARE(parseListLine(u"-rwsr-Sr-T 1 u g 1 Mar 1 2020 a", today).permissions(), 0744);
-    QCOMPARE(parseListLine(u"---------- 1 u g 1 Mar 1 2020 a", today).permissions(), 0);
-    QCOMPARE(parseListLine(u"12-07-26  01:06PM  1 a", today).permissions(), 0);
-}
-
-void TestParsers::recentDateYear_data()
-{
-    QTest::addColumn<QString>("date");
-    QTest::addColumn<QDate>("expected");
-    QTest::newRow("earlier this year") << "Jan 10 10:00" << QDate(2026, 1, 10);
-    QTest::newRow("today") << "Mar 15 10:00" << QDate(2026, 3, 15);
-    QTest::newRow("tomorrow, clock skew") << "Mar 16 10:00" << QDate(2026, 3, 16);
-    QTest::newRow("later month: last year") << "Nov 20 10:00" << QDate(2025, 11, 20);
-}
-
-void TestParsers::recentDateYear()
-{
-    QFETCH(QString, date);
-    QFETCH(QDate, expected);
-    const UrlInfo info = parseListLine(QStringLiteral("-rw-r--r-- 1 u g 1 ") + date + QStringLiteral(" f"), today);
-    QVERIFY(info.isValid());
-    QCOMPARE(info.lastModified().date(), expected);
-}
-
 using Replies = QList<QPair<int, QString>>;
 
 namespace {
@@ -324,20 +293,6 @@ void TestParsers::rejectsBadInput()
     QVERIFY(parser.hasError());
     QVERIFY(!parser.errorString().isEmpty());
     QVERIFY(!parser.hasReply());
-}
-
-void TestParsers::ignoresInputAfterAnError()
-{
-    FtpReplyParser parser;
-    parser.addData(QByteArray("200 fine\r\nbad\r\n226 late\r\n"));
-    QVERIFY(parser.hasError());
-    QCOMPARE(drain(parser), (Replies{ { 200, "fine" } }));
-    parser.addData(QByteArray("250 more\r\n"));
-    QVERIFY(!parser.hasReply());
-    parser.clear();
-    QVERIFY(!parser.hasError());
-    parser.addData(QByteArray("250 more\r\n"));
-    QCOMPARE(drain(parser), (Replies{ { 250, "more" } }));
 }
 
 void TestParsers::passiveReply_data()

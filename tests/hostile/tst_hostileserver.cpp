@@ -399,10 +399,12 @@ void tst_HostileServer::passiveAddressIsIgnored()
 {
     HostileSetup h;
     h.addPlainFiles();
-    // EPSV is refused and PASV names 10.9.9.9; the data listener is on
-    // 127.0.0.1 only, so a transfer that arrives came to 127.0.0.1.
+    // EPSV is refused and PASV names another address (a loopback one, so
+    // that a client which took it would still send nothing off this
+    // machine); the data listener is on 127.0.0.1 only, so a transfer that
+    // arrives came to 127.0.0.1.
     h.server.refuseExtendedPassive = true;
-    h.server.passiveAddress = "10,9,9,9";
+    h.server.passiveAddress = "127,0,0,2";
     LabelTrace labels(h.f);
     for (const char *operation : {"BackupBotton", "BackupBotton_2"}) {
         // A new connection for each, over the same kind of PASV reply.

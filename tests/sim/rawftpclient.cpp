@@ -71,19 +71,9 @@ bool RawFtpClient::login()
     return command("USER root").code == 331 && command("PASS +00417263850").code == 230;
 }
 
-bool RawFtpClient::staysQuiet(int timeoutMs)
-{
-    return !QTest::qWaitFor([this] { return m_socket.bytesAvailable() > 0 || !m_buffer.isEmpty(); }, timeoutMs);
-}
-
 bool RawFtpClient::waitForDisconnected(int timeoutMs)
 {
     return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
-}
-
-bool RawFtpClient::isConnected() const
-{
-    return m_socket.state() == QAbstractSocket::ConnectedState;
 }
 
 std::unique_ptr<QTcpSocket> RawFtpClient::openPassive(Reply *pasvReply)

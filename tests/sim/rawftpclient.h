@@ -29,10 +29,7 @@ public:
     Reply nextReply(int timeoutMs = 5000);
     Reply command(const QByteArray &line, int timeoutMs = 5000);
     bool login();
-    // True when nothing arrives within `timeoutMs`.
-    bool staysQuiet(int timeoutMs);
     bool waitForDisconnected(int timeoutMs = 5000);
-    bool isConnected() const;
 
     // PASV, then a data connection to the port it names.
     std::unique_ptr<QTcpSocket> openPassive(Reply *pasvReply = nullptr);
@@ -43,8 +40,6 @@ public:
     QByteArray retrieve(const QByteArray &commandLine, Reply *opening, Reply *final, int timeoutMs = 20000);
     void store(const QByteArray &commandLine, const QByteArray &content, Reply *opening, Reply *final,
                int timeoutMs = 20000);
-
-    QTcpSocket &socket() { return m_socket; }
 
 private:
     bool takeReply(Reply *reply);

@@ -1,4 +1,4 @@
-#include "datachannel.h"
+#include "passivedataport.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -9,12 +9,12 @@ namespace {
 constexpr qint64 receiveBufferBytes = 256 * 1024;
 }
 
-DataChannel::DataChannel(QObject *parent) : QObject(parent)
+PassiveDataPort::PassiveDataPort(QObject *parent) : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &DataChannel::accept);
+    connect(&m_server, &QTcpServer::newConnection, this, &PassiveDataPort::accept);
 }
 
-DataChannel::~DataChannel()
+PassiveDataPort::~PassiveDataPort()
 {
     if (m_socket) {
         m_socket->abort();
@@ -22,7 +22,7 @@ DataChannel::~DataChannel()
     }
 }
 
-bool DataChannel::listen()
+bool PassiveDataPort::listen()
 {
     m_server.setMaxPendingConnections(1);
     if (!m_server.listen(QHostAddress::LocalHost, 0))
@@ -31,7 +31,7 @@ bool DataChannel::listen()
     return true;
 }
 
-QTcpSocket *DataChannel::takeConnection()
+QTcpSocket *PassiveDataPort::takeConnection()
 {
     QTcpSocket *socket = m_socket;
     m_socket = nullptr;
@@ -40,7 +40,7 @@ QTcpSocket *DataChannel::takeConnection()
     return socket;
 }
 
-void DataChannel::accept()
+void PassiveDataPort::accept()
 {
     while (QTcpSocket *incoming = m_server.nextPendingConnection()) {
         if (m_socket || !incoming->peerAddress().isLoopback()) {

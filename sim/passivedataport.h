@@ -5,20 +5,18 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-
 // The passive-mode data port of one PASV or EPSV: listens on 127.0.0.1,
 // accepts one connection, then stops listening.
-class DataChannel : public QObject
+class PassiveDataPort : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit DataChannel(QObject *parent = nullptr);
-    ~DataChannel() override;
+    explicit PassiveDataPort(QObject *parent = nullptr);
+    ~PassiveDataPort() override;
 
     bool listen();
     quint16 port() const { return m_port; }
-    QString errorString() const { return m_server.errorString(); }
 
     bool hasConnection() const { return m_socket != nullptr; }
     // Hands the accepted connection over; the caller owns it from then on.

@@ -1,0 +1,168 @@
+// What each operation asks of the FTP client, worked out as a value, with no
+// server: the folder changes, transfers and folder creations in queue order,
+// what is left out and why, and which local folders are refused.
+
+#include "operations/operationplan.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// "TAG|NAME|SIZE" per entry, in walk order.
+QList<RemoteEntry> listing(const QStringList &lines)
+{
+    QList<RemoteEntry> entries;
+    for (const QString &line : lines) {
+        const QStringList f = line.split(u'|');
+        entries.append({f.at(1), f.at(2).toLongLong(), f.at(0)});
+    }
+    return entries;
+}
+
+// One line per call, as it reads on the wire, with the local side below
+// the base folder.
+QStringList describe(const OperationPlan &plan, const QString &base)
+{
+    const QString prefix = base + u'/';
+    QStringList lines;
+    for (const ClientCall &call : plan.calls) {
+        QString local = call.localPath;
+        if (local.startsWith(prefix))
+            local = local.mid(prefix.size());
+        switch (call.kind) {
+        case ClientCall::Cd: lines << QStringLiteral("CWD ") + call.argument; break;
+        case ClientCall::Mkdir: lines << QStringLiteral("MKD ") + call.argument; break;
+        case ClientCall::Get: lines << QStringLiteral("RETR %1 > %2 %3").arg(call.argument, local).arg(call.size); break;
+        case ClientCall::Put: lines << QStringLiteral("STOR %1 < %2 %3").arg(call.argument, local).arg(call.size); break;
+        }
+    }
+    if (plan.refused)
+        lines << QStringLiteral("refused");
+    for (const QString &left : plan.leftOut)
+        lines << QStringLiteral("left out: ") + left;
+    return lines;
+}
+
+const QString up = QStringLiteral("CWD  ..");
+
+} // namespace
+
+class tst_OperationPlans : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void downloads_data();
+    void downloads();
+    void uploads_data();
+    void uploads();
+};
+
+void tst_OperationPlans::downloads_data()
+{
+    QTest::addColumn<bool>("clone");
+    QTest::addColumn<QStringList>("remote");
+    QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("Data Backup, the worked example")
+        << false << QStringList{"DATA/IPA_BD1|A.DAT|3", "DATA/IPA_BD1|B.DAT|4", "DATA/IPS_BD1|C.DAT|5",
+                                "TEXT|X.TXT|6", "ROOT|INIE91.CFG|7", "ROOT|Z.CFG|8"}
+        << false
+        << QStringList{up, "CWD DATA/IPA_BD1", "RETR A.DAT > DATA/IPA_BD1/A.DAT 3",
+                       up, "CWD DATA/IPA_BD1", "RETR B.DAT > DATA/IPA_BD1/B.DAT 4",
+                       up, "CWD DATA/IPS_BD1", "RETR C.DAT > DATA/IPS_BD1/C.DAT 5",
+                       up, "RETR INIE91.CFG > INIE91.CFG 7", up};
+    QTest::newRow("Data Backup: only the exact INIE91 names")
+        << false << QStringList{"ROOT|inie91.cfg|1", "ROOT|INIE91.CFG.BAK|2", "ROOT|INIE91.FLS|3", "FONTS|F.FNT|4"}
+        << false << QStringList{up, up, up, "RETR INIE91.FLS > INIE91.FLS 3"};
+    QTest::newRow("Clone, the worked example")
+        << true << QStringList{"DATA/IPA_BD1|A.DAT|3", "DATA/IPS_BD1|C.DAT|5", "TEXT|X.TXT|6", "FONTS|F.FNT|9",
+                               "ROOT|INIE91.CFG|7", "ROOT|Z.CFG|0"}
+        << false
+        << QStringList{up, "CWD DATA/IPA_BD1", "RETR A.DAT > DATA/IPA_BD1/A.DAT 3",
+                       up, "CWD DATA/IPS_BD1", "RETR C.DAT > DATA/IPS_BD1/C.DAT 5",
+                       up, "CWD TEXT", "RETR X.TXT > TEXT/X.TXT 6",
+                       up, "CWD FONTS", "RETR F.FNT > FONTS/F.FNT 9",
+                       up, "RETR INIE91.CFG > INIE91.CFG 7", up, "RETR Z.CFG > Z.CFG 0", up};
+    QTest::newRow("Clone of nothing still ends in the top folder") << true << QStringList() << false << QStringList{up};
+    QTest::newRow("Clone: unsafe names, sizes too large and a name listed twice are left out, and named")
+        << true << QStringList{"TEXT|../EVIL|1", "TEXT|A\x01.TXT|1", "ROOT|..|1", "TEXT|HUGE.TXT|-1",
+                               "TEXT|T.TXT|2", "TEXT|T.TXT|2", "ROOT|\u00c4RGER.TXT|3"}
+        << false
+        << QStringList{up, "CWD TEXT", up, "CWD TEXT", up, up, "CWD TEXT", up, "CWD TEXT", "RETR T.TXT > TEXT/T.TXT 2",
+                       up, "CWD TEXT", up, "RETR \u00c4RGER.TXT > \u00c4RGER.TXT 3", up,
+                       "left out: TEXT/../EVIL (not a plain file name)", "left out: TEXT/A?.TXT (not a plain file name)",
+                       "left out: .. (not a plain file name)", "left out: TEXT/HUGE.TXT (listed size too large)",
+                       "left out: TEXT/T.TXT (the same file on the PC as T.TXT)"};
+    QTest::newRow("Clone onto a disk that ignores letter case")
+        << true << QStringList{"ROOT|A.DAT|1", "ROOT|a.dat|2", "TEXT|a.dat|3"} << true
+        << QStringList{up, "RETR A.DAT > A.DAT 1", up, up, "CWD TEXT", "RETR a.dat > TEXT/a.dat 3", up,
+                       "left out: a.dat (the same file on the PC as A.DAT)"};
+}
+
+void tst_OperationPlans::downloads()
+{
+    QFETCH(bool, clone);
+    QFETCH(QStringList, remote);
+    QFETCH(bool, ignoreCase);
+    QFETCH(QStringList, expected);
+    const QString base = QStringLiteral("/pc/base");
+    const OperationPlan plan = clone ? planClone(base, listing(remote), ignoreCase)
+                                     : planDataBackup(base, listing(remote), ignoreCase);
+    QCOMPARE(describe(plan, base), expected);
+}
+
+void tst_OperationPlans::uploads_data()
+{
+    QTest::addColumn<bool>("update");
+    QTest::addColumn<bool>("instrumentEmpty");
+    QTest::addColumn<QStringList>("local");  // files below the base folder; "name/" a folder
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList dataSet = {"DATA/IPA_BD1/b.dat", "DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/.hidden",
+                                 "DATA/IPA_BD1/SUB/DEEP.DAT", "DATA/IPS_BD1/", "INIE91.CFG", "INIE91.FLS"};
+    const QStringList dataCalls = {"CWD DATA/IPA_BD1", "STOR A.DAT < DATA/IPA_BD1/A.DAT 7",
+                                   "STOR b.dat < DATA/IPA_BD1/b.dat 7", up, "CWD DATA/IPS_BD1", up};
+    QTest::newRow("Data Restore onto an emptied instrument")
+        << false << true << dataSet
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"} + dataCalls
+               + QStringList{"STOR INIE91.CFG < INIE91.CFG 12", "STOR INIE91.FLS < INIE91.FLS 12", up};
+    QTest::newRow("Data Restore: a fourth root entry refuses the set")
+        << false << false << dataSet + QStringList{"R9DIGIT"} << QStringList{"refused"};
+    const QStringList updateSet = dataSet + QStringList{"TEXT/T.TXT", "FONTS/", "commands.txt", "R9DIGIT/",
+                                                        "STARTPAGE"};
+    QTest::newRow("Update: five stages, R9DIGIT a folder, no folders made")
+        << true << false << updateSet
+        << dataCalls + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
+                                   "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < INIE91.CFG 12",
+                                   "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up};
+    QTest::newRow("Update: a name beyond Latin-1 refuses the set")
+        << true << false << updateSet + QStringList{"TEXT/\u20ac.TXT"} << QStringList{"refused"};
+    QTest::newRow("Update: a set folder missing refuses the set")
+        << true << false << QStringList(updateSet).replaceInStrings("FONTS/", "FONTS.TXT") << QStringList{"refused"};
+}
+
+void tst_OperationPlans::uploads()
+{
+    QFETCH(bool, update);
+    QFETCH(bool, instrumentEmpty);
+    QFETCH(QStringList, local);
+    QFETCH(QStringList, expected);
+    QTemporaryDir dir;
+    const QString base = QDir(dir.path()).canonicalPath();
+    for (const QString &path : local) {
+        if (path.endsWith(u'/'))
+            QVERIFY(QDir().mkpath(base + u'/' + path));
+        else
+            writeFile(base + u'/' + path, path.section(u'/', -1).toUtf8() + "\r\n");
+    }
+    const OperationPlan plan = update ? planUpdate(base, instrumentEmpty) : planDataRestore(base, instrumentEmpty);
+    QCOMPARE(describe(plan, base), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_OperationPlans)
+#include "tst_operationplans.moc"
