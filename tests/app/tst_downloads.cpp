@@ -48,7 +48,6 @@ int openFileCount()
     return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
 }
 
-
 // Writes `content` the way the FTP client does: opened by the writer, then
 // in pieces.
 std::unique_ptr<StagedFile> staged(const QString &target, const QByteArray &content, int piece = 4096)
@@ -71,7 +70,6 @@ class tst_Downloads : public QObject
 private slots:
     void operation_data();
     void operation();
-    void backupTakesOnlyTheExactIniNames();
     void emptyRemoteList_data();
     void emptyRemoteList();
     void disconnectWhileDownloadsQueued();
@@ -80,11 +78,8 @@ private slots:
 
     void putInPlace_data();
     void putInPlace();
-    void droppedFileLeavesEarlierCopy();
     void failedReplacementKeepsTheRest();
-    void unwritableFolderNamesTheTarget();
     void linkIsReplacedNotFollowed();
-    void batchFillsByCountAndBytes();
     void backgroundSync_data();
     void backgroundSync();
 };
@@ -163,28 +158,6 @@ void tst_Downloads::operation()
     QVERIFY(f.waitForUnconnected());
     QVERIFY(f.boxes.boxes().isEmpty());
     QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), QByteArray("shorter now"));
-}
-
-void tst_Downloads::backupTakesOnlyTheExactIniNames()
-{
-    InstrumentFixture f;
-    writeFile(f.instrumentPath("DATA/IPA_BD1/.keep"), "k");
-    QDir().mkpath(f.instrumentPath("DATA/IPS_BD1"));
-    writeFile(f.instrumentPath("TEXT/X.TXT"), "x");
-    QDir().mkpath(f.instrumentPath("FONTS"));
-    for (const char *name : {"inie91.cfg", "INIE91.CFG.BAK", "INIE91.FLS", "COMMANDS.TXT", "R9DIGIT"})
-        writeFile(f.instrumentPath(name), name);
-    QVERIFY(f.connectAndWalk());
-    const int walkLength = f.toolCommands().size();
-    QVERIFY(f.clickAndWaitForDone("BackupBotton_2"));
-    QVERIFY(f.waitForUnconnected());
-
-    // One folder change per root file, fetched or not.
-    const QStringList afterWalk = f.toolCommands().mid(walkLength);
-    QCOMPARE(afterWalk.count("CWD  .."), 6);
-    QCOMPARE(afterWalk.filter("RETR"), QStringList({"RETR .keep", "RETR INIE91.FLS"}));
-    QCOMPARE(filesBelow(f.localDir.path()), QStringList({"DATA/IPA_BD1/.keep", "INIE91.FLS"}));
-    QVERIFY(!QDir(f.localPath("TEXT")).exists());
 }
 
 void tst_Downloads::emptyRemoteList_data()
@@ -360,32 +333,6 @@ void tst_Downloads::putInPlace()
                  QFile::ReadOwner | QFile::WriteOwner);
 }
 
-void tst_Downloads::droppedFileLeavesEarlierCopy()
-{
-    QTemporaryDir dir;
-    const QString first = dir.filePath(QStringLiteral("A.DAT"));
-    const QString second = dir.filePath(QStringLiteral("B.DAT"));
-    writeFile(first, "earlier A");
-    writeFile(second, "earlier B");
-
-    // A transfer that broke off: its object goes without being released.
-    {
-        auto broken = std::make_unique<StagedFile>(first);
-        QVERIFY(broken->open(QIODevice::WriteOnly));
-        broken->write("half of");
-    }
-    // Files that arrived whole but whose operation is thrown away.
-    {
-        StagedBatch batch;
-        std::unique_ptr<StagedFile> whole = staged(second, "new B");
-        batch.add({whole->release(), second, 5, 1});
-        QCOMPARE(namesIn(dir.path()).size(), 3);
-    }
-    QCOMPARE(namesIn(dir.path()), QStringList({QStringLiteral("A.DAT"), QStringLiteral("B.DAT")}));
-    QCOMPARE(readFile(first), QByteArray("earlier A"));
-    QCOMPARE(readFile(second), QByteArray("earlier B"));
-}
-
 void tst_Downloads::failedReplacementKeepsTheRest()
 {
     QTemporaryDir dir;
@@ -406,25 +353,6 @@ void tst_Downloads::failedReplacementKeepsTheRest()
     QCOMPARE(readFile(targets.at(0)), QByteArray("content 0"));
     QCOMPARE(namesIn(blocked), QStringList{QStringLiteral("inside")});
     QCOMPARE(readFile(targets.at(2)), QByteArray("content 2"));
-}
-
-void tst_Downloads::unwritableFolderNamesTheTarget()
-{
-    QTemporaryDir dir;
-    // A file stands where the folder should be.
-    writeFile(dir.filePath(QStringLiteral("TEXT")), "not a folder");
-    const QString target = dir.filePath(QStringLiteral("TEXT/T.TXT"));
-
-    StagedFile file(target);
-    QVERIFY(!file.open(QIODevice::WriteOnly));
-    QVERIFY2(file.errorString().startsWith(QDir::toNativeSeparators(target) + QStringLiteral(": ")),
-             qPrintable(file.errorString()));
-    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
-
-    // Reading is not what it is for.
-    StagedFile reader(dir.filePath(QStringLiteral("R.DAT")));
-    QVERIFY(!reader.open(QIODevice::ReadOnly));
-    QCOMPARE(namesIn(dir.path()), QStringList{QStringLiteral("TEXT")});
 }
 
 // A link in the base folder may point anywhere; the download replaces the
@@ -448,25 +376,6 @@ void tst_Downloads::linkIsReplacedNotFollowed()
     QCOMPARE(readFile(target), QByteArray("fetched"));
     QCOMPARE(readFile(elsewhere), QByteArray("not ours"));
     QCOMPARE(namesIn(outside.path()), QStringList{QStringLiteral("OTHER.DAT")});
-}
-
-void tst_Downloads::batchFillsByCountAndBytes()
-{
-    QTemporaryDir dir;
-    StagedBatch byCount;
-    for (int i = 0; i < StagedBatch::maxFiles; ++i) {
-        QVERIFY(!byCount.isFull());
-        byCount.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), 1, i});
-    }
-    QVERIFY(byCount.isFull());
-    byCount.discard();
-    QVERIFY(byCount.isEmpty() && !byCount.isFull());
-
-    StagedBatch byBytes;
-    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("x")), StagedBatch::maxBytes - 1, 1});
-    QVERIFY(!byBytes.isFull());
-    byBytes.add({dir.filePath(QStringLiteral("none")), dir.filePath(QStringLiteral("y")), 1, 2});
-    QVERIFY(byBytes.isFull());
 }
 
 void tst_Downloads::backgroundSync_data()
