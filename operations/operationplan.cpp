@@ -164,39 +164,38 @@ int OperationPlan::transferCount() const
     }));
 }
 
-OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+// The two download operations differ only in what they fetch: Data Backup
+// the data folders and the two INIE91 files, Clone everything, after which
+// it leaves the connection in the top folder.
+static OperationPlan planDownload(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
+                                  bool everything)
 {
     DownloadPlanner planner(base, namesIgnoreCase);
+    const QStringList &folders = everything ? walkFolders : dataFolders;
     for (const RemoteEntry &entry : remote) {
-        if (isIn(dataFolders, entry.folder)) {
+        if (folders.contains(entry.folder)) {
             planner.cd(upToTop);
             planner.cd(entry.folder);
             planner.get(entry.folder, entry);
         } else if (entry.folder == topFolderTag) {
             planner.cd(upToTop);
-            if (isIn(dataSetFiles, entry.name))
+            if (everything || dataSetFiles.contains(entry.name))
                 planner.get(QString(), entry);
         }
     }
+    if (everything)
+        planner.cd(upToTop);
     return planner.plan;
+}
+
+OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+{
+    return planDownload(base, remote, namesIgnoreCase, false);
 }
 
 OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
 {
-    DownloadPlanner planner(base, namesIgnoreCase);
-    for (const RemoteEntry &entry : remote) {
-        if (isIn(walkFolders, entry.folder)) {
-            planner.cd(upToTop);
-            planner.cd(entry.folder);
-            planner.get(entry.folder, entry);
-        } else if (entry.folder == topFolderTag) {
-            planner.cd(upToTop);
-            planner.get(QString(), entry);
-        }
-    }
-    // Leave the connection in the top folder.
-    planner.cd(upToTop);
-    return planner.plan;
+    return planDownload(base, remote, namesIgnoreCase, true);
 }
 
 OperationPlan planDataRestore(const QString &base, bool instrumentEmpty)
