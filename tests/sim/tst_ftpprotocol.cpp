@@ -301,6 +301,7 @@ void TestFtpProtocol::storeAndRetrieveAreByteExact_data()
     QTest::newRow("top folder after ' ..'") << QByteArray("DATA/IPS_BD1\n ..") << "STOR4.CFG"
                                             << QByteArray("KEY=1\r\nLF\nNUL\0", 14);
     QTest::newRow("replaces a longer file") << QByteArray() << "COMMANDS.TXT" << QByteArray("SHORT");
+    QTest::newRow("empties a file") << QByteArray("FONTS") << "F.FNT" << QByteArray();
     QTest::newRow("one byte LF") << QByteArray("DATA/IPS_BD1") << "STOR5.BIN" << QByteArray("\n");
 }
 
