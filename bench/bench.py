@@ -640,7 +640,7 @@ def commands_verdict(scenario, operation, m):
     """The tool's commands per file on a download, against the target. Each
     command waits for its reply: on a real link, this is the round trips."""
     per_file_commands = len(m.commands) / m.files
-    return "%s, %s: %.2f commands per file (target ≤ %.1f): %s (%s)" % (
+    return "%s, %s: %.2f commands per file (target ≤ %.1f, judged to one decimal): %s (%s)" % (
         scenario.title, OPERATION_TITLES[operation], per_file_commands, DOWNLOAD_COMMANDS_TARGET,
         "met" if round(per_file_commands, 1) <= DOWNLOAD_COMMANDS_TARGET else "**missed**", per_file_verbs(m))
 
