@@ -636,7 +636,10 @@ void FtpSession::startTransfer()
         sender = new SendTransfer(data, std::move(file), limits, this);
     } else {
         auto file = std::make_unique<QFile>(transfer.location.diskPath);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Not truncated here: the receiver writes over the old content and
+        // sets the length when the transfer ends (see ReceiveTransfer).
+        // Unbuffered, so that what it counts as stored is in the file.
+        if (!file->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             delete data;
             m_state = State::LoggedIn;
             reply(550, QStringLiteral("Could not create file."));

@@ -31,8 +31,7 @@ ReceiveTransfer::~ReceiveTransfer()
 {
     m_socket->disconnect(this);
     m_socket->abort();
-    if (m_target->isOpen())
-        m_target->close();
+    closeTarget();
 }
 
 void ReceiveTransfer::start()
@@ -105,7 +104,18 @@ bool ReceiveTransfer::store(const QByteArray &wire)
         m_socket->abort();
         return false;
     }
+    m_stored += bytes.size();
     return true;
+}
+
+// Cuts off what is left of the old content; false when that fails.
+bool ReceiveTransfer::closeTarget()
+{
+    if (!m_target->isOpen())
+        return true;
+    const bool cut = m_target->resize(m_stored);
+    m_target->close();
+    return cut;
 }
 
 void ReceiveTransfer::finish(TransferOutcome outcome, const QString &detail)
@@ -114,6 +124,7 @@ void ReceiveTransfer::finish(TransferOutcome outcome, const QString &detail)
         return;
     m_finished = true;
     m_paceTimer.stop();
-    m_target->close();
+    if (!closeTarget() && outcome == TransferOutcome::Completed)
+        outcome = TransferOutcome::LocalError;
     QMetaObject::invokeMethod(this, [this, outcome, detail] { emit finished(outcome, detail); }, Qt::QueuedConnection);
 }
