@@ -120,12 +120,7 @@ QString InstrumentFixture::localPath(const QString &relative) const
 
 LabelTrace::LabelTrace(const InstrumentFixture &fixture)
 {
-    QObject::connect(ftpClient, &FtpClient::commandFinished, this,
-                     [this, &fixture] {
-        texts << fixture.disp()->text();
-        if (ftpClient->currentCommand() == FtpClient::Get || ftpClient->currentCommand() == FtpClient::Put)
-            barTexts << fixture.bar()->text();
-    });
+    QObject::connect(ftpClient, &FtpClient::commandFinished, this, [this, &fixture] { texts << fixture.disp()->text(); });
 }
 
 TransferTracker &InstrumentFixture::state() const

@@ -63,12 +63,10 @@ private:
 };
 
 // Records the label right after each FTP command has been handled: the end
-// messages show only until the closing connection's states replace them;
-// and the progress bar's text after each transfer.
+// messages show only until the closing connection's states replace them.
 class LabelTrace : public QObject
 {
 public:
     explicit LabelTrace(const InstrumentFixture &fixture);
     QStringList texts;
-    QStringList barTexts;
 };

@@ -26,11 +26,6 @@ QStringList MessageBoxRecorder::texts() const
     return texts;
 }
 
-bool MessageBoxRecorder::waitForCount(int count, int timeoutMs) const
-{
-    return waitUntil([&] { return m_boxes.size() >= count; }, timeoutMs);
-}
-
 bool MessageBoxRecorder::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Show) {

@@ -23,7 +23,6 @@ public:
     // "title: text" of every box, for comparisons that print what was shown.
     QStringList texts() const;
     void clear() { m_boxes.clear(); }
-    bool waitForCount(int count, int timeoutMs = 15000) const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

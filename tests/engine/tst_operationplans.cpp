@@ -4,12 +4,75 @@
 
 #include "operations/operationplan.h"
 #include "testfiles.h"
+#include "transfer/instrumentlayout.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
+
+// A regular file outside every folder a test offers as a set.
+QString outsideFile()
+{
+    static QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("outside.dat"));
+    if (!QFileInfo::exists(path))
+        writeFile(path, "outside");
+    return path;
+}
+
+// Puts one entry below `base` in place of whatever stood there: "name/" a
+// folder, "name->target" a link (target relative to the link's folder, or
+// OUTSIDE), "name|" a FIFO, "-name" nothing, anything else a file holding
+// its own name and CR LF.
+void makeEntry(const QString &base, const QString &what)
+{
+    const bool remove = what.startsWith(u'-');
+    const qsizetype arrow = what.indexOf(QLatin1String("->"));
+    QString path = base + u'/' + (remove ? what.mid(1) : arrow < 0 ? what : what.left(arrow));
+    const bool folder = path.endsWith(u'/');
+    const bool fifo = path.endsWith(u'|');
+    if (folder || fifo)
+        path.chop(1);
+    const QFileInfo old(path);
+    if (old.isDir() && !old.isSymLink())
+        QDir(path).removeRecursively();
+    else
+        QFile::remove(path);
+    bool made = QDir().mkpath(folder ? path : QFileInfo(path).path());
+    if (arrow >= 0) {
+        const QString target = what.mid(arrow + 2);
+        const QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
+        made = made && ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(path).constData()) == 0;
+    } else if (fifo) {
+        made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    } else if (!remove && !folder) {
+        writeFile(path, QFileInfo(path).fileName().toUtf8() + "\r\n");
+    }
+    if (!made)
+        qFatal("cannot make %s", qPrintable(what));
+}
+
+QStringList lowerCased(const QStringList &names)
+{
+    QStringList lower;
+    for (const QString &name : names)
+        lower << name.toLower();
+    return lower;
+}
+
+QStringList settings(int count)
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << settingsFileNames[i];
+    return names;
+}
 
 // "TAG|NAME|SIZE" per entry, in walk order.
 QList<RemoteEntry> listing(const QStringList &lines)
@@ -47,6 +110,8 @@ QStringList describe(const OperationPlan &plan, const QString &base)
 }
 
 const QString up = QStringLiteral("CWD  ..");
+const QStringList restoreSet = {"DATA/", "INIE91.CFG", "INIE91.FLS"};
+const QStringList wholeSet = {"DATA/", "TEXT/", "FONTS/", "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT"};
 
 } // namespace
 
@@ -59,6 +124,8 @@ private slots:
     void downloads();
     void uploads_data();
     void uploads();
+    void folderChecks_data();
+    void folderChecks();
 };
 
 void tst_OperationPlans::downloads_data()
@@ -120,7 +187,7 @@ void tst_OperationPlans::uploads_data()
 {
     QTest::addColumn<bool>("update");
     QTest::addColumn<bool>("instrumentEmpty");
-    QTest::addColumn<QStringList>("local");  // files below the base folder; "name/" a folder
+    QTest::addColumn<QStringList>("local");  // as makeEntry takes them
     QTest::addColumn<QStringList>("expected");
 
     const QStringList dataSet = {"DATA/IPA_BD1/b.dat", "DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/.hidden",
@@ -140,6 +207,22 @@ void tst_OperationPlans::uploads_data()
         << dataCalls + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
                                    "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < INIE91.CFG 12",
                                    "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up};
+    // Links go with the content they lead to; this tool's download
+    // temporaries never go; what cannot be sent safely is left out, and named.
+    QTest::newRow("Update onto an emptied instrument: links, temporaries and special files")
+        << true << true
+        << updateSet + QStringList{"INIE91.CFG->DATA/IPA_BD1/b.dat", ".r9-part-abc12345",
+                                   "DATA/IPA_BD1/.r9-part-0a1b2c3d", "DATA/IPS_BD1/OUT.DAT->OUTSIDE",
+                                   "DATA/IPS_BD1/GONE.DAT->NOWHERE", "TEXT/P.TXT|", "FONTS/.pipe|",
+                                   "FONTS/Q.FNT->.pipe"}
+        << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + dataCalls
+               + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
+                             "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < DATA/IPA_BD1/b.dat 7",
+                             "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up,
+                             "left out: DATA/IPS_BD1/GONE.DAT (a link that leads nowhere)",
+                             "left out: DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)",
+                             "left out: TEXT/P.TXT (not a regular file)",
+                             "left out: FONTS/Q.FNT (a link to no regular file)"};
     QTest::newRow("Update: a name beyond Latin-1 refuses the set")
         << true << false << updateSet + QStringList{"TEXT/\u20ac.TXT"} << QStringList{"refused"};
     QTest::newRow("Update: a set folder missing refuses the set")
@@ -154,14 +237,71 @@ void tst_OperationPlans::uploads()
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
     const QString base = QDir(dir.path()).canonicalPath();
-    for (const QString &path : local) {
-        if (path.endsWith(u'/'))
-            QVERIFY(QDir().mkpath(base + u'/' + path));
-        else
-            writeFile(base + u'/' + path, path.section(u'/', -1).toUtf8() + "\r\n");
-    }
+    for (const QString &entry : local)
+        makeEntry(base, entry);
     const OperationPlan plan = update ? planUpdate(base, instrumentEmpty) : planDataRestore(base, instrumentEmpty);
     QCOMPARE(describe(plan, base), expected);
+}
+
+void tst_OperationPlans::folderChecks_data()
+{
+    QTest::addColumn<QStringList>("entries"); // as makeEntry takes them
+    QTest::addColumn<bool>("restore");
+    QTest::addColumn<bool>("update");
+
+    QTest::newRow("data set") << restoreSet << true << false;
+    QTest::newRow("data set, DATA in lower case") << QStringList({"data/", "INIE91.CFG", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set and one more file") << restoreSet + QStringList{"NOTES.TXT"} << false << false;
+    QTest::newRow("data set and a hidden file") << restoreSet + QStringList{".hidden"} << true << false;
+    QTest::newRow("DATA as a file") << QStringList({"DATA", "INIE91.CFG", "INIE91.FLS"}) << true << false;
+    // A file the set needs must be one that can be sent: a regular file, or
+    // a link to one inside the base folder.
+    QTest::newRow("data set, INIE91.CFG a link to a file of the set")
+        << QStringList({"DATA/IPA_BD1/A.DAT", "INIE91.CFG->DATA/IPA_BD1/A.DAT", "INIE91.FLS"}) << true << false;
+    QTest::newRow("data set, INIE91.CFG a link leading outside")
+        << QStringList({"DATA/", "INIE91.CFG->OUTSIDE", "INIE91.FLS"}) << false << false;
+    QTest::newRow("data set, INIE91.FLS a folder") << QStringList({"DATA/", "INIE91.CFG", "INIE91.FLS/"})
+                                                   << false << false;
+    QTest::newRow("data set, INIE91.FLS a link to a FIFO")
+        << QStringList({"DATA/", "INIE91.CFG", ".pipe|", "INIE91.FLS->.pipe"}) << false << false;
+    QTest::newRow("update set") << wholeSet << false << true;
+    QTest::newRow("update set in lower case") << lowerCased(wholeSet) << false << true;
+    QTest::newRow("update set and 12 settings files") << wholeSet + settings(12) << false << true;
+    QTest::newRow("update set and 13 settings files") << wholeSet + settings(13) << false << false;
+    QTest::newRow("update set and a file of another name") << wholeSet + QStringList{"README"} << false << false;
+    QStringList withoutDigit = wholeSet;
+    withoutDigit.removeAll("R9DIGIT");
+    QTest::newRow("update set without R9DIGIT") << withoutDigit << false << false;
+    QStringList digitFolder = withoutDigit;
+    digitFolder << "R9DIGIT/";
+    QTest::newRow("R9DIGIT as a folder") << digitFolder << false << true;
+    QTest::newRow("update set, commands.txt a folder") << wholeSet + QStringList{"-COMMANDS.TXT", "commands.txt/"}
+                                                       << false << false;
+    QTest::newRow("update set, INIE91.CFG a link leading outside") << wholeSet + QStringList{"INIE91.CFG->OUTSIDE"}
+                                                                   << false << false;
+    QTest::newRow("update set, INIE91.CFG a link to INIE91.FLS") << wholeSet + QStringList{"INIE91.CFG->INIE91.FLS"}
+                                                                 << false << true;
+    QTest::newRow("update set and a download temporary") << wholeSet + QStringList{".r9-part-abc12345"}
+                                                         << false << true;
+    QTest::newRow("update set, INIE91.CFG a link to a download temporary")
+        << wholeSet + QStringList{".r9-part-abc12345", "INIE91.CFG->.r9-part-abc12345"} << false << false;
+    QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
+                                                    "INIE91.FLS", "R9DIGIT", "STARTPAGE", "TEXT/"})
+                                    << false << true;
+    QTest::newRow("empty folder") << QStringList() << false << false;
+}
+
+void tst_OperationPlans::folderChecks()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(bool, restore);
+    QFETCH(bool, update);
+
+    QTemporaryDir base;
+    for (const QString &entry : entries)
+        makeEntry(base.path(), entry);
+    QCOMPARE(checkRestoreFolder(base.path()), restore);
+    QCOMPARE(checkUpdateFolder(base.path()), update);
 }
 
 QTEST_GUILESS_MAIN(tst_OperationPlans)

@@ -485,9 +485,6 @@ const QList<Scenario> &faultScenarios()
                 s.expected = expect(s.plan, s.fault);
                 if (s.fault.kind == FaultKind::DropAt)
                     locateDrop(s);
-                // A FIFO opened the blocking way would hang the process.
-                s.isolated = (s.fault.kind == FaultKind::Refuse && s.fault.code == 421)
-                        || s.fault.kind == FaultKind::SourceIsFifo;
                 list.append(s);
             }
         }

@@ -98,10 +98,6 @@ struct Scenario
     Expectation expected;
     QString dropLine;         // DropAt: the command line whose receipt ends the connection
     int dropOccurrence = 0;   // ... counted among equal lines
-    // Runs in a process of its own: the server closes the connection right
-    // after its error reply, and a crash there must not take the other
-    // scenarios down with it.
-    bool isolated = false;
 };
 
 constexpr int silentIdleTimeoutMs = 1500;

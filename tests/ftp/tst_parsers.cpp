@@ -51,9 +51,6 @@ void TestParsers::parsesEntries_data()
     QTest::newRow("unix file with time")
             << "-rw-r--r--   1 root     root         1234 Mar 12 13:06 INIE91.CFG"
             << "INIE91.CFG" << qint64(1234) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
-    QTest::newRow("unix file with year")
-            << "-rw-r--r--   1 root     root         1234 Jul 12  2023 INIE91.FLS"
-            << "INIE91.FLS" << qint64(1234) << int(File) << "" << "root" << "root" << at(2023, 7, 12);
     QTest::newRow("unix dir")
             << "drwxr-xr-x   2 owner    group        4096 Jan  1  2024 DATA"
             << "DATA" << qint64(4096) << int(Dir) << "" << "owner" << "group" << at(2024, 1, 1);
@@ -82,30 +79,12 @@ void TestParsers::parsesEntries_data()
     QTest::newRow("twenty digits")
             << "-rw-r--r-- 1 root root 99999999999999999999 Mar 12 13:06 x"
             << "x" << qint64(-1) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
-    QTest::newRow("leading zeros")
-            << "-rw-r--r-- 1 root root 0000000000000000000000042 Mar 12 13:06 z"
-            << "z" << qint64(42) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
     QTest::newRow("character device")
             << "crw-rw-rw-   1 root root   1,   3 Jan  1  2020 null"
             << "null" << qint64(0) << int(Other) << "" << "root" << "root" << at(2020, 1, 1);
-    QTest::newRow("block device, one token")
-            << "brw-rw----   1 root disk 8,0 Jan  1  2020 sda"
-            << "sda" << qint64(0) << int(Other) << "" << "root" << "disk" << at(2020, 1, 1);
-    QTest::newRow("no group column")
-            << "-rw-r--r--   1 ftp        77 Mar 10 08:00 a.txt"
-            << "a.txt" << qint64(77) << int(File) << "" << "ftp" << "" << at(2026, 3, 10, 8, 0);
-    QTest::newRow("ACL marker and numeric owner")
-            << "-rw-r--r--+  1 1000 1000 5 Dec 31  1999 acl"
-            << "acl" << qint64(5) << int(File) << "" << "1000" << "1000" << at(1999, 12, 31);
     QTest::newRow("tab separated, CR at the end")
             << "-rw-r--r--\t1\troot\troot\t3\tMar 12 13:06 tabbed\r"
             << "tabbed" << qint64(3) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
-    QTest::newRow("zero size")
-            << "-rw-r--r-- 1 root root 0 Mar 12 13:06 empty"
-            << "empty" << qint64(0) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
-    QTest::newRow("lower-case month")
-            << "-rw-r--r-- 1 root root 1 mar 12 13:06 m"
-            << "m" << qint64(1) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
     QTest::newRow("non-ASCII name")
             << QString::fromUtf8("-rw-r--r-- 1 root root 1 Mar 12 13:06 m\xc3\xa9sure.txt")
             << QString::fromUtf8("m\xc3\xa9sure.txt") << qint64(1) << int(File) << "" << "root" << "root"
@@ -117,18 +96,12 @@ void TestParsers::parsesEntries_data()
     QTest::newRow("dos file")
             << "12-07-26  01:06AM                 1234 INIE91.CFG"
             << "INIE91.CFG" << qint64(1234) << int(File) << "" << "" << "" << at(2026, 12, 7, 1, 6);
-    QTest::newRow("dos file with blanks, noon")
-            << "03-01-99  12:00PM                   17 old  report.txt"
-            << "old  report.txt" << qint64(17) << int(File) << "" << "" << "" << at(1999, 3, 1, 12, 0);
     QTest::newRow("dos midnight, four-digit year")
             << "03-01-2024  12:30AM   6000000000 big.dat"
             << "big.dat" << qint64(6000000000LL) << int(File) << "" << "" << "" << at(2024, 3, 1, 0, 30);
     QTest::newRow("dos size too large for 64 bits")
             << "03-01-2024  12:30AM   123456789012345678901234 big.dat"
             << "big.dat" << qint64(-1) << int(File) << "" << "" << "" << at(2024, 3, 1, 0, 30);
-    QTest::newRow("dos 24-hour time")
-            << "03-01-24  23:59   <DIR>  late"
-            << "late" << qint64(0) << int(Dir) << "" << "" << "" << at(2024, 3, 1, 23, 59);
 }
 
 void TestParsers::parsesEntries()
@@ -160,21 +133,14 @@ void TestParsers::rejectsOtherLines_data()
     QTest::addColumn<QString>("line");
     QTest::newRow("total") << "total 12";
     QTest::newRow("empty") << "";
-    QTest::newRow("blanks") << "   \t ";
-    QTest::newRow("CR only") << "\r";
     QTest::newRow("no name") << "-rw-r--r-- 1 root root 12 Mar 12 13:06";
-    QTest::newRow("no name, trailing blank") << "-rw-r--r-- 1 root root 12 Mar 12 13:06 ";
     QTest::newRow("bad type letter") << "?rw-r--r-- 1 root root 12 Mar 12 13:06 x";
-    QTest::newRow("bad permission letter") << "-rw-r--q-- 1 root root 12 Mar 12 13:06 x";
     QTest::newRow("size not a number") << "-rw-r--r-- 1 root root 1x2 Mar 12 13:06 x";
     QTest::newRow("negative size") << "-rw-r--r-- 1 root root -5 Mar 12 13:06 x";
     QTest::newRow("no date") << "-rw-r--r-- 1 root root 12 x y";
     QTest::newRow("bad day") << "-rw-r--r-- 1 root root 12 Mar 32 13:06 x";
-    QTest::newRow("bad time") << "-rw-r--r-- 1 root root 12 Mar 12 13-06 x";
     QTest::newRow("dos without name") << "12-07-26  01:06PM       <DIR>";
     QTest::newRow("dos bad date") << "13-45-26  01:06PM  12 x";
-    QTest::newRow("dos bad hour") << "12-07-26  13:06PM  12 x";
-    QTest::newRow("dos bad size") << "12-07-26  01:06PM  12a x";
     QTest::newRow("server message") << "226 Transfer complete.";
     QTest::newRow("garbage") << QString::fromLatin1("\x01\x02\xff garbage -> x");
 }
@@ -207,8 +173,6 @@ void TestParsers::splitsReplies_data()
     QTest::addColumn<Replies>("expected");
 
     QTest::newRow("one line") << QByteArray("220 Ready\r\n") << Replies{ { 220, "Ready" } };
-    QTest::newRow("code only") << QByteArray("200\r\n") << Replies{ { 200, "" } };
-    QTest::newRow("bare LF") << QByteArray("250 OK\n") << Replies{ { 250, "OK" } };
     QTest::newRow("two in one chunk") << QByteArray("150 Opening\r\n226 Done\r\n")
                                       << Replies{ { 150, "Opening" }, { 226, "Done" } };
     QTest::newRow("incomplete line waits") << QByteArray("226 Do") << Replies{};
@@ -255,22 +219,13 @@ void TestParsers::sameRepliesWhateverTheChunks()
         got += drain(parser);
         QCOMPARE(got, expected);
     }
-    FtpReplyParser bytewise;
-    Replies got;
-    for (char c : input) {
-        bytewise.addData(&c, 1);
-        got += drain(bytewise);
-    }
-    QCOMPARE(got, expected);
 }
 
 void TestParsers::rejectsBadInput_data()
 {
     QTest::addColumn<QByteArray>("input");
     QTest::newRow("garbage") << QByteArray("hello world\r\n");
-    QTest::newRow("HTML") << QByteArray("<html><body>\r\n");
     QTest::newRow("code class 6") << QByteArray("600 nope\r\n");
-    QTest::newRow("code class 0") << QByteArray("099 nope\r\n");
     QTest::newRow("two digits") << QByteArray("22 Ready\r\n");
     QTest::newRow("no separator") << QByteArray("220Ready\r\n");
     QTest::newRow("empty line") << QByteArray("\r\n");
@@ -302,13 +257,10 @@ void TestParsers::passiveReply_data()
     QTest::addColumn<int>("port"); // -1: not accepted
 
     QTest::newRow("PASV, usual") << false << "Entering Passive Mode (127,0,0,1,195,80)." << 195 * 256 + 80;
-    QTest::newRow("PASV, no parentheses") << false << "Entering Passive Mode 10,1,2,3,4,5" << 4 * 256 + 5;
     QTest::newRow("PASV, blanks around commas") << false << "=10, 1 ,2,3 , 0 ,21" << 21;
     QTest::newRow("PASV, numbers before the address") << false << "PASV 2 ok (192,168,1,2,7,208)" << 7 * 256 + 208;
     QTest::newRow("PASV, part over 255") << false << "(127,0,0,1,256,1)" << -1;
     QTest::newRow("PASV, address over 255") << false << "(300,0,0,1,1,1)" << -1;
-    QTest::newRow("PASV, five numbers") << false << "(127,0,0,1,20)" << -1;
-    QTest::newRow("PASV, four-digit number") << false << "(1270,0,0,1,1,1)" << -1;
     QTest::newRow("PASV, port zero") << false << "(127,0,0,1,0,0)" << -1;
     QTest::newRow("PASV, empty") << false << "" << -1;
     QTest::newRow("PASV, text only") << false << "Entering Passive Mode" << -1;
@@ -319,9 +271,6 @@ void TestParsers::passiveReply_data()
     QTest::newRow("EPSV, port too large") << true << "(|||65536|)" << -1;
     QTest::newRow("EPSV, port zero") << true << "(|||0|)" << -1;
     QTest::newRow("EPSV, mixed delimiters") << true << "(||!6446|)" << -1;
-    QTest::newRow("EPSV, unclosed") << true << "(|||6446|" << -1;
-    QTest::newRow("EPSV, no port") << true << "(||||)" << -1;
-    QTest::newRow("EPSV, empty") << true << "" << -1;
 }
 
 void TestParsers::passiveReply()

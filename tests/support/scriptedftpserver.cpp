@@ -27,14 +27,6 @@ void ScriptedFtpServer::on(const QByteArray &verb, Handler handler)
     m_handlers.insert(verb, std::move(handler));
 }
 
-QList<QByteArray> ScriptedFtpServer::receivedVerbs() const
-{
-    QList<QByteArray> verbs;
-    for (const QByteArray &line : received)
-        verbs.append(line.left(line.indexOf(' ')).toUpper());
-    return verbs;
-}
-
 void ScriptedFtpServer::reply(const QByteArray &line)
 {
     writeRaw(line + "\r\n");
@@ -55,15 +47,13 @@ void ScriptedFtpServer::closeControl()
 void ScriptedFtpServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        ++connectionCount;
         if (m_control)
             m_control->disconnect(this);
         m_control = socket;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedFtpServer::onControlReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        if (!greeting.isEmpty())
-            reply(greeting);
+        reply("220 scripted server ready");
     }
 }
 

@@ -30,8 +30,6 @@ public:
     bool listen();
     quint16 port() const;
 
-    // Sent on each new connection; empty: the server stays silent.
-    QByteArray greeting = "220 scripted server ready";
     // The address written into 227 replies.
     QByteArray passiveAddress = "127,0,0,1";
     bool refuseExtendedPassive = false;
@@ -45,7 +43,6 @@ public:
     void reply(const QByteArray &line);
     void writeRaw(const QByteArray &bytes);
     void closeControl();
-    QTcpSocket *control() const { return m_control; }
     // Opens a data listener and returns its port.
     quint16 openPassive();
     // Runs `action` on the data connection as soon as the client opened it.
@@ -56,8 +53,6 @@ public:
 
     // Every line received, without CR LF, across connections.
     QList<QByteArray> received;
-    QList<QByteArray> receivedVerbs() const;
-    int connectionCount = 0;
     QList<QHostAddress> dataPeers;
 
 private:
