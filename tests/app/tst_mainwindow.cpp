@@ -2,8 +2,7 @@
 // action, connecting (login, listing walk, state display), the refusal of an
 // empty local folder, Disconnect while downloads are queued, a source that
 // changes after it was queued, round trips through a second instrument with
-// names beyond ASCII, progress of huge files; and how a download is staged
-// and put in place.
+// names beyond ASCII; and how a download is staged and put in place.
 
 #include "eventwait.h"
 #include "instrumentfixture.h"
@@ -120,7 +119,6 @@ private slots:
     void fileChangedSizeIsIncomplete();
     void roundTrip_data();
     void roundTrip();
-    void progressOfHugeFiles();
     void putInPlace_data();
     void putInPlace();
 };
@@ -390,24 +388,6 @@ void tst_MainWindow::roundTrip()
         QCOMPARE(readFile(secondDir.filePath(file)), readFile(f.instrumentPath(file)));
 
     QVERIFY(f.boxes.boxes().isEmpty());
-}
-
-void tst_MainWindow::progressOfHugeFiles()
-{
-    InstrumentFixture f;
-    const qint64 size = 5LL * 1024 * 1024 * 1024 + 3;
-    f.state().transferList.append({false, "HUGE.DAT", size, nullptr, 1});
-    f.state().lastTransferStarted = true;
-    f.window->ftpProgress(size / 2, size);
-    QVERIFY(f.bar()->value() >= 0);
-    QVERIFY(f.bar()->maximum() > 0);
-    QVERIFY(qAbs(double(f.bar()->value()) / f.bar()->maximum() - 0.5) < 0.001);
-    QVERIFY(!f.state().transferList.at(0).done);
-    f.window->ftpProgress(size - 1, size);
-    QVERIFY(!f.state().transferList.at(0).done);
-    f.window->ftpProgress(size, size);
-    QCOMPARE(f.bar()->value(), f.bar()->maximum());
-    QVERIFY(f.state().transferList.at(0).done);
 }
 
 // --- Staged files: a download stays out of sight until it is put in place,

@@ -1,7 +1,7 @@
 // The command line: its arguments, that each command sends what the window's
 // button sends and leaves the same files on both sides, compare, and the
-// program itself run with no display, against the stand-in and pyftpdlib,
-// stopped by a signal.
+// program itself run with no display, against the stand-in's program and
+// pyftpdlib, stopped by a signal.
 
 #include "eventwait.h"
 #include "instrumentfixture.h"
@@ -11,7 +11,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,7 +18,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTcpServer>
 #include <QTest>
 
 #include <csignal>
@@ -311,8 +309,6 @@ void tst_CommandLine::compare_data()
     QByteArray oneByte = latin1Instrument.value("DATA/IPA_BD1/B.DAT");
     oneByte[40000] = char(oneByte.at(40000) ^ 1);
 
-    QTest::newRow("identical, by size") << none << FileTree() << 0 << QStringList{"ROOT|Z.CFG|0|0|same"}
-                                        << "Identical: 8 files, the same sizes";
     QTest::newRow("identical, byte for byte, a leftover temporary on the PC")
         << content << FileTree{{"DATA/IPA_BD1/.r9-part-abcdefgh", "partial"}} << 0
         << QStringList{QStringLiteral("TEXT|Zo\u00eb.TXT|12|12|same")} << "Identical: 8 files, byte for byte";
@@ -376,7 +372,7 @@ void tst_CommandLine::compare()
 
 void tst_CommandLine::executable_data()
 {
-    QTest::addColumn<QString>("server");       // stand-in, pyftpdlib, or none listening
+    QTest::addColumn<QString>("server");       // stand-in or pyftpdlib
     QTest::addColumn<QStringList>("arguments"); // {DIR}: a folder holding `local`
     QTest::addColumn<FileTree>("local");
     QTest::addColumn<int>("status");
@@ -386,8 +382,6 @@ void tst_CommandLine::executable_data()
     const QString standIn = QStringLiteral("stand-in");
     const QString pyftpdlib = QStringLiteral("pyftpdlib");
     const QStringList dir = {"{DIR}"};
-    QTest::newRow("nothing listening") << QStringLiteral("none") << QStringList{"list"} << FileTree() << 2
-                                       << "FTP Error: " << FileTree();
     QTest::newRow("a folder that is a file") << standIn << QStringList{"clone", "{DIR}/INIE91.CFG"} << dataSet << 2
                                              << "PATH ERROR: Select a Valid Folder: " << FileTree();
     QTest::newRow("stand-in: clone, with the trace") << standIn << QStringList{"clone", "--verbose"} + dir << FileTree()
@@ -424,26 +418,19 @@ void tst_CommandLine::executable()
     // standard input (a pipe from this test) closes.
     QProcess serverProcess;
     const auto stopServer = qScopeGuard([&] { serverProcess.closeWriteChannel(); serverProcess.waitForFinished(10000); });
-    QTcpServer closed;
+    const bool standIn = server == QLatin1String("stand-in");
+    serverProcess.start(standIn ? QStringLiteral(R9_SIM_EXECUTABLE) : QStringLiteral("/usr/bin/python3"),
+                        standIn ? QStringList{"--root", instrumentDir.path(), "--port", "0", "--exit-on-stdin-close"}
+                                : QStringList{PYFTPD_SERVER, instrumentDir.path()});
+    static const QRegularExpression portLine(QStringLiteral("(PORT |listening on 127\\.0\\.0\\.1:)(\\d+)\n"));
+    QByteArray said;
     quint16 port = 0;
-    if (server == QLatin1String("none")) {
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        port = closed.serverPort();
-    } else if (!server.isEmpty()) {
-        const bool standIn = server == QLatin1String("stand-in");
-        serverProcess.start(standIn ? QStringLiteral(R9_SIM_EXECUTABLE) : QStringLiteral("/usr/bin/python3"),
-                            standIn ? QStringList{"--root", instrumentDir.path(), "--port", "0", "--exit-on-stdin-close"}
-                                    : QStringList{PYFTPD_SERVER, instrumentDir.path()});
-        static const QRegularExpression portLine(QStringLiteral("(PORT |listening on 127\\.0\\.0\\.1:)(\\d+)\n"));
-        QByteArray said;
-        QVERIFY2(waitUntil([&] {
-            said += serverProcess.readAllStandardOutput();
-            port = quint16(portLine.match(QString::fromUtf8(said)).captured(2).toUInt());
-            return port || serverProcess.state() == QProcess::NotRunning;
-        }, 30000) && port, serverProcess.readAllStandardError().constData());
-    }
-    if (port)
-        arguments << QStringLiteral("--port") << QString::number(port);
+    QVERIFY2(waitUntil([&] {
+        said += serverProcess.readAllStandardOutput();
+        port = quint16(portLine.match(QString::fromUtf8(said)).captured(2).toUInt());
+        return port || serverProcess.state() == QProcess::NotRunning;
+    }, 30000) && port, serverProcess.readAllStandardError().constData());
+    arguments << QStringLiteral("--port") << QString::number(port);
     arguments.replaceInStrings(QStringLiteral("{DIR}"), localDir.path());
 
     QProcess process;

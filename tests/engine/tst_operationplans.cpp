@@ -155,7 +155,6 @@ void tst_OperationPlans::downloads_data()
                        up, "CWD TEXT", "RETR X.TXT > TEXT/X.TXT 6",
                        up, "CWD FONTS", "RETR F.FNT > FONTS/F.FNT 9",
                        up, "RETR INIE91.CFG > INIE91.CFG 7", up, "RETR Z.CFG > Z.CFG 0", up};
-    QTest::newRow("Clone of nothing still ends in the top folder") << true << QStringList() << false << QStringList{up};
     QTest::newRow("Clone: unsafe names, sizes too large and a name listed twice are left out, and named")
         << true << QStringList{"TEXT|../EVIL|1", "TEXT|A\x01.TXT|1", "ROOT|..|1", "TEXT|HUGE.TXT|-1",
                                "TEXT|T.TXT|2", "TEXT|T.TXT|2", "ROOT|\u00c4RGER.TXT|3"}

@@ -85,10 +85,6 @@ void TestParsers::parsesEntries_data()
     QTest::newRow("tab separated, CR at the end")
             << "-rw-r--r--\t1\troot\troot\t3\tMar 12 13:06 tabbed\r"
             << "tabbed" << qint64(3) << int(File) << "" << "root" << "root" << at(2026, 3, 12, 13, 6);
-    QTest::newRow("non-ASCII name")
-            << QString::fromUtf8("-rw-r--r-- 1 root root 1 Mar 12 13:06 m\xc3\xa9sure.txt")
-            << QString::fromUtf8("m\xc3\xa9sure.txt") << qint64(1) << int(File) << "" << "root" << "root"
-            << at(2026, 3, 12, 13, 6);
 
     QTest::newRow("dos dir")
             << "12-07-26  01:06PM       <DIR>          FONTS"
@@ -139,9 +135,7 @@ void TestParsers::rejectsOtherLines_data()
     QTest::newRow("negative size") << "-rw-r--r-- 1 root root -5 Mar 12 13:06 x";
     QTest::newRow("no date") << "-rw-r--r-- 1 root root 12 x y";
     QTest::newRow("bad day") << "-rw-r--r-- 1 root root 12 Mar 32 13:06 x";
-    QTest::newRow("dos without name") << "12-07-26  01:06PM       <DIR>";
     QTest::newRow("dos bad date") << "13-45-26  01:06PM  12 x";
-    QTest::newRow("server message") << "226 Transfer complete.";
     QTest::newRow("garbage") << QString::fromLatin1("\x01\x02\xff garbage -> x");
 }
 
@@ -173,8 +167,6 @@ void TestParsers::splitsReplies_data()
     QTest::addColumn<Replies>("expected");
 
     QTest::newRow("one line") << QByteArray("220 Ready\r\n") << Replies{ { 220, "Ready" } };
-    QTest::newRow("two in one chunk") << QByteArray("150 Opening\r\n226 Done\r\n")
-                                      << Replies{ { 150, "Opening" }, { 226, "Done" } };
     QTest::newRow("incomplete line waits") << QByteArray("226 Do") << Replies{};
     QTest::newRow("multi-line")
             << QByteArray("230-Welcome\r\n to the R9\r\n230-still here\r\n230 Logged in\r\n")
@@ -260,9 +252,7 @@ void TestParsers::passiveReply_data()
     QTest::newRow("PASV, blanks around commas") << false << "=10, 1 ,2,3 , 0 ,21" << 21;
     QTest::newRow("PASV, numbers before the address") << false << "PASV 2 ok (192,168,1,2,7,208)" << 7 * 256 + 208;
     QTest::newRow("PASV, part over 255") << false << "(127,0,0,1,256,1)" << -1;
-    QTest::newRow("PASV, address over 255") << false << "(300,0,0,1,1,1)" << -1;
     QTest::newRow("PASV, port zero") << false << "(127,0,0,1,0,0)" << -1;
-    QTest::newRow("PASV, empty") << false << "" << -1;
     QTest::newRow("PASV, text only") << false << "Entering Passive Mode" << -1;
 
     QTest::newRow("EPSV, usual") << true << "Entering Extended Passive Mode (|||6446|)" << 6446;

@@ -227,9 +227,7 @@ void tst_HostileServer::unsafeNamesAreNeverFetched_data()
     // the base folder and be seen there, instead of overwriting a system file.
     QTest::newRow("absolute path") << QByteArray("<outside>/EVIL3.DAT");
     QTest::newRow("drive letter with backslash") << QByteArray("C:\\x");
-    QTest::newRow("drive letter without separator") << QByteArray("C:x");
     QTest::newRow("control characters") << QByteArray("EVIL\x01\x1b[2J\x7f.DAT");
-    QTest::newRow("dot") << QByteArray(".");
     QTest::newRow("dot dot") << QByteArray("..");
 }
 
