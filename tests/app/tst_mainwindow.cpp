@@ -153,6 +153,7 @@ void tst_MainWindow::controls()
     QFETCH(QString, text);
 
     InstrumentFixture f;
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("R9_update"));
     auto *widget = f.window->findChild<QWidget *>(name);
     QVERIFY(widget);
     QCOMPARE(widget->metaObject()->className(), className.toLatin1());
