@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -372,7 +373,7 @@ void tst_CommandLine::compare()
 
 void tst_CommandLine::executable_data()
 {
-    QTest::addColumn<QString>("server");       // stand-in or pyftpdlib
+    QTest::addColumn<QString>("server");       // stand-in, pyftpdlib, or none listening
     QTest::addColumn<QStringList>("arguments"); // {DIR}: a folder holding `local`
     QTest::addColumn<FileTree>("local");
     QTest::addColumn<int>("status");
@@ -382,6 +383,9 @@ void tst_CommandLine::executable_data()
     const QString standIn = QStringLiteral("stand-in");
     const QString pyftpdlib = QStringLiteral("pyftpdlib");
     const QStringList dir = {"{DIR}"};
+    // The instrument switched off: its port refuses at once.
+    QTest::newRow("nothing listening") << QStringLiteral("none") << QStringList{"list"} << FileTree() << 2
+        << "^FTP Error: Connecting to host failed:\\nConnection refused to host 127\\.0\\.0\\.1\\n$" << FileTree();
     QTest::newRow("a folder that is a file") << standIn << QStringList{"clone", "{DIR}/INIE91.CFG"} << dataSet << 2
                                              << "PATH ERROR: Select a Valid Folder: " << FileTree();
     QTest::newRow("stand-in: clone, with the trace") << standIn << QStringList{"clone", "--verbose"} + dir << FileTree()
@@ -418,18 +422,24 @@ void tst_CommandLine::executable()
     // standard input (a pipe from this test) closes.
     QProcess serverProcess;
     const auto stopServer = qScopeGuard([&] { serverProcess.closeWriteChannel(); serverProcess.waitForFinished(10000); });
-    const bool standIn = server == QLatin1String("stand-in");
-    serverProcess.start(standIn ? QStringLiteral(R9_SIM_EXECUTABLE) : QStringLiteral("/usr/bin/python3"),
-                        standIn ? QStringList{"--root", instrumentDir.path(), "--port", "0", "--exit-on-stdin-close"}
-                                : QStringList{PYFTPD_SERVER, instrumentDir.path()});
-    static const QRegularExpression portLine(QStringLiteral("(PORT |listening on 127\\.0\\.0\\.1:)(\\d+)\n"));
-    QByteArray said;
+    QTcpSocket bound; // a port of its own that nothing listens on
     quint16 port = 0;
-    QVERIFY2(waitUntil([&] {
-        said += serverProcess.readAllStandardOutput();
-        port = quint16(portLine.match(QString::fromUtf8(said)).captured(2).toUInt());
-        return port || serverProcess.state() == QProcess::NotRunning;
-    }, 30000) && port, serverProcess.readAllStandardError().constData());
+    if (server == QLatin1String("none")) {
+        QVERIFY(bound.bind(QHostAddress::LocalHost, 0));
+        port = bound.localPort();
+    } else {
+        const bool standIn = server == QLatin1String("stand-in");
+        serverProcess.start(standIn ? QStringLiteral(R9_SIM_EXECUTABLE) : QStringLiteral("/usr/bin/python3"),
+                            standIn ? QStringList{"--root", instrumentDir.path(), "--port", "0", "--exit-on-stdin-close"}
+                                    : QStringList{PYFTPD_SERVER, instrumentDir.path()});
+        static const QRegularExpression portLine(QStringLiteral("(PORT |listening on 127\\.0\\.0\\.1:)(\\d+)\n"));
+        QByteArray said;
+        QVERIFY2(waitUntil([&] {
+            said += serverProcess.readAllStandardOutput();
+            port = quint16(portLine.match(QString::fromUtf8(said)).captured(2).toUInt());
+            return port || serverProcess.state() == QProcess::NotRunning;
+        }, 30000) && port, serverProcess.readAllStandardError().constData());
+    }
     arguments << QStringLiteral("--port") << QString::number(port);
     arguments.replaceInStrings(QStringLiteral("{DIR}"), localDir.path());
 
