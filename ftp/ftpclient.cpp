@@ -37,6 +37,7 @@ public:
     int m_nextId = 1;
     quint64 m_runToken = 0;
     FtpClient::Error m_error = FtpClient::NoError;
+    int m_replyCode = 0;
     QString m_errorString = QStringLiteral("Unknown error");
     FtpProtocol m_protocol;
 
@@ -112,6 +113,7 @@ void FtpClientPrivate::startNext()
         return;
     m_current = m_pending.takeFirst();
     m_error = FtpClient::NoError;
+    m_replyCode = 0;
     m_errorString = QStringLiteral("Unknown error");
     if (stillRunningAfter([this] { emit q->commandStarted(m_current->id); }))
         m_protocol.execute();
@@ -285,6 +287,11 @@ FtpClient::State FtpClient::state() const
 FtpClient::Error FtpClient::error() const
 {
     return d->m_error;
+}
+
+int FtpClient::replyCode() const
+{
+    return d->m_replyCode;
 }
 
 QString FtpClient::errorString() const

@@ -39,7 +39,19 @@ public:
     enum State { Unconnected, HostLookup, Connecting, Connected, LoggedIn, Closing };
     Q_ENUM(State)
 
-    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected };
+    // QFtp's values first, then the kinds it folded into UnknownError, so
+    // that a caller can tell a failure by its kind rather than by its text.
+    enum Error {
+        NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected,
+        TimedOut,          // the server did not answer, or sent nothing, in time
+        ServerRefused,     // a negative reply; replyCode() holds its code
+        DataLimitExceeded, // more data than announced (download) or allowed (listing)
+        LocalFileError,    // the local file could not be opened, read or written
+        Aborted,           // abort() ended the command
+        ConnectionLost,    // the control or data connection broke off
+        ProtocolError,     // a reply that makes no sense at that point
+        InvalidArgument,   // a name that cannot go out on the command line
+    };
     Q_ENUM(Error)
 
     enum Command {
@@ -105,6 +117,9 @@ public:
 
     State state() const;
     Error error() const;
+    // The code of the server's reply behind the last failure; 0 when no
+    // reply caused it.
+    int replyCode() const;
     QString errorString() const;
 
     // Time limits, in milliseconds: establishing the control connection, and
