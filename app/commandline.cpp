@@ -1,8 +1,8 @@
-#include "commandline.h"
+#include "app/commandline.h"
 
-#include "stopsignals.h"
-
-#include "ftpclient.h"
+#include "app/stopsignals.h"
+#include "ftp/ftpclient.h"
+#include "operations/comparison.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/localnames.h"
 
@@ -28,8 +28,6 @@
 #define R9_VERSION "0"
 #endif
 
-using Operation = InstrumentSession::Operation;
-using Result = InstrumentSession::Result;
 
 namespace {
 
@@ -71,11 +69,6 @@ const char description[] =
     "  2    folder refused, connection or login failed, any FTP error\n"
     "  64   usage error\n"
     "  130  stopped by Ctrl+C or SIGTERM";
-
-bool isDownload(Operation operation)
-{
-    return operation == Operation::DataBackup || operation == Operation::Clone;
-}
 
 QString titleOf(CommandRequest::Command command)
 {
@@ -286,107 +279,75 @@ CommandLine::CommandLine(const CommandRequest &request, QIODevice *out, QIODevic
     , m_client(new FtpClient)
     , m_session(new InstrumentSession(m_client))
 {
-    m_session->attachToClient();
-    connect(m_session, &InstrumentSession::walkFinished, this, &CommandLine::onWalkFinished);
-    connect(m_session, &InstrumentSession::operationEnded, this, &CommandLine::onOperationEnded);
+    connect(m_session, &InstrumentSession::walkFinished, this, &CommandLine::startWork);
+    connect(m_session, &InstrumentSession::walkFailed, this,
+            [this](const ::Failure &failure) { conclude(Failure, ftpError(failure.text)); });
+    connect(m_session, &InstrumentSession::operationFinished, this, &CommandLine::onOperationFinished);
+    connect(m_session, &InstrumentSession::connectionClosed, this, [this] {
+        if (m_concluded)
+            end();
+    });
     connect(m_session, &InstrumentSession::labelChanged, this, [this](const QString &text) {
         // Once the outcome is printed, the closing states would only follow it.
-        if (m_phase != Phase::Finishing)
+        if (!m_concluded)
             m_progress.status(text);
     });
     connect(m_session, &InstrumentSession::operationStarted, this, [this](Operation, int count) {
         m_progress.begin(titleOf(m_request.command), count);
     });
     connect(m_session, &InstrumentSession::transferStarted, this,
-            [this](int number) { m_progress.fileStarted(number, m_session->transferPath(number)); });
+            [this](int number, int, const QString &path) { m_progress.fileStarted(number, path); });
+    connect(m_session, &InstrumentSession::transferFinished, this,
+            [this](int, bool ended) { m_progress.fileEnded(ended); });
     connect(m_session, &InstrumentSession::progressChanged, this,
             [this](qint64 done, qint64 total) { m_progress.fileProgress(done, total); });
     connect(m_session, &InstrumentSession::operationProgressChanged, this,
             [this](qint64 done, qint64 total) { m_progress.overall(done, total); });
-    // After the engine's own handlers: it has reacted when these run.
-    connect(m_client, &FtpClient::done, this, &CommandLine::onQueueDone);
-    connect(m_client, &FtpClient::stateChanged, this, &CommandLine::onStateChanged);
+    connect(m_session, &InstrumentSession::saving, this, [this] {
+        m_saving = true;
+        m_progress.saving();
+    });
 }
 
 CommandLine::~CommandLine()
 {
-    // The client goes first, and tells nobody: the engine's files must
-    // outlive the commands that write them.
-    m_client->disconnect();
-    delete m_client;
+    // The engine goes first: it puts what arrived whole in place and lets
+    // go of the client's reports before the client goes.
     delete m_session;
+    delete m_client;
 }
 
 void CommandLine::start()
 {
     if (!m_request.folder.isEmpty() && !QFileInfo(m_request.folder).isDir()) {
-        finish(Failure, QStringLiteral("PATH ERROR: Select a Valid Folder: ") + QDir::toNativeSeparators(m_request.folder));
+        conclude(Failure, QStringLiteral("PATH ERROR: Select a Valid Folder: ") + QDir::toNativeSeparators(m_request.folder));
         return;
     }
     m_session->connectToDevice(m_request.endpoint);
 }
 
-void CommandLine::stop()
+void CommandLine::stop(int signalNumber)
 {
     if (m_ended)
         return;
-    if (m_stopped) {
-        m_ended = true;
-        emit finished(Interrupted);
+    // The outcome stands; the stop only cuts the close short.
+    if (m_concluded || m_stopRequested) {
+        end();
         return;
     }
-    m_stopped = true;
-    m_progress.end(false);
+    m_stopRequested = true;
+    m_stopStatus = 128 + signalNumber;
+    // Once the last byte has arrived, the files being saved make the
+    // outcome: the run ends as it would have.
+    if (m_saving)
+        return;
+    m_progress.end();
     m_err << "Interrupted\n";
     m_err.flush();
-    m_phase = Phase::Finishing;
-    m_status = Interrupted;
-    if (m_client->state() != FtpClient::Unconnected && !m_closeRequested) {
-        m_closeRequested = true;
-        m_session->disconnectFromDevice();
-    }
-    closeWhenIdle();
-}
-
-void CommandLine::onWalkFinished()
-{
-    m_walked = true;
-}
-
-// The client's queue has run empty: the step it held is over.
-void CommandLine::onQueueDone(bool error)
-{
-    switch (m_phase) {
-    case Phase::Connecting:
-        if (error)
-            finish(Failure, ftpError(m_client->errorString()));
-        else if (m_walked)
-            startWork();
-        else
-            finish(Failure, ftpError(QStringLiteral("The listing of the instrument did not end")));
-        break;
-    case Phase::Operating:
-        operationOver(error);
-        break;
-    case Phase::Comparing:
-        comparisonOver(error);
-        break;
-    case Phase::Finishing:
-        closeWhenIdle();
-        break;
-    }
-}
-
-void CommandLine::onStateChanged(int state)
-{
-    if (state == FtpClient::Unconnected && m_phase == Phase::Finishing)
-        closeWhenIdle();
-}
-
-void CommandLine::onOperationEnded(Operation, const Result &result)
-{
-    m_result = result;
-    m_progress.end(result.kind != Result::Failed);
+    const bool operating = m_session->isOperationRunning();
+    m_session->disconnectFromDevice();
+    if (!operating)
+        conclude(m_stopStatus, QString());
 }
 
 void CommandLine::startWork()
@@ -394,56 +355,46 @@ void CommandLine::startWork()
     switch (m_request.command) {
     case CommandRequest::List:
         printListing();
-        finish(Success, QString());
+        conclude(Success, QString());
         break;
     case CommandRequest::Compare:
-        startComparison();
+        m_session->startOperation(Operation::Compare, m_request.folder, m_request.content);
         break;
     default:
-        startOperation(operationOf(m_request.command));
+        m_session->startOperation(operationOf(m_request.command), m_request.folder);
         break;
     }
 }
 
-// --- Operations ------------------------------------------------------------------------
-
-void CommandLine::startOperation(Operation operation)
+void CommandLine::onOperationFinished(const OperationResult &result)
 {
-    m_phase = Phase::Operating;
-    m_operation = operation;
-    if (!m_session->startOperation(operation, m_request.folder)) {
-        // Refused before anything was queued; a download's folder in the
-        // words of the window's box, an upload's set in those of its label.
-        const QString text = m_result ? m_result->text : QStringLiteral("Select a Valid Folder");
-        finish(Failure, isDownload(operation) ? QStringLiteral("PATH ERROR: ") + text : text);
+    m_progress.end();
+    const QString summary = summaryOf(result);
+    if (result.operation == Operation::Compare && result.kind == OperationResult::Completed) {
+        printComparison(result.compared);
+        const bool identical = std::all_of(result.compared.cbegin(), result.compared.cend(),
+                                           [](const ComparedFile &file) { return file.state == ComparedFile::Same; });
+        conclude(identical ? Success : Differences, QString());
         return;
     }
-    // An operation that found nothing to do queued nothing either.
-    if (clientIdle())
-        operationOver(false);
-}
-
-void CommandLine::operationOver(bool error)
-{
-    m_progress.end(!error);
-    if (!m_result) {
-        if (error)
-            finish(Failure, ftpError(m_client->errorString()));
-        else
-            finish(Success, QStringLiteral("No file to transfer"));
-        return;
-    }
-    const QString summary = InstrumentSession::summary(m_operation, *m_result);
-    switch (m_result->kind) {
-    case Result::Completed:
-        finish(Success, summary);
+    switch (result.kind) {
+    case OperationResult::Completed:
+        conclude(Success, result.count == 0 ? QStringLiteral("No file to transfer") : summary);
         break;
-    case Result::Incomplete:
-        finish(Differences, summary + QStringLiteral("\n  ") + m_result->notDone.join(QStringLiteral("\n  ")));
+    case OperationResult::Incomplete:
+        conclude(Differences, summary + QStringLiteral("\n  ") + result.notDone.join(QStringLiteral("\n  ")));
         break;
-    case Result::Failed:
-    case Result::Refused:
-        finish(Failure, ftpError(m_result->text) + u'\n' + summary);
+    case OperationResult::Failed:
+        conclude(Failure, result.operation == Operation::Compare ? ftpError(result.text)
+                                                                 : ftpError(result.text) + u'\n' + summary);
+        break;
+    case OperationResult::Refused:
+        // A download's folder in the words of the window's box, an
+        // upload's set in those of its label.
+        conclude(Failure, result.refusedFolder ? QStringLiteral("PATH ERROR: ") + result.text : result.text);
+        break;
+    case OperationResult::Stopped:
+        conclude(m_stopStatus, QString());
         break;
     }
 }
@@ -452,7 +403,7 @@ void CommandLine::operationOver(bool error)
 
 void CommandLine::printListing()
 {
-    const QList<RemoteEntry> &remote = m_session->tracker().remoteList;
+    const QList<RemoteEntry> &remote = m_session->tracker().remoteList();
     QList<QStringList> rows = {{QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Size")}};
     for (const QString &tag : listingFolderTags) {
         for (const RemoteEntry &entry : remote) {
@@ -464,48 +415,12 @@ void CommandLine::printListing()
     m_out.flush();
 }
 
-void CommandLine::startComparison()
-{
-    m_phase = Phase::Comparing;
-    m_files = compareFiles(m_session->tracker().remoteList, m_request.folder);
-    if (!m_request.content) {
-        comparisonOver(false);
-        return;
-    }
-    m_comparison = new ContentComparison(m_client, &m_files, this);
-    connect(m_comparison, &ContentComparison::fileStarted, this,
-            [this](int number, int, const QString &name) { m_progress.fileStarted(number, name); });
-    connect(m_comparison, &ContentComparison::progressChanged, this,
-            [this](qint64 done, qint64 total) { m_progress.overall(done, total); });
-    const int count = m_comparison->queue();
-    m_progress.begin(titleOf(m_request.command), count);
-    if (count == 0)
-        comparisonOver(false);
-}
-
-void CommandLine::comparisonOver(bool error)
-{
-    m_progress.end(!error);
-    if (error) {
-        finish(Failure, ftpError(m_client->errorString()));
-        return;
-    }
-    if (m_comparison && !m_comparison->failure().isEmpty()) {
-        finish(Failure, ftpError(m_comparison->failure()));
-        return;
-    }
-    printComparison();
-    const bool identical = std::all_of(m_files.cbegin(), m_files.cend(),
-                                       [](const ComparedFile &file) { return file.state == ComparedFile::Same; });
-    finish(identical ? Success : Differences, QString());
-}
-
-void CommandLine::printComparison()
+void CommandLine::printComparison(const QList<ComparedFile> &files)
 {
     QList<QStringList> rows = {{QStringLiteral("Folder"), QStringLiteral("Name"), QStringLiteral("Instrument"),
                                 QStringLiteral("PC"), QStringLiteral("Result")}};
-    int counts[4] = {};
-    for (const ComparedFile &file : std::as_const(m_files)) {
+    QHash<int, int> counts;
+    for (const ComparedFile &file : files) {
         ++counts[file.state];
         const QString result = file.detail.isEmpty() ? stateText(file.state)
                                                      : stateText(file.state) + QStringLiteral(" (") + file.detail + u')';
@@ -513,51 +428,50 @@ void CommandLine::printComparison()
                             result};
     }
     m_out << table(rows, {false, false, true, true, false});
-    if (counts[ComparedFile::Same] == m_files.size()) {
-        m_out << "Identical: " << filesText(m_files.size())
+    if (counts.value(ComparedFile::Same) == files.size()) {
+        m_out << "Identical: " << filesText(files.size())
               << (m_request.content ? ", byte for byte\n" : ", the same sizes\n");
     } else {
-        m_out << "Different: " << counts[ComparedFile::Differs] << " differs, " << counts[ComparedFile::OnlyOnInstrument]
-              << " only on instrument, " << counts[ComparedFile::OnlyOnPc] << " only on PC; "
-              << counts[ComparedFile::Same] << " same\n";
+        m_out << "Different: " << counts.value(ComparedFile::Differs) << " differs, "
+              << counts.value(ComparedFile::OnlyOnInstrument) << " only on instrument, "
+              << counts.value(ComparedFile::OnlyOnPc) << " only on PC";
+        if (const int unread = counts.value(ComparedFile::Unreadable) + counts.value(ComparedFile::NotFetched))
+            m_out << ", " << unread << " not compared";
+        m_out << "; " << counts.value(ComparedFile::Same) << " same\n";
     }
     m_out.flush();
 }
 
 // --- The end -----------------------------------------------------------------------------
 
-// The first outcome stands; the connection is closed as Disconnect closes
-// it, once the client has nothing left to do, and the run ends when it is.
-void CommandLine::finish(int status, const QString &result)
+// The first outcome stands and is told at once; the connection is then
+// closed, and the run ends when it is.
+void CommandLine::conclude(int status, const QString &text)
 {
-    if (m_phase == Phase::Finishing)
+    if (m_concluded)
         return;
-    m_phase = Phase::Finishing;
+    m_concluded = true;
     m_status = status;
-    m_progress.end(false);
-    if (!result.isEmpty()) {
-        m_out << result << '\n';
+    m_progress.end();
+    if (!text.isEmpty()) {
+        m_out << text << '\n';
         m_out.flush();
     }
-    closeWhenIdle();
+    closeOrEnd();
 }
 
-void CommandLine::closeWhenIdle()
+void CommandLine::closeOrEnd()
+{
+    if (m_client->state() == FtpClient::Unconnected)
+        end();
+    else if (m_client->currentCommand() != FtpClient::Close && !m_client->hasPendingCommands())
+        m_session->close();
+}
+
+void CommandLine::end()
 {
     if (m_ended)
         return;
-    if (m_client->state() == FtpClient::Unconnected) {
-        m_ended = true;
-        emit finished(m_status);
-        return;
-    }
-    if (!clientIdle() || m_closeRequested || m_client->state() == FtpClient::Closing)
-        return;
-    m_closeRequested = true;
-    m_session->disconnectFromDevice();
-}
-
-bool CommandLine::clientIdle() const
-{
-    return m_client->currentCommand() == FtpClient::None && !m_client->hasPendingCommands();
+    m_ended = true;
+    emit finished(m_status);
 }

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "comparison.h"
-#include "progressreport.h"
-
+#include "app/progressreport.h"
 #include "connection/instrumentendpoint.h"
 #include "connection/instrumentsession.h"
 
@@ -51,12 +49,14 @@ bool wantsCommandLine(const QStringList &arguments);
 int runCommandLine(QCoreApplication &app);
 
 // One run of the command line: connects, walks, does the one thing asked
-// through the same engine as the window, closes, and says how it went.
+// through the same engine as the window, says how it went as soon as that
+// is decided, and then closes the connection.
 class CommandLine : public QObject
 {
     Q_OBJECT
 
 public:
+    // A stop by a signal ends with 128 + its number (Interrupted: Ctrl+C).
     enum Status { Success = 0, Differences = 1, Failure = 2, UsageError = 64, Interrupted = 130 };
 
     // `terminalWidth`: the columns of standard error when it is a terminal, else 0.
@@ -69,29 +69,21 @@ public:
 
     void start();
     // As Disconnect: the running command is stopped, its partial file
-    // dropped, earlier copies kept. A second stop ends at once.
-    void stop();
+    // dropped, what arrived whole kept. Once the outcome is known, a stop
+    // only cuts the close short; a second stop ends at once.
+    void stop(int signalNumber = 2);
 
 signals:
     void finished(int status);
 
 private:
-    enum class Phase { Connecting, Operating, Comparing, Finishing };
-
-    void onWalkFinished();
-    void onQueueDone(bool error);
-    void onStateChanged(int state);
-    void onOperationEnded(InstrumentSession::Operation operation, const InstrumentSession::Result &result);
     void startWork();
-    void startOperation(InstrumentSession::Operation operation);
-    void operationOver(bool error);
-    void startComparison();
-    void comparisonOver(bool error);
+    void onOperationFinished(const OperationResult &result);
     void printListing();
-    void printComparison();
-    void finish(int status, const QString &result);
-    void closeWhenIdle();
-    bool clientIdle() const;
+    void printComparison(const QList<ComparedFile> &files);
+    void conclude(int status, const QString &text);
+    void closeOrEnd();
+    void end();
 
     CommandRequest m_request;
     QTextStream m_out;
@@ -99,14 +91,10 @@ private:
     ProgressReport m_progress;
     FtpClient *m_client;
     InstrumentSession *m_session;
-    Phase m_phase = Phase::Connecting;
-    bool m_walked = false;
-    InstrumentSession::Operation m_operation = InstrumentSession::Operation::DataBackup;
-    std::optional<InstrumentSession::Result> m_result;
-    QList<ComparedFile> m_files;
-    ContentComparison *m_comparison = nullptr;
     int m_status = Success;
-    bool m_closeRequested = false;
-    bool m_stopped = false;
+    bool m_concluded = false;
+    bool m_saving = false;
+    bool m_stopRequested = false;
+    int m_stopStatus = Interrupted;
     bool m_ended = false;
 };

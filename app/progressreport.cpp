@@ -33,8 +33,6 @@ void ProgressReport::begin(const QString &title, int count)
 
 void ProgressReport::fileStarted(int number, const QString &name)
 {
-    // The client starts the next file only once the last one has ended.
-    endFile(true);
     m_number = number;
     m_name = name;
     m_fileDone = 0;
@@ -65,9 +63,24 @@ void ProgressReport::overall(qint64 done, qint64 total)
     draw(head + name + tail);
 }
 
-void ProgressReport::end(bool lastFileEnded)
+// The last byte has arrived; the files are being put on disk, which on a
+// slow disk takes a while that must not look like a hang.
+void ProgressReport::saving()
 {
-    endFile(lastFileEnded);
+    m_number = 0;
+    const QString line = QStringLiteral("%1  Saving to disk \u2026").arg(m_title);
+    if (m_width) {
+        m_lastDraw.invalidate();
+        draw(line);
+    } else {
+        m_stream << line << '\n';
+        m_stream.flush();
+    }
+}
+
+void ProgressReport::end()
+{
+    m_number = 0;
     m_running = false;
     if (m_width && m_drawnLength > 0) {
         m_stream << '\r' << QString(m_drawnLength, u' ') << '\r';
@@ -76,10 +89,10 @@ void ProgressReport::end(bool lastFileEnded)
     }
 }
 
-void ProgressReport::endFile(bool ended)
+// Elsewhere than on a terminal, each file that ended gets its line.
+void ProgressReport::fileEnded(bool ended)
 {
     const int number = m_number;
-    m_number = 0;
     if (!ended || m_width || number == 0)
         return;
     QString line = QStringLiteral("%1  file %2 of %3  %4").arg(m_title).arg(number).arg(m_count).arg(m_name);

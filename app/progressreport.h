@@ -19,16 +19,17 @@ public:
     void status(const QString &text);
     void begin(const QString &title, int count);
     void fileStarted(int number, const QString &name);
+    // The file's command has finished; `ended`: without an error.
+    void fileEnded(bool ended);
     // The file in transfer.
     void fileProgress(qint64 done, qint64 total);
     // All files of the operation.
     void overall(qint64 done, qint64 total);
-    // The operation is over: the last file's line (when that file did
-    // end, not fail), or the line cleared.
-    void end(bool lastFileEnded = true);
+    void saving();
+    // The operation is over: the line drawn in place is cleared.
+    void end();
 
 private:
-    void endFile(bool ended);
     void draw(const QString &line);
     QString rate() const;
 

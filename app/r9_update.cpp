@@ -1,8 +1,8 @@
-#include "r9_update.h"
+#include "app/r9_update.h"
 
-#include "ftpclient.h"
-#include "mainform.h"
-#include "repaintthrottle.h"
+#include "app/mainform.h"
+#include "app/repaintthrottle.h"
+#include "ftp/ftpclient.h"
 #include "transfer/requiredtrace.h"
 
 #include <QFileDialog>
@@ -32,22 +32,16 @@ R9_update::R9_update(QWidget *parent)
 {
     form->setupUi(this);
 
-    connect(ftpClient, &FtpClient::stateChanged, this, &R9_update::setMyLable);
-    connect(ftpClient, &FtpClient::done, this, &R9_update::chkstat);
-    connect(ftpClient, &FtpClient::commandFinished, this, &R9_update::CmdFinishSlot);
-    connect(ftpClient, &FtpClient::commandStarted, this, &R9_update::CmdStartSlot);
-    connect(ftpClient, &FtpClient::dataTransferProgress, this, &R9_update::ftpProgress);
-    connect(ftpClient, &FtpClient::listInfo, this, &R9_update::doListInfo);
-
     connect(m_session, &InstrumentSession::labelChanged, form->disp, &QLabel::setText);
     connect(m_session, &InstrumentSession::progressChanged, this, &R9_update::showProgress);
-    connect(m_session, &InstrumentSession::errorReported, this, &R9_update::showError);
+    connect(m_session, &InstrumentSession::walkFailed, this, [this](const Failure &failure) { showFtpError(failure.text); });
     connect(m_session, &InstrumentSession::controlsChanged, this, &R9_update::showControls);
     connect(m_session, &InstrumentSession::operationsEnabledChanged, this, &R9_update::setOperationButtonsEnabled);
     connect(m_session, &InstrumentSession::operationStarted, this, &R9_update::showOperationStart);
     connect(m_session, &InstrumentSession::transferStarted, this, &R9_update::showTransferNumber);
     connect(m_session, &InstrumentSession::operationProgressChanged, this, &R9_update::showOperationProgress);
-    connect(m_session, &InstrumentSession::operationEnded, this, &R9_update::showResult);
+    connect(m_session, &InstrumentSession::saving, this, &R9_update::showSaving);
+    connect(m_session, &InstrumentSession::operationFinished, this, &R9_update::showResult);
 
     form->FtpBar->setMaximum(1);
     form->FtpBar->setValue(0);
@@ -62,44 +56,12 @@ R9_update::~R9_update()
     delete form;
 }
 
-// --- The client's reports, for the engine ----------------------------------------
-
-void R9_update::setMyLable(int state)
-{
-    m_session->stateChanged(state);
-}
-
-void R9_update::chkstat(bool error)
-{
-    m_session->queueDone(error);
-}
-
-void R9_update::CmdFinishSlot(int commandId, bool error)
-{
-    m_session->tracker().commandFinished(commandId, error);
-}
-
-void R9_update::CmdStartSlot()
-{
-    m_session->tracker().commandStarted();
-}
-
-void R9_update::ftpProgress(qint64 done, qint64 total)
-{
-    m_session->tracker().progress(done, total);
-}
-
-void R9_update::doListInfo(const UrlInfo &info)
-{
-    m_session->tracker().listEntry(info);
-}
-
 // --- The user's clicks -------------------------------------------------------------
 
 void R9_update::on_connectbotton_clicked()
 {
     if (form->localpath->text().isEmpty()) {
-        showError(InstrumentSession::ErrorKind::Path, QStringLiteral("Select a Valid Folder"));
+        showPathError(QStringLiteral("Select a Valid Folder"));
         return;
     }
     // The last operation's result has stayed in view until now.
@@ -114,22 +76,22 @@ void R9_update::on_deconbotton_clicked()
 
 void R9_update::on_BackupBotton_2_clicked()
 {
-    startOperation(InstrumentSession::Operation::DataBackup);
+    startOperation(Operation::DataBackup);
 }
 
 void R9_update::on_BackupBotton_clicked()
 {
-    startOperation(InstrumentSession::Operation::Clone);
+    startOperation(Operation::Clone);
 }
 
 void R9_update::on_BackupBotton_3_clicked()
 {
-    startOperation(InstrumentSession::Operation::DataRestore);
+    startOperation(Operation::DataRestore);
 }
 
 void R9_update::on_updateButton_clicked()
 {
-    startOperation(InstrumentSession::Operation::Update);
+    startOperation(Operation::Update);
 }
 
 void R9_update::on_actionCartella_triggered()
@@ -147,17 +109,23 @@ void R9_update::on_FtpBar_valueChanged(int value)
 
 // --- What the engine reports ---------------------------------------------------------
 
-void R9_update::startOperation(InstrumentSession::Operation operation)
+void R9_update::startOperation(Operation operation)
 {
+    if (form->localpath->text().isEmpty()) {
+        showPathError(QStringLiteral("Select a Valid Folder"));
+        return;
+    }
     m_session->startOperation(operation, form->localpath->text());
 }
 
-void R9_update::showError(InstrumentSession::ErrorKind kind, const QString &text)
+void R9_update::showFtpError(const QString &text)
 {
-    if (kind == InstrumentSession::ErrorKind::Ftp)
-        QMessageBox::critical(this, tr("FTP Error"), text);
-    else
-        QMessageBox::critical(this, QStringLiteral("PATH ERROR"), text);
+    QMessageBox::critical(this, tr("FTP Error"), text);
+}
+
+void R9_update::showPathError(const QString &text)
+{
+    QMessageBox::critical(this, QStringLiteral("PATH ERROR"), text);
 }
 
 void R9_update::showControls(InstrumentSession::Controls controls)
@@ -201,7 +169,7 @@ void R9_update::showProgress(qint64 done, qint64 total)
 // The bar's text tells where the operation stands as a whole, while its
 // value follows the file in transfer; at the end it keeps the result, which
 // the label loses to the closing connection's states.
-void R9_update::showOperationStart(InstrumentSession::Operation operation, int fileCount)
+void R9_update::showOperationStart(Operation operation, int fileCount)
 {
     Q_UNUSED(operation);
     m_transferNumber = 0;
@@ -231,10 +199,35 @@ void R9_update::showPosition()
     form->FtpBar->setFormat(QStringLiteral("%1 %  ·  file %2 of %3").arg(m_percent).arg(m_transferNumber).arg(m_transferCount));
 }
 
-void R9_update::showResult(InstrumentSession::Operation operation, const InstrumentSession::Result &result)
+void R9_update::showSaving()
 {
-    if (result.kind == InstrumentSession::Result::Refused) {
+    form->FtpBar->setFormat(QStringLiteral("Saving to disk \u2026"));
+}
+
+// A failed transfer is reported for its command and again for the batch
+// the client dropped behind it, as the tool always has.
+void R9_update::showResult(const OperationResult &result)
+{
+    switch (result.kind) {
+    case OperationResult::Refused:
         // Nothing ran: no result to keep.
+        form->FtpBar->setFormat(QStringLiteral("%p%"));
+        if (result.refusedFolder)
+            showPathError(result.text);
+        return;
+    case OperationResult::Failed:
+        if (result.failure.transfer)
+            showFtpError(result.text);
+        showFtpError(result.text);
+        break;
+    case OperationResult::Incomplete:
+        showFtpError(result.text);
+        break;
+    case OperationResult::Completed:
+    case OperationResult::Stopped:
+        break;
+    }
+    if (result.count == 0) {
         form->FtpBar->setFormat(QStringLiteral("%p%"));
         return;
     }
@@ -243,5 +236,5 @@ void R9_update::showResult(InstrumentSession::Operation operation, const Instrum
         form->FtpBar->setMaximum(1);
         form->FtpBar->setValue(1);
     }
-    form->FtpBar->setFormat(InstrumentSession::summary(operation, result));
+    form->FtpBar->setFormat(summaryOf(result));
 }

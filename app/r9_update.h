@@ -1,7 +1,6 @@
 #pragma once
 
 #include "connection/instrumentsession.h"
-#include "urlinfo.h"
 
 #include <QMainWindow>
 
@@ -12,8 +11,9 @@ class FtpClient;
 extern FtpClient *ftpClient;
 
 // The main window. It shows what the engine (InstrumentSession) reports and
-// hands it the user's clicks and the client's reports; the work is the
-// engine's.
+// hands it the user's clicks; the work, and the client's reports, are the
+// engine's. An operation's boxes and the bar's last words are read off its
+// result.
 class R9_update : public QMainWindow
 {
     Q_OBJECT
@@ -23,14 +23,6 @@ public:
     ~R9_update() override;
 
     InstrumentSession *session() const { return m_session; }
-
-public slots:
-    void setMyLable(int state);
-    void chkstat(bool error);
-    void CmdFinishSlot(int commandId, bool error);
-    void CmdStartSlot();
-    void ftpProgress(qint64 done, qint64 total);
-    void doListInfo(const UrlInfo &info);
 
 private slots:
     void on_connectbotton_clicked();
@@ -43,16 +35,18 @@ private slots:
     void on_FtpBar_valueChanged(int value);
 
 private:
-    void showError(InstrumentSession::ErrorKind kind, const QString &text);
+    void showFtpError(const QString &text);
+    void showPathError(const QString &text);
     void showControls(InstrumentSession::Controls controls);
     void setOperationButtonsEnabled(bool enabled);
     void showProgress(qint64 done, qint64 total);
-    void showOperationStart(InstrumentSession::Operation operation, int fileCount);
+    void showOperationStart(Operation operation, int fileCount);
     void showTransferNumber(int number, int count);
     void showOperationProgress(qint64 done, qint64 total);
-    void showResult(InstrumentSession::Operation operation, const InstrumentSession::Result &result);
+    void showSaving();
+    void showResult(const OperationResult &result);
     void showPosition();
-    void startOperation(InstrumentSession::Operation operation);
+    void startOperation(Operation operation);
 
     MainForm *form;
     InstrumentSession *m_session;

@@ -1,4 +1,4 @@
-#include "operationplan.h"
+#include "operations/operationplan.h"
 
 #include "transfer/diagnostics.h"
 #include "transfer/instrumentlayout.h"
@@ -159,9 +159,65 @@ OperationPlan planUpload(const QString &base, bool instrumentEmpty, const QStrin
 
 int OperationPlan::transferCount() const
 {
-    return int(std::count_if(calls.cbegin(), calls.cend(), [](const ClientCall &call) {
-        return call.kind == ClientCall::Get || call.kind == ClientCall::Put;
-    }));
+    return int(std::count_if(calls.cbegin(), calls.cend(), [](const ClientCall &call) { return call.isTransfer(); }));
+}
+
+// The files whose sizes agree are fetched and compared as they arrive. The
+// walk leaves the connection in the top folder: its files are fetched
+// there, those of each other folder after a change into it and back.
+static OperationPlan planCompare(const QString &base, const QList<RemoteEntry> &remote, bool content)
+{
+    OperationPlan plan;
+    plan.compared = compareFiles(remote, base);
+    if (!content)
+        return plan;
+    for (const QString &tag : listingFolderTags) {
+        const bool top = tag == topFolderTag;
+        bool entered = false;
+        for (const ComparedFile &file : std::as_const(plan.compared)) {
+            if (file.folder != tag || file.state != ComparedFile::Same)
+                continue;
+            if (!top && !entered)
+                plan.calls.append({ClientCall::Cd, tag, {}, 0});
+            entered = true;
+            plan.calls.append({ClientCall::Check, file.name, file.localPath, file.instrumentSize});
+        }
+        if (entered && !top)
+            plan.calls.append({ClientCall::Cd, upToTop, {}, 0});
+    }
+    return plan;
+}
+
+OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote, bool content)
+{
+    switch (operation) {
+    case Operation::DataBackup:
+    case Operation::Clone: {
+        const bool clone = operation == Operation::Clone;
+        const QString unfit = prepareDownloadFolders(base, clone ? cloneLocalFolders : backupLocalFolders);
+        if (!unfit.isEmpty()) {
+            OperationPlan plan;
+            plan.refused = true;
+            plan.refusedFolder = true;
+            plan.refusalText = QStringLiteral("Not a folder of its own (a link, or not a folder):\n%1")
+                                       .arg(QDir::toNativeSeparators(unfit));
+            return plan;
+        }
+        const bool ignoreCase = folderIgnoresCase(base);
+        return clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+    }
+    case Operation::DataRestore:
+    case Operation::Update: {
+        OperationPlan plan = operation == Operation::Update ? planUpdate(base, remote.isEmpty())
+                                                            : planDataRestore(base, remote.isEmpty());
+        if (plan.refused)
+            plan.refusalText = QStringLiteral("Incorrect file in Selected Directory");
+        return plan;
+    }
+    case Operation::Compare:
+        return planCompare(base, remote, content);
+    }
+    return OperationPlan();
 }
 
 // The two download operations differ only in what they fetch: Data Backup

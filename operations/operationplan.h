@@ -1,5 +1,7 @@
 #pragma once
 
+#include "operations/comparison.h"
+#include "operations/operation.h"
 #include "transfer/transferrecord.h"
 
 #include <QList>
@@ -9,11 +11,15 @@
 // One call an operation makes on the FTP client, in queue order.
 struct ClientCall
 {
-    enum Kind { Cd, Mkdir, Get, Put };
+    // Check: a download compared byte for byte with the PC's file as it
+    // arrives, writing nothing.
+    enum Kind { Cd, Mkdir, Get, Put, Check };
     Kind kind = Cd;
     QString argument;   // the folder, or the remote file name
-    QString localPath;  // Get: the target; Put: the file to read
-    qint64 size = 0;    // Get, Put: the bytes announced
+    QString localPath;  // Get: the target; Put: the file to read; Check: the PC's copy
+    qint64 size = 0;    // Get, Put, Check: the bytes announced
+
+    bool isTransfer() const { return kind == Get || kind == Put || kind == Check; }
 
     bool operator==(const ClientCall &other) const
     {
@@ -31,13 +37,27 @@ struct OperationPlan
     // Entries not queued, each "folder/name (reason)": the operation then
     // ends as incomplete, whatever the transfers do.
     QStringList leftOut;
-    // Set when the local folder is no set to send: nothing is queued.
+    // Set when the local folder is no set to send, or a download's folder
+    // is not one of its own: nothing is queued.
     bool refused = false;
+    // Why, in the tool's words; `refusedFolder` when a folder is at fault
+    // (shown in a "PATH ERROR" box), else the set (shown in the label).
+    QString refusalText;
+    bool refusedFolder = false;
     // Uploads: the canonical base folder every source must still lie in.
     QString setRoot;
+    // Compare: the two sides, side by side; the Check calls mark the files
+    // whose content differs.
+    QList<ComparedFile> compared;
 
     int transferCount() const;
 };
+
+// The plan of `operation` on the local folder `base`: a download operation
+// first makes and readies its folders; a comparison (by content when
+// `content`) sets the two sides side by side.
+OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote,
+                            bool content = false);
 
 // Downloads, from the remote listing into `base`. `namesIgnoreCase`: the
 // base folder's file system takes "A" and "a" for one name.

@@ -1,6 +1,7 @@
-#include "stagedbatch.h"
+#include "transfer/stagedbatch.h"
 
-#include <QDebug>
+#include "transfer/diagnostics.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -96,94 +97,95 @@ bool replace(const QString &from, const QString &to)
 #endif
 }
 
-QList<int> idsOf(const std::vector<StagedBatch::Entry> &entries)
-{
-    QList<int> ids;
-    for (const StagedBatch::Entry &entry : entries)
-        ids.append(entry.commandId);
-    return ids;
-}
-
 } // namespace
+
+StagedBatch::StagedBatch(QObject *parent) : QObject(parent)
+{
+}
 
 StagedBatch::~StagedBatch()
 {
-    discard();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    if (m_worker.joinable())
+        m_worker.join();
+    if (!m_waiting.empty())
+        putInPlace(m_waiting);
 }
 
 void StagedBatch::add(Entry entry)
 {
-    bytes += entry.size;
-    entries.push_back(std::move(entry));
+    m_waitingBytes += entry.size;
+    m_waiting.push_back(std::move(entry));
 }
 
 bool StagedBatch::isFull() const
 {
-    return int(entries.size()) >= maxFiles || bytes >= maxBytes;
+    return int(m_waiting.size()) >= maxFiles || m_waitingBytes >= maxBytes;
 }
 
-QList<int> StagedBatch::commit()
+void StagedBatch::commit()
 {
-    QList<int> failed = finishBackgroundSync();
-    if (!entries.empty()) {
-        // The data must be on disk before any name points at it: otherwise a
-        // power cut could leave an empty file where the earlier copy was.
-#if defined(Q_OS_LINUX)
-        const bool synced = syncFileSystemsOf(foldersOf(entries));
-#else
-        const bool synced = true; // file by file, in putInPlace()
-#endif
-        failed += putInPlace(entries, synced);
-        bytes = 0;
+    ++m_commitsUnderWay;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_jobs.push_back(std::exchange(m_waiting, {}));
+        if (!m_worker.joinable())
+            m_worker = std::thread([this] { runWorker(); });
     }
-    // And the new names themselves, before the operation reports success.
-#if defined(Q_OS_LINUX)
-    if (!renamed.empty() && !syncFileSystemsOf(foldersOf(renamed)))
-        failed += idsOf(renamed);
-#endif
-    renamed.clear();
-    return failed;
+    m_waitingBytes = 0;
+    m_wake.notify_one();
 }
 
-QList<int> StagedBatch::commitInBackground()
+void StagedBatch::waitForCommits()
 {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_drained.wait(lock, [this] { return m_jobs.empty() && !m_busy; });
+}
+
+// Touches nothing of the object but the queue: the outcome of each commit
+// goes back to the object's own thread.
+void StagedBatch::runWorker()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            return;
+        std::vector<Entry> batch = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_busy = true;
+        lock.unlock();
+        const Outcome outcome = putInPlace(batch);
+        QMetaObject::invokeMethod(this, [this, outcome] {
+            --m_commitsUnderWay;
+            emit committed(outcome.inPlace, outcome.failed);
+        }, Qt::QueuedConnection);
+        lock.lock();
+        m_busy = false;
+        if (m_jobs.empty())
+            m_drained.notify_all();
+    }
+}
+
+// The data must be on disk before any name points at it: otherwise a power
+// cut could leave an empty file where the earlier copy was. The new names
+// are synced before the files count as in place.
+StagedBatch::Outcome StagedBatch::putInPlace(const std::vector<Entry> &batch)
+{
+    Outcome outcome;
+    if (batch.empty())
+        return outcome;
 #if defined(Q_OS_LINUX)
-    QList<int> failed = finishBackgroundSync();
-    if (entries.empty())
-        return failed;
-    // This sync also makes the names put in place just now durable.
-    bool opened = false;
-    std::vector<int> fileSystems = openFileSystemsOf(foldersOf(entries).unite(foldersOf(renamed)), &opened);
-    syncing = std::exchange(entries, {});
-    bytes = 0;
-    renamedBeforeSync = std::exchange(renamed, {});
-    syncResult = std::async(std::launch::async, [fileSystems = std::move(fileSystems), opened] {
-        return syncAndClose(fileSystems) && opened;
-    });
-    return failed;
+    const QSet<QString> folders = foldersOf(batch);
+    const bool synced = syncFileSystemsOf(folders);
 #else
-    return commit();
+    const bool synced = true; // file by file, below
 #endif
-}
-
-QList<int> StagedBatch::finishBackgroundSync()
-{
-    QList<int> failed;
-    if (!syncResult.valid())
-        return failed;
-    const bool synced = syncResult.get();
-    if (!synced)
-        failed += idsOf(renamedBeforeSync);
-    renamedBeforeSync.clear();
-    failed += putInPlace(syncing, synced);
-    return failed;
-}
-
-// Renames each file of the batch over its target once its data is on disk;
-// a file that cannot be put in place leaves its target untouched.
-QList<int> StagedBatch::putInPlace(std::vector<Entry> &batch, bool synced)
-{
-    QList<int> failed;
+    QList<int> renamed;
     for (const Entry &entry : batch) {
 #if defined(Q_OS_LINUX)
         const bool onDisk = synced;
@@ -191,30 +193,19 @@ QList<int> StagedBatch::putInPlace(std::vector<Entry> &batch, bool synced)
         const bool onDisk = synced && syncFile(entry.stagedPath);
 #endif
         if (onDisk && replace(entry.stagedPath, entry.targetPath)) {
-            renamed.push_back(entry);
+            renamed.append(entry.commandId);
         } else {
-            qWarning() << "could not put" << entry.targetPath << "in place";
+            qCWarning(lcTransfer) << "could not put" << entry.targetPath << "in place";
             QFile::remove(entry.stagedPath);
-            failed.append(entry.commandId);
+            outcome.failed.append(entry.commandId);
         }
     }
-    batch.clear();
-    return failed;
-}
-
-void StagedBatch::discard()
-{
-    if (syncResult.valid()) {
-        syncResult.wait();
-        syncResult = {};
+#if defined(Q_OS_LINUX)
+    if (!renamed.isEmpty() && !syncFileSystemsOf(folders)) {
+        outcome.failed += renamed;
+        return outcome;
     }
-    for (const Entry &entry : syncing)
-        QFile::remove(entry.stagedPath);
-    syncing.clear();
-    renamedBeforeSync.clear();
-    for (const Entry &entry : entries)
-        QFile::remove(entry.stagedPath);
-    entries.clear();
-    bytes = 0;
-    renamed.clear();
+#endif
+    outcome.inPlace = renamed;
+    return outcome;
 }

@@ -1,23 +1,26 @@
 #pragma once
 
 #include <QList>
+#include <QObject>
 #include <QString>
 
-#include <future>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // Downloads that have arrived whole and wait, under their temporary names,
-// to be put in place. commit() makes them durable with one sync for all,
-// then renames each over its target: a crash at any point leaves every
-// target either as it was or replaced by a complete file.
-//
-// commitInBackground() lets the transfers go on while the disk catches up:
-// the waiting files are synced by a worker thread, and renamed over their
-// targets (in this thread) by the next call of either commit function.
-// Their new names are made durable by the sync after that one, so a
-// commit() at the end leaves everything on disk.
-class StagedBatch
+// to be put in place. A commit makes them durable and puts them in place on
+// a worker thread, so that the event loop never waits on the disk: it syncs
+// their data (one sync for all), renames each over its target, and syncs the
+// new names. A crash at any point leaves every target either as it was or
+// replaced by a complete file. Commits run one after another, in the order
+// they were asked for.
+class StagedBatch : public QObject
 {
+    Q_OBJECT
+
 public:
     struct Entry
     {
@@ -27,49 +30,54 @@ public:
         int commandId = 0;
     };
 
-    StagedBatch() = default;
-    StagedBatch(const StagedBatch &) = delete;
-    StagedBatch &operator=(const StagedBatch &) = delete;
-    ~StagedBatch();
+    explicit StagedBatch(QObject *parent = nullptr);
+    // Waits for the commits under way, then puts the files still waiting
+    // in place: files that arrived whole are not lost because the engine goes.
+    ~StagedBatch() override;
 
     void add(Entry entry);
-    // Counts the files being synced in the background too.
-    bool isEmpty() const { return count() == 0; }
-    int count() const { return int(entries.size() + syncing.size()); }
-
+    int waitingCount() const { return int(m_waiting.size()); }
     // Enough waits that putting it in place now saves little by waiting
     // longer, and a technician would miss it if the operation broke off.
     bool isFull() const;
 
-    // Puts every waiting file in place, waiting for a background sync if
-    // one runs. Returns the command ids of those that could not be (the
-    // sync or the rename failed: their temporary files are removed and
-    // their targets left untouched), and of those put in place whose new
-    // names could not be synced.
-    QList<int> commit();
-
-    // Puts the files of the previous background sync in place and starts
-    // syncing the waiting ones; returns at once, with the failures found
-    // meanwhile, reported as by commit().
-    QList<int> commitInBackground();
-
-    // Removes every waiting temporary file; the targets stay as they were.
-    void discard();
+    // Starts putting the waiting files in place and returns at once;
+    // committed() tells how it went.
+    void commit();
+    // No commit runs and no file waits.
+    bool isIdle() const { return m_waiting.empty() && m_commitsUnderWay == 0; }
+    // Blocks until every commit asked for has run. For the end of the
+    // process, never for the event loop.
+    void waitForCommits();
 
     static constexpr int maxFiles = 256;
     static constexpr qint64 maxBytes = qint64(256) << 20;
 
-private:
-    QList<int> finishBackgroundSync();
-    QList<int> putInPlace(std::vector<Entry> &batch, bool synced);
+signals:
+    // One commit has ended: the command ids of the files now in place and
+    // on disk, and of those that could not be put in place (their temporary
+    // files are removed, their targets left as they were).
+    void committed(const QList<int> &inPlace, const QList<int> &failed);
 
-    std::vector<Entry> entries;
-    qint64 bytes = 0;
-    // The files the worker syncs, those put in place before it started
-    // (whose new names its sync makes durable too), and its result.
-    std::vector<Entry> syncing;
-    std::vector<Entry> renamedBeforeSync;
-    std::future<bool> syncResult;
-    // Put in place, but their new names wait for the next sync.
-    std::vector<Entry> renamed;
+private:
+    struct Outcome
+    {
+        QList<int> inPlace;
+        QList<int> failed;
+    };
+    static Outcome putInPlace(const std::vector<Entry> &batch);
+    void runWorker();
+
+    std::vector<Entry> m_waiting;
+    qint64 m_waitingBytes = 0;
+    int m_commitsUnderWay = 0;
+
+    // The worker and its queue of commits.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_drained;
+    std::deque<std::vector<Entry>> m_jobs;
+    bool m_busy = false;
+    bool m_quit = false;
+    std::thread m_worker;
 };

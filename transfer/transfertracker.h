@@ -1,103 +1,71 @@
 #pragma once
 
-#include "stagedbatch.h"
-#include "transferrecord.h"
+#include "transfer/transferrecord.h"
 
-#include <QHash>
 #include <QList>
-#include <QObject>
-#include <QStringList>
+#include <QString>
 
-#include <map>
-#include <memory>
-
-class FtpClient;
 class QFileDevice;
 class UrlInfo;
 
-// The transfer state of one connection to the instrument, and its reaction
-// to the FTP client's reports: it counts the walk's listings and keeps their
-// files, queues the transfers of an operation, follows each transfer from
-// start to finish, puts downloads in place, and tests at the end of the last
-// transfer whether the operation is complete. It knows no window: it tells
-// what to show through its signals.
-class TransferTracker : public QObject
+// The transfer state of one connection to the instrument, under the names it
+// has always had, and the debug trace lines that follow it. The listing walk
+// fills the remote list; a running operation (OperationRun) keeps the
+// transfer records and counters up to date through the calls below, which
+// are the only writers of each field.
+class TransferTracker
 {
-    Q_OBJECT
-
 public:
-    explicit TransferTracker(FtpClient *client, QObject *parent = nullptr);
-    ~TransferTracker() override;
-
-    // The state, under the names it has always had.
-    QList<TransferRecord> transferList;
-    QList<RemoteEntry> remoteList;
-    int transferIndex = 0;
+    const QList<TransferRecord> &transferList() const { return m_transferList; }
+    const QList<RemoteEntry> &remoteList() const { return m_remoteList; }
+    int transferIndex() const { return m_transferIndex; }
     // The newest queued file; kept as the tool always has, though nothing
     // reads it since each transfer owns its file.
-    QFileDevice *currentFile = nullptr;
-    int listCount = 0;
-    int getFinishIndex = 0;
-    int lastCommandId = 0;
-    bool lastTransferStarted = false;
-    // What the running operation left out before queueing, each with the
-    // reason, for the incomplete report.
-    QStringList skippedEntries;
+    QFileDevice *currentFile() const { return m_currentFile; }
+    int listCount() const { return m_listCount; }
+    int getFinishIndex() const { return m_getFinishIndex; }
+    int lastCommandId() const { return m_lastCommandId; }
+    bool lastTransferStarted() const { return m_lastTransferStarted; }
 
-    // The one way an operation starts a file transfer. A download goes to
-    // a temporary file beside its target; an upload source is only read,
-    // and only while it lies inside `setRoot` (when given).
-    void queuePut(const QString &localPath, const QString &remoteName, qint64 size,
-                  const QString &setRoot = QString());
-    void queueGet(const QString &localPath, const QString &remoteName, qint64 size);
+    // --- The listing walk ---
+    void beginWalk();
+    // A listing starts: the walk's listings are counted as they start.
+    void listingStarted();
+    // An entry of a listing; a regular file of one of the walk's listings
+    // is kept, tagged with the folder of that listing. True when the entry
+    // belongs to the walk's last listing, the top folder's.
+    bool listEntry(const UrlInfo &info);
+    // The walk's last listing has started.
+    bool isLastListing() const;
+    // The walk's listings, held to these bounds as a whole, whatever each
+    // listing holds: a server that lists without end cannot fill the PC.
+    bool walkWithinBounds() const;
+    static constexpr int maxWalkEntries = 200000;
+    static constexpr qint64 maxWalkNameBytes = qint64(32) << 20;
 
-    // An operation starts: the records of the last one go.
-    void resetForOperation(bool downloads);
-    // The operation is over: files of commands the client dropped are
-    // released, and what arrived whole is put in place.
-    void settle();
-    // The walk begins anew.
-    void resetForWalk();
+    // --- A running operation ---
+    void beginOperation(bool downloads);
+    void appendRecord(const TransferRecord &record, QFileDevice *file);
+    // A transfer starts: returns the name it shows.
+    QString transferStarting(int commandId);
+    void transferProgress(qint64 done);
+    // A download has finished without error.
+    void downloadFinished();
+    // The run's verdict on a record: its file is in place, or stored.
+    void setDone(int position, bool done);
 
-    // The client's reports.
-    void commandStarted();
-    void commandFinished(int commandId, bool error);
-    void progress(qint64 done, qint64 total);
-    void listEntry(const UrlInfo &info);
-
-    // `incompleteText` and, when entries were left out, their names.
-    QString incompleteReport(const QString &incompleteText) const;
-
-signals:
-    void labelChanged(const QString &text);
-    void progressChanged(qint64 done, qint64 total);
-    // Transfer `number` of `count` begins.
-    void transferStarted(int number, int count, const QString &name);
-    // A get or put failed, with the client's error text.
-    void transferFailed(const QString &text);
-    // The last transfer has finished: every record done (and nothing left
-    // out), or not.
-    void operationCompleted(const QString &completedText);
-    void operationIncomplete(const QString &report, int missing, int count);
-    // The walk's last listing ended.
-    void walkListed(bool error);
+    // Both lists emptied: after a complete operation, and on Disconnect.
+    void clear();
 
 private:
-    void startTransfer();
-    void countListing();
-    void finishUpload(int commandId, bool error);
-    void finishDownload(int commandId, bool error);
-    void finishListing(bool error);
-    bool stageDownload(int commandId, qint64 expectedSize);
-    TransferRecord *recordOf(int commandId);
-    void markNotDone(const QList<int> &commandIds);
-    void testCompleteness(const QString &completedText, const QString &incompleteText);
-
-    FtpClient *m_client;
-    // The local file of every queued transfer, by command id. A file lives
-    // until its command has finished or the client has dropped it, whatever
-    // happens to transferList meanwhile.
-    std::map<int, std::unique_ptr<QFileDevice>> m_transferFiles;
-    // Downloads that have arrived whole, waiting to be put in place together.
-    StagedBatch m_stagedDownloads;
+    QList<TransferRecord> m_transferList;
+    QList<RemoteEntry> m_remoteList;
+    int m_transferIndex = 0;
+    QFileDevice *m_currentFile = nullptr;
+    int m_listCount = 0;
+    int m_getFinishIndex = 0;
+    int m_lastCommandId = 0;
+    bool m_lastTransferStarted = false;
+    int m_walkEntries = 0;
+    qint64 m_walkNameBytes = 0;
 };

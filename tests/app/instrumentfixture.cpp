@@ -26,6 +26,8 @@ InstrumentFixture::InstrumentFixture()
     window = std::make_unique<R9_update>();
     window->show();
     QObject::connect(ftpClient, &FtpClient::done, [this] { ++m_doneCount; });
+    QObject::connect(window->session(), &InstrumentSession::operationFinished,
+                     [this](const OperationResult &result) { results << result; });
 }
 
 InstrumentFixture::~InstrumentFixture()
@@ -77,18 +79,22 @@ bool InstrumentFixture::connectAndWalk()
 
 bool InstrumentFixture::clickAndWaitForDone(const char *objectName, int timeoutMs)
 {
-    const int before = m_doneCount;
+    const int doneBefore = m_doneCount;
+    const qsizetype resultsBefore = results.size();
     QPushButton *pressed = button(objectName);
     if (!pressed || !pressed->isEnabled())
         return false;
     pressed->click();
-    return waitUntil([&] { return m_doneCount > before; }, timeoutMs);
+    if (qstrcmp(objectName, "connectbotton") == 0)
+        return waitUntil([&] { return m_doneCount > doneBefore; }, timeoutMs);
+    return waitUntil([&] { return results.size() > resultsBefore; }, timeoutMs);
 }
 
 bool InstrumentFixture::waitForDone(int timeoutMs)
 {
     return waitUntil([&] {
-        return !ftpClient->hasPendingCommands() && ftpClient->currentCommand() == FtpClient::None;
+        return !window->session()->isOperationRunning() && !ftpClient->hasPendingCommands()
+            && ftpClient->currentCommand() == FtpClient::None;
     }, timeoutMs);
 }
 
@@ -120,10 +126,11 @@ QString InstrumentFixture::localPath(const QString &relative) const
 
 LabelTrace::LabelTrace(const InstrumentFixture &fixture)
 {
-    QObject::connect(ftpClient, &FtpClient::commandFinished, this, [this, &fixture] { texts << fixture.disp()->text(); });
+    QObject::connect(fixture.window->session(), &InstrumentSession::labelChanged, this,
+                     [this](const QString &text) { texts << text; });
 }
 
-TransferTracker &InstrumentFixture::state() const
+const TransferTracker &InstrumentFixture::state() const
 {
     return window->session()->tracker();
 }

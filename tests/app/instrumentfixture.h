@@ -40,13 +40,18 @@ public:
     // Update, Clone, Data Backup, Data Restore.
     QList<bool> buttonStates() const;
     // The engine's transfer state.
-    TransferTracker &state() const;
+    const TransferTracker &state() const;
+    // The results of the operations run so far, in order.
+    QList<OperationResult> results;
 
     // Connect pressed with the local folder set; true when the walk has run
     // to its end without an error.
     bool connectAndWalk();
-    // Presses a button and waits until the FTP client's queue has run empty.
+    // Presses a button and waits for its end: the walk's, or the
+    // operation's result.
     bool clickAndWaitForDone(const char *objectName, int timeoutMs = 60000);
+    // Waits for the end of what runs: the operation's result, else the
+    // client's queue run empty.
     bool waitForDone(int timeoutMs = 60000);
     bool waitForUnconnected(int timeoutMs = 20000);
 
@@ -60,10 +65,11 @@ public:
 
 private:
     int m_doneCount = 0;
+    bool m_walking = false;
 };
 
-// Records the label right after each FTP command has been handled: the end
-// messages show only until the closing connection's states replace them.
+// Records every text the label is given: the end messages show only until
+// the closing connection's states replace them.
 class LabelTrace : public QObject
 {
 public:

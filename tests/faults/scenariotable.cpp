@@ -9,11 +9,11 @@ namespace {
 const QString up = QStringLiteral("CWD  ..");
 
 enum OperationBit : unsigned {
-    Walk = 1u << int(Operation::ConnectWalk),
-    Backup = 1u << int(Operation::DataBackup),
-    Clone = 1u << int(Operation::Clone),
-    Restore = 1u << int(Operation::DataRestore),
-    Update = 1u << int(Operation::Update),
+    Walk = 1u << int(Action::ConnectWalk),
+    Backup = 1u << int(Action::DataBackup),
+    Clone = 1u << int(Action::Clone),
+    Restore = 1u << int(Action::DataRestore),
+    Update = 1u << int(Action::Update),
     Downloads = Backup | Clone,
     Uploads = Restore | Update,
     Operations = Downloads | Uploads,
@@ -149,7 +149,7 @@ const QList<FaultEntry> &faultList()
     return list;
 }
 
-PlanUnderTest planFor(Operation operation, bool emptyInstrument)
+PlanUnderTest planFor(Action operation, bool emptyInstrument)
 {
     PlanUnderTest p;
     p.operation = operation;
@@ -157,19 +157,19 @@ PlanUnderTest planFor(Operation operation, bool emptyInstrument)
                                    "COMMANDS.TXT", "INIE91.CFG", "INIE91.FLS", "R9DIGIT", "STARTPAGE"};
     const QStringList dataFiles = {"A1.DAT", "A2.DAT", "S1.DAT", "INIE91.CFG", "INIE91.FLS"};
     switch (operation) {
-    case Operation::ConnectWalk:
+    case Action::ConnectWalk:
         p.title = QStringLiteral("connect walk");
         p.button = "connectbotton";
         p.commands = QStringList{"USER root", "PASS +00417263850", "CWD DATA/IPA_BD1", "LIST", up, "CWD DATA/IPS_BD1",
                                  "LIST", up, "CWD TEXT", "LIST", up, "CWD FONTS", "LIST", up, "LIST"};
         break;
-    case Operation::DataBackup:
-    case Operation::Clone: {
+    case Action::DataBackup:
+    case Action::Clone: {
         p.completedText = QStringLiteral("Backup Completed");
         p.incompleteText = QStringLiteral("Backup Incomplete");
         p.commands = QStringList{up, "CWD DATA/IPA_BD1", "RETR A1.DAT", up, "CWD DATA/IPA_BD1", "RETR A2.DAT",
                                  up, "CWD DATA/IPS_BD1", "RETR S1.DAT"};
-        if (operation == Operation::DataBackup) {
+        if (operation == Action::DataBackup) {
             p.title = QStringLiteral("Data Backup");
             p.button = "BackupBotton_2";
             p.transfers = dataFiles;
@@ -185,15 +185,15 @@ PlanUnderTest planFor(Operation operation, bool emptyInstrument)
         }
         break;
     }
-    case Operation::DataRestore:
-    case Operation::Update: {
+    case Action::DataRestore:
+    case Action::Update: {
         p.uploads = true;
         p.completedText = QStringLiteral("Update Completed");
         p.incompleteText = QStringLiteral("File Update Incomplete");
         p.commands = QStringList{"CWD DATA/IPA_BD1", "STOR A1.DAT", "STOR A2.DAT", up, "CWD DATA/IPS_BD1",
                                  "STOR S1.DAT", up};
         QStringList folders = {"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"};
-        if (operation == Operation::DataRestore) {
+        if (operation == Action::DataRestore) {
             p.title = QStringLiteral("Data Restore");
             p.button = "BackupBotton_3";
             p.transfers = dataFiles;
@@ -473,8 +473,8 @@ const QList<Scenario> &faultScenarios()
 {
     static const QList<Scenario> scenarios = [] {
         QList<Scenario> list;
-        for (Operation operation : {Operation::ConnectWalk, Operation::DataBackup, Operation::Clone,
-                                    Operation::DataRestore, Operation::Update}) {
+        for (Action operation : {Action::ConnectWalk, Action::DataBackup, Action::Clone,
+                                    Action::DataRestore, Action::Update}) {
             for (const FaultEntry &entry : faultList()) {
                 if (!(entry.operations & (1u << int(operation))))
                     continue;

@@ -10,7 +10,7 @@
 // fault the stand-in or the PC can show, each with the outcome the tool must
 // reach. A new fault is one more entry in the fault list of the .cpp.
 
-enum class Operation { ConnectWalk, DataBackup, Clone, DataRestore, Update };
+enum class Action { ConnectWalk, DataBackup, Clone, DataRestore, Update };
 
 // One file of the instrument of every scenario. Its path is also its path
 // below the local base folder.
@@ -26,7 +26,7 @@ const InstrumentFile &instrumentFile(const QString &name);
 
 struct PlanUnderTest
 {
-    Operation operation = Operation::ConnectWalk;
+    Action operation = Action::ConnectWalk;
     QString title;
     const char *button = nullptr;
     bool uploads = false;
@@ -34,7 +34,7 @@ struct PlanUnderTest
     QStringList commands;   // the lines the stand-in receives, transfer plumbing left out
     QString completedText;
     QString incompleteText;
-    bool isWalk() const { return operation == Operation::ConnectWalk; }
+    bool isWalk() const { return operation == Action::ConnectWalk; }
 };
 
 enum class FaultKind {

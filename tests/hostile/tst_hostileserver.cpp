@@ -245,7 +245,7 @@ void tst_HostileServer::unsafeNamesAreNeverFetched()
     QCOMPARE(h.f.boxes.texts(), QStringList());
     QVERIFY(h.f.button("BackupBotton")->isEnabled());
     int listed = 0;
-    for (const RemoteEntry &entry : h.f.state().remoteList)
+    for (const RemoteEntry &entry : h.f.state().remoteList())
         listed += entry.name == QString::fromUtf8(name) ? 1 : 0;
     QCOMPARE(listed, 2);
 
