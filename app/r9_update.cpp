@@ -210,8 +210,8 @@ void R9_update::showResult(const OperationResult &result)
 {
     switch (result.kind) {
     case OperationResult::Refused:
-        // Nothing ran: no result to keep.
-        form->FtpBar->setFormat(QStringLiteral("%p%"));
+        // Nothing ran: the label has the refusal, the bar why.
+        form->FtpBar->setFormat(result.refusedFolder ? QStringLiteral("%p%") : result.text.section(u'\n', 1));
         if (result.refusedFolder)
             showPathError(result.text);
         return;

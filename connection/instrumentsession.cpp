@@ -175,8 +175,10 @@ void InstrumentSession::ftpProgress(qint64 done, qint64 total)
 // the listing's end.
 void InstrumentSession::doListInfo(const UrlInfo &info)
 {
-    if (ownsCurrentCommand())
+    if (ownsCurrentCommand()) {
+        runningOperation()->listEntry(info);
         return;
+    }
     emit labelChanged(QStringLiteral("Wait ...."));
     const bool lastListing = m_tracker.listEntry(info);
     emit labelChanged(QStringLiteral("Wait ..."));

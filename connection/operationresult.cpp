@@ -11,7 +11,8 @@ QString summaryOf(const OperationResult &result)
     const QString missing = QStringLiteral(" · %1 of %2 missing").arg(result.missing).arg(files);
     switch (result.kind) {
     case OperationResult::Completed:
-        return result.text + QStringLiteral(" · ") + files;
+        return result.text + QStringLiteral(" · ") + files
+             + (result.note.isEmpty() ? QString() : QStringLiteral(" · ") + result.note);
     case OperationResult::Incomplete:
     case OperationResult::Failed:
         return incompleteTextOf(result.operation) + missing;

@@ -45,6 +45,8 @@ struct OperationResult
     QStringList notDone;
     // Compare: each file of both sides.
     QList<ComparedFile> compared;
+    // What the technician should know besides the result, in one line.
+    QString note;
 
     bool completed() const { return kind == Completed; }
 };

@@ -1,6 +1,7 @@
 #include "connection/operationrun.h"
 
 #include "ftp/ftpclient.h"
+#include "ftp/urlinfo.h"
 #include "transfer/contentcheck.h"
 #include "transfer/diagnostics.h"
 #include "transfer/instrumentlayout.h"
@@ -9,6 +10,8 @@
 #include "transfer/stagedfile.h"
 #include "transfer/transfertracker.h"
 #include "transfer/uploadsource.h"
+
+#include <QLocale>
 
 #include <limits>
 
@@ -27,6 +30,11 @@ QString completedTextOf(Operation operation)
     if (isUpload(operation))
         return QStringLiteral("Update Completed");
     return QStringLiteral("Compared");
+}
+
+QString bytesText(qint64 bytes)
+{
+    return QLocale(QLocale::English).toString(bytes);
 }
 
 } // namespace
@@ -58,105 +66,127 @@ void OperationRun::start()
         decide();
         return;
     }
-    queueCalls();
+    prepareTransfers();
+    queueFrom(0);
     // An operation that queued nothing for the client has nothing to wait for.
-    if (m_commandIds.empty())
+    if (m_commands.empty())
         settle();
 }
 
-void OperationRun::queueCalls()
+// Each transfer's local file: a download goes to a temporary file beside
+// its target and replaces the target only when it has arrived whole and is
+// on disk, so that a failed transfer never costs an earlier copy; an
+// upload's source is only read, and only while it lies inside the set's
+// folder; a comparison's fetch is checked against the PC's copy as it
+// arrives and writes nothing. Each file is opened by the client when its
+// command starts and released when it ends.
+void OperationRun::prepareTransfers()
 {
     QString folder;
-    for (const ClientCall &call : std::as_const(m_plan.calls)) {
-        const QString path = printableName(folder.isEmpty() ? call.argument : folder + u'/' + call.argument);
-        switch (call.kind) {
-        case ClientCall::Cd:
+    m_transferOfCall.assign(m_plan.calls.size(), -1);
+    for (int i = 0; i < m_plan.calls.size(); ++i) {
+        const ClientCall &call = m_plan.calls.at(i);
+        if (call.kind == ClientCall::Cd)
             folder = call.argument == InstrumentLayout::upToTop ? QString() : call.argument;
-            m_commandIds.insert(m_client->cd(call.argument));
-            break;
-        case ClientCall::Mkdir:
-            m_commandIds.insert(m_client->mkdir(call.argument));
-            break;
+        if (!call.isTransfer())
+            continue;
+        Transfer transfer;
+        transfer.call = i;
+        transfer.path = printableName(folder.isEmpty() ? call.argument : folder + u'/' + call.argument);
+        transfer.folderTag = folder.isEmpty() ? InstrumentLayout::topFolderTag : folder;
+        transfer.bytesBefore = m_bytesTotal;
+        m_bytesTotal = addSaturated(m_bytesTotal, call.size);
+        switch (call.kind) {
         case ClientCall::Get:
-            queueGet(call, path);
+            transfer.device = std::make_unique<StagedFile>(call.localPath);
             break;
         case ClientCall::Put:
-            queuePut(call, path);
+            transfer.device = std::make_unique<UploadSource>(call.localPath, m_plan.setRoot);
             break;
+        default:
+            transfer.device = std::make_unique<ContentCheck>(call.localPath);
+            for (int c = 0; c < m_plan.compared.size(); ++c) {
+                if (m_plan.compared.at(c).localPath == call.localPath)
+                    transfer.compared = c;
+            }
+            break;
+        }
+        m_transferOfCall[i] = int(m_transfers.size());
+        m_transfers.push_back(std::move(transfer));
+    }
+}
+
+// The listed size goes to the client with each download, which then stops
+// a server that sends more. A comparison's fetches leave no trace in the
+// transfer records.
+void OperationRun::queueFrom(int firstCall)
+{
+    for (int i = firstCall; i < m_plan.calls.size(); ++i) {
+        const ClientCall &call = m_plan.calls.at(i);
+        const int index = m_transferOfCall.at(i);
+        int id = 0;
+        switch (call.kind) {
+        case ClientCall::Cd: id = m_client->cd(call.argument); break;
+        case ClientCall::Mkdir: id = m_client->mkdir(call.argument); break;
+        case ClientCall::List: id = m_client->list(); break;
+        case ClientCall::Get:
         case ClientCall::Check:
-            queueCheck(call, path);
+            id = m_client->get(call.argument, m_transfers[index].device.get(), FtpClient::Binary, call.size);
             break;
+        case ClientCall::Put:
+            id = m_client->put(m_transfers[index].device.get(), call.argument, FtpClient::Binary);
+            break;
+        }
+        m_commands[id] = {i, index};
+        // Queued once: a command queued again after a file-level failure
+        // keeps its record.
+        if (firstCall == 0 && (call.kind == ClientCall::Get || call.kind == ClientCall::Put)) {
+            auto *file = call.kind == ClientCall::Get ? static_cast<QFileDevice *>(m_transfers[index].device.get())
+                                                      : nullptr;
+            m_tracker.appendRecord({false, call.argument, call.size, file},
+                                   static_cast<QFileDevice *>(m_transfers[index].device.get()));
         }
     }
 }
 
-// A download replaces its target only when it has arrived whole and is on
-// disk: a failed transfer never costs the technician an earlier copy. The
-// listed size goes to the client, which then stops a server that sends more.
-void OperationRun::queueGet(const ClientCall &call, const QString &path)
+// The client drops the rest of its queue behind a failed command. Where the
+// failure concerns one file alone and the connection is still logged in,
+// the rest of the operation is queued again: a folder that exists already,
+// a file that grew since the listing, a comparison's fetch the instrument
+// refused.
+bool OperationRun::resumeAfter(const Command &command)
 {
-    auto target = std::make_unique<StagedFile>(call.localPath);
-    StagedFile *file = target.get();
-    const int id = m_client->get(call.argument, file, FtpClient::Binary, call.size);
-    addTransfer(id, call, path, target.release());
-    m_tracker.appendRecord({false, call.argument, call.size, file, id}, file);
-}
-
-// The source is opened by the client when the command starts and released
-// when it ends, so that a long operation keeps one file open; it is only
-// read, and only while it lies inside the set's folder.
-void OperationRun::queuePut(const ClientCall &call, const QString &path)
-{
-    auto source = std::make_unique<UploadSource>(call.localPath, m_plan.setRoot);
-    UploadSource *file = source.get();
-    const int id = m_client->put(file, call.argument, FtpClient::Binary);
-    addTransfer(id, call, path, source.release());
-    m_tracker.appendRecord({false, call.argument, call.size, nullptr, id}, file);
-}
-
-// A comparison's fetch writes nothing: it is checked against the PC's copy
-// as it arrives. It is no transfer of the tool's and leaves no trace.
-void OperationRun::queueCheck(const ClientCall &call, const QString &path)
-{
-    auto check = std::make_unique<ContentCheck>(call.localPath);
-    const int id = m_client->get(call.argument, check.get(), FtpClient::Binary, call.size);
-    Transfer &transfer = addTransfer(id, call, path, check.release());
-    for (int i = 0; i < m_plan.compared.size(); ++i) {
-        if (m_plan.compared.at(i).localPath == call.localPath)
-            transfer.compared = i;
-    }
-}
-
-OperationRun::Transfer &OperationRun::addTransfer(int commandId, const ClientCall &call, const QString &path,
-                                                  QIODevice *device)
-{
-    m_commandIds.insert(commandId);
-    Transfer &transfer = m_transfers[commandId];
-    transfer.kind = call.kind;
-    transfer.number = int(m_transfers.size());
-    transfer.path = path;
-    transfer.expectedSize = call.size;
-    transfer.bytesBefore = m_bytesTotal;
-    transfer.device.reset(device);
-    m_bytesTotal = addSaturated(m_bytesTotal, call.size);
-    return transfer;
+    if (m_stopped || m_client->state() != FtpClient::LoggedIn)
+        return false;
+    const ClientCall::Kind kind = m_plan.calls.at(command.call).kind;
+    const FtpClient::Error error = m_client->error();
+    const bool fileLevel = (kind == ClientCall::Mkdir && error == FtpClient::ServerRefused)
+            || (kind == ClientCall::Get && error == FtpClient::DataLimitExceeded)
+            || (kind == ClientCall::Check
+                && (error == FtpClient::ServerRefused || error == FtpClient::DataLimitExceeded));
+    if (!fileLevel)
+        return false;
+    queueFrom(command.call + 1);
+    return true;
 }
 
 // --- The client's reports ------------------------------------------------------------
 
 void OperationRun::commandStarted(int commandId)
 {
-    const auto found = m_transfers.find(commandId);
-    if (found == m_transfers.end())
+    const Command &command = m_commands.at(commandId);
+    if (m_plan.calls.at(command.call).kind == ClientCall::List)
+        m_listingTag = m_plan.calls.at(command.call).argument;
+    if (command.transfer < 0)
         return;
-    Transfer &transfer = found->second;
+    Transfer &transfer = m_transfers[command.transfer];
     m_current = &transfer;
     transfer.state = Transfer::State::Running;
-    if (transfer.kind == ClientCall::Check)
+    if (callOf(transfer).kind == ClientCall::Check)
         emit labelChanged(transfer.path);
     else
         emit labelChanged(m_tracker.transferStarting(commandId));
-    emit transferStarted(transfer.number, transferCount(), transfer.path);
+    emit transferStarted(command.transfer + 1, transferCount(), transfer.path);
     emit progressChanged(transfer.bytesBefore, m_bytesTotal);
 }
 
@@ -166,41 +196,55 @@ void OperationRun::dataProgress(qint64 done, qint64 total)
     if (!m_current || done < 0)
         return;
     m_current->moved = done;
-    if (m_current->kind != ClientCall::Check)
+    const ClientCall &call = callOf(*m_current);
+    if (call.kind != ClientCall::Check)
         m_tracker.transferProgress(done);
-    const qint64 moved = addSaturated(m_current->bytesBefore, qMin(done, m_current->expectedSize));
+    const qint64 moved = addSaturated(m_current->bytesBefore, qMin(done, call.size));
     emit progressChanged(qMin(moved, m_bytesTotal), m_bytesTotal);
+}
+
+void OperationRun::listEntry(const UrlInfo &info)
+{
+    if (info.isFile())
+        m_listed[m_listingTag].insert(info.name(), info.size());
 }
 
 void OperationRun::commandFinished(int commandId, bool error)
 {
     m_current = nullptr;
-    const auto found = m_transfers.find(commandId);
-    Transfer *transfer = found == m_transfers.end() ? nullptr : &found->second;
-    // A command that Disconnect ended is no failure to report.
-    if (error && !m_stopped && !m_failed) {
-        m_failed = true;
-        m_failure = {m_client->error(), m_client->replyCode(), transfer ? transfer->path : QString(),
-                     transfer && transfer->kind != ClientCall::Check, m_client->errorString()};
+    const Command command = m_commands.at(commandId);
+    Transfer *transfer = command.transfer < 0 ? nullptr : &m_transfers[command.transfer];
+    const ClientCall &call = m_plan.calls.at(command.call);
+    if (transfer) {
+        emit transferFinished(command.transfer + 1, !error);
+        switch (call.kind) {
+        case ClientCall::Get: finishDownload(command.transfer, *transfer, error); break;
+        case ClientCall::Put: finishUpload(*transfer, error); break;
+        default: finishCheck(*transfer, error); break;
+        }
     }
-    if (!transfer)
+    // A command that Disconnect ended is no failure to report; nor is one
+    // whose failure concerns its own file only.
+    if (!error || m_stopped || m_failed || resumeAfter(command))
         return;
-    emit transferFinished(transfer->number, !error);
-    switch (transfer->kind) {
-    case ClientCall::Get: finishDownload(commandId, *transfer, error); break;
-    case ClientCall::Put: finishUpload(*transfer, error); break;
-    case ClientCall::Check: finishCheck(*transfer, error); break;
-    default: break;
+    if (command.call >= m_plan.confirmationFrom) {
+        m_unconfirmed = m_client->errorString();
+        return;
     }
+    m_failed = true;
+    m_failure = {m_client->error(), m_client->replyCode(), transfer ? transfer->path : QString(),
+                 transfer && call.kind != ClientCall::Check, m_client->errorString()};
 }
 
 // Only a file of exactly the listed size is kept: a transfer that the
 // server ended early, and still confirmed, must not replace an earlier copy.
-void OperationRun::finishDownload(int commandId, Transfer &transfer, bool error)
+void OperationRun::finishDownload(int index, Transfer &transfer, bool error)
 {
     auto *target = static_cast<StagedFile *>(transfer.device.get());
     transfer.state = Transfer::State::NotDone;
     if (error) {
+        if (m_client->error() == FtpClient::DataLimitExceeded)
+            transfer.reason = QStringLiteral("changed on the instrument since the listing: Connect again to fetch it");
         // Dropping the temporary file leaves any earlier local copy as it was.
         transfer.device.reset();
         return;
@@ -210,11 +254,11 @@ void OperationRun::finishDownload(int commandId, Transfer &transfer, bool error)
     target->close();
     if (target->error() != QFileDevice::NoError) {
         qCWarning(lcTransfer) << "could not write" << target->targetPath() << ":" << target->errorString();
-    } else if (size != transfer.expectedSize) {
+    } else if (size != callOf(transfer).size) {
         qCWarning(lcTransfer) << "not kept:" << target->targetPath() << "arrived with" << size << "of"
-                              << transfer.expectedSize << "bytes";
+                              << callOf(transfer).size << "bytes";
     } else {
-        m_staged->add({target->release(), target->targetPath(), size, commandId});
+        m_staged->add({target->release(), target->targetPath(), size, index});
         transfer.state = Transfer::State::Staged;
     }
     transfer.device.reset(); // removes the temporary file unless staged
@@ -223,12 +267,12 @@ void OperationRun::finishDownload(int commandId, Transfer &transfer, bool error)
         m_staged->commit();
 }
 
-// An upload is stored when the client handed over every byte of the file
-// and the server confirmed it.
+// An upload is sent when the client handed over every byte of the file and
+// the server confirmed it; whether the instrument kept it is asked at the end.
 void OperationRun::finishUpload(Transfer &transfer, bool error)
 {
     transfer.device.reset(); // closes and releases this upload's own source
-    const bool whole = !error && transfer.moved == transfer.expectedSize;
+    const bool whole = !error && transfer.moved == callOf(transfer).size;
     transfer.state = whole ? Transfer::State::Done : Transfer::State::NotDone;
 }
 
@@ -293,15 +337,39 @@ void OperationRun::settle()
 
 void OperationRun::onCommitted(const QList<int> &inPlace, const QList<int> &failed)
 {
-    for (const int id : inPlace)
-        m_transfers[id].state = Transfer::State::Done;
-    for (const int id : failed) {
-        Transfer &transfer = m_transfers[id];
-        transfer.state = Transfer::State::NotDone;
-        transfer.reason = QStringLiteral("could not be put in place");
+    for (const int index : inPlace)
+        m_transfers[index].state = Transfer::State::Done;
+    for (const int index : failed) {
+        m_transfers[index].state = Transfer::State::NotDone;
+        m_transfers[index].reason = QStringLiteral("could not be put in place");
     }
     if (m_phase == Phase::Saving && m_staged->isIdle())
         decide();
+}
+
+// Nothing in FTP confirms what a server stored: each file sent counts only
+// if the instrument then lists it with the size that was sent.
+void OperationRun::confirmUploads()
+{
+    if (!isUpload(m_operation) || m_failed || m_stopped)
+        return;
+    for (Transfer &transfer : m_transfers) {
+        if (transfer.state != Transfer::State::Done)
+            continue;
+        if (!m_unconfirmed.isEmpty()) {
+            transfer.state = Transfer::State::NotDone;
+            transfer.reason = QStringLiteral("sent, but not confirmed by the instrument");
+            continue;
+        }
+        const auto folder = m_listed.constFind(transfer.folderTag);
+        const qint64 kept = folder == m_listed.cend() ? -1 : folder->value(callOf(transfer).argument, -1);
+        if (kept == transfer.moved)
+            continue;
+        transfer.state = Transfer::State::NotDone;
+        transfer.reason = kept < 0 ? QStringLiteral("not listed by the instrument after it was sent")
+                                   : QStringLiteral("the instrument kept %1 of %2 bytes")
+                                             .arg(bytesText(kept), bytesText(transfer.moved));
+    }
 }
 
 // The one place where an operation's end is decided.
@@ -311,22 +379,25 @@ void OperationRun::decide()
     OperationResult result;
     result.operation = m_operation;
     result.compared = m_plan.compared;
+    result.note = m_plan.note;
     if (m_plan.refused) {
         result.kind = OperationResult::Refused;
         result.text = m_plan.refusalText;
         result.refusedFolder = m_plan.refusedFolder;
         // A set that is no set is told in the label, a folder in a box.
         if (!result.refusedFolder)
-            emit labelChanged(result.text);
+            emit labelChanged(result.text.section(u'\n', 0, 0));
         emit finished(result);
         return;
     }
 
+    confirmUploads();
     bool allArrived = true;
-    for (const auto &[id, transfer] : m_transfers) {
+    for (int i = 0; i < transferCount(); ++i) {
+        const Transfer &transfer = m_transfers[i];
         const bool done = transfer.state == Transfer::State::Done;
-        if (transfer.kind != ClientCall::Check)
-            m_tracker.setDone(transfer.number - 1, done);
+        if (callOf(transfer).kind != ClientCall::Check)
+            m_tracker.setDone(i, done);
         if (!done) {
             allArrived = false;
             result.notDone << (transfer.reason.isEmpty() ? transfer.path
@@ -359,16 +430,26 @@ void OperationRun::decide()
     emit finished(result);
 }
 
-// The files left out before anything was queued are named: the technician
-// has to fetch or fix them by hand.
+// The files not done for a reason of their own, and those left out before
+// anything was queued, are named: the technician has to fetch or fix them.
 QString OperationRun::incompleteReport(const QString &heading) const
 {
-    const QStringList &leftOut = m_plan.leftOut;
-    if (leftOut.isEmpty())
-        return heading;
+    QStringList named;
+    for (const Transfer &transfer : m_transfers) {
+        if (transfer.state != Transfer::State::Done && !transfer.reason.isEmpty())
+            named << transfer.path + QStringLiteral(" (") + transfer.reason + u')';
+    }
+    QString report = heading;
     constexpr int shown = 10;
-    QString report = heading + QStringLiteral("\n\nLeft out:\n") + leftOut.mid(0, shown).join(u'\n');
-    if (leftOut.size() > shown)
-        report += QStringLiteral("\n... and %1 more").arg(leftOut.size() - shown);
+    for (const auto &[title, names] : {std::pair{QStringLiteral("Not done:"), named},
+                                       std::pair{QStringLiteral("Left out:"), m_plan.leftOut}}) {
+        if (names.isEmpty())
+            continue;
+        report += QStringLiteral("\n\n") + title + u'\n' + names.mid(0, shown).join(u'\n');
+        if (names.size() > shown)
+            report += QStringLiteral("\n... and %1 more").arg(names.size() - shown);
+    }
+    if (!m_unconfirmed.isEmpty())
+        report += QStringLiteral("\n\nThe instrument's listing of what was sent failed:\n") + m_unconfirmed;
     return report;
 }

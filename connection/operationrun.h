@@ -3,17 +3,19 @@
 #include "connection/operationresult.h"
 #include "operations/operationplan.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <map>
 #include <memory>
-#include <set>
+#include <vector>
 
 class FtpClient;
 class QIODevice;
 class StagedBatch;
 class TransferTracker;
+class UrlInfo;
 
 // One operation, from the click to its result. It queues the plan's
 // commands, alone takes the client's reports for them, owns the local file
@@ -42,9 +44,10 @@ public:
     void stop();
 
     // The client's reports, for the commands this run queued.
-    bool owns(int commandId) const { return m_commandIds.count(commandId) != 0; }
+    bool owns(int commandId) const { return m_commands.count(commandId) != 0; }
     void commandStarted(int commandId);
     void dataProgress(qint64 done, qint64 total);
+    void listEntry(const UrlInfo &info);
     void commandFinished(int commandId, bool error);
     // The client's queue has run empty: nothing more of this run will move.
     void queueDone();
@@ -69,10 +72,9 @@ private:
     struct Transfer
     {
         enum class State { Queued, Running, Staged, Done, NotDone };
-        ClientCall::Kind kind = ClientCall::Get;
-        int number = 0;              // 1 for the operation's first transfer
+        int call = 0;                // in the plan
         QString path;                // "folder/name" on the instrument, fit to show
-        qint64 expectedSize = 0;
+        QString folderTag;           // the walk's tag of its folder on the instrument
         qint64 bytesBefore = 0;      // announced by the transfers before it
         std::unique_ptr<QIODevice> device;
         qint64 moved = 0;            // as the client last reported
@@ -80,18 +82,23 @@ private:
         QString reason;              // why it is not done, when that is worth telling
         int compared = -1;           // Check: the file of the plan's comparison
     };
+    struct Command
+    {
+        int call = 0;
+        int transfer = -1;           // into m_transfers; -1: no transfer
+    };
 
-    void queueCalls();
-    void queueGet(const ClientCall &call, const QString &path);
-    void queuePut(const ClientCall &call, const QString &path);
-    void queueCheck(const ClientCall &call, const QString &path);
-    Transfer &addTransfer(int commandId, const ClientCall &call, const QString &path, QIODevice *device);
+    void prepareTransfers();
+    void queueFrom(int firstCall);
+    const ClientCall &callOf(const Transfer &transfer) const { return m_plan.calls.at(transfer.call); }
+    bool resumeAfter(const Command &command);
 
-    void finishDownload(int commandId, Transfer &transfer, bool error);
+    void finishDownload(int index, Transfer &transfer, bool error);
     void finishUpload(Transfer &transfer, bool error);
     void finishCheck(Transfer &transfer, bool error);
     void onCommitted(const QList<int> &inPlace, const QList<int> &failed);
     void settle();
+    void confirmUploads();
     void decide();
     QString incompleteReport(const QString &heading) const;
 
@@ -103,12 +110,19 @@ private:
     bool m_stopped = false;
     bool m_failed = false;
     Failure m_failure;
+    // Why the instrument's listing of what was sent could not be had.
+    QString m_unconfirmed;
 
-    std::set<int> m_commandIds;
-    // Every transfer, by the client's command id.
-    std::map<int, Transfer> m_transfers;
+    // Every queued command by the client's id, every transfer in plan order,
+    // and the transfer of each call (-1: none).
+    std::map<int, Command> m_commands;
+    std::vector<Transfer> m_transfers;
+    std::vector<int> m_transferOfCall;
     Transfer *m_current = nullptr;
     qint64 m_bytesTotal = 0;
+    // What the instrument lists after the uploads, by folder tag and name.
+    QHash<QString, QHash<QString, qint64>> m_listed;
+    QString m_listingTag;
     // Downloads that arrived whole, until they are in place.
     StagedBatch *m_staged = nullptr;
 };

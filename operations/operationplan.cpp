@@ -10,6 +10,13 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <cerrno>
+#if defined(Q_OS_WIN)
+#include <direct.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
 
 using namespace InstrumentLayout;
@@ -23,6 +30,9 @@ bool isIn(const Table &table, const QString &name)
 }
 
 // --- Downloads -------------------------------------------------------------------
+
+// The longest file name the PC's file systems take (NAME_MAX, in bytes).
+constexpr qsizetype maxNameBytes = 255;
 
 class DownloadPlanner
 {
@@ -43,6 +53,11 @@ public:
         }
         if (entry.size < 0) {
             plan.leftOut << shown + QStringLiteral(" (listed size too large)");
+            return;
+        }
+        // Fetched, it could never be put in place.
+        if (QFile::encodeName(entry.name).size() > maxNameBytes) {
+            plan.leftOut << shown.left(40) + QStringLiteral("... (a name longer than the PC takes)");
             return;
         }
         const QString target = localFilePath(m_base, localFolder, entry.name);
@@ -75,13 +90,6 @@ QFileInfoList setEntries(const QDir &dir)
     return entries;
 }
 
-// A file the set needs must be one that the upload sends, or the operation
-// would end without it.
-bool isSendable(const QFileInfo &entry, const QDir &dir)
-{
-    return uploadCandidate(entry, dir.canonicalPath()).kind == UploadCandidate::File;
-}
-
 // A name goes to the instrument one byte per character: a character beyond
 // Latin-1 cannot be sent faithfully.
 bool fitsTheInstrument(const QString &name)
@@ -101,24 +109,54 @@ public:
     // letter case; a link to a file inside the base folder with that file's
     // content. What is not sent for safety (a link leading elsewhere or
     // nowhere, a FIFO, socket or device) leaves the operation incomplete;
-    // special entries are listed for that alone.
-    void putFilesOf(const QString &folder)
+    // special entries are listed for that alone. Every file sent is opened
+    // for reading now: one that cannot be read refuses the set before
+    // anything goes to the instrument. True when the stage sends a file.
+    bool putFilesOf(const QString &folder)
     {
         QDir dir(folder);
         dir.setFilter(dir.filter() | QDir::System);
+        bool sends = false;
         for (const QFileInfo &entry : dir.entryInfoList()) {
             const UploadCandidate source = uploadCandidate(entry, plan.setRoot);
             const QString shown = printableName(QDir(m_base).relativeFilePath(entry.absoluteFilePath()));
             if (source.kind == UploadCandidate::File && !fitsTheInstrument(entry.fileName())) {
-                qCWarning(lcOperations) << "refused, name beyond Latin-1:" << shown;
-                plan.refused = true;
+                refuse(shown + QStringLiteral(": a name beyond Latin-1, which the instrument cannot take"));
             } else if (source.kind == UploadCandidate::File) {
+                UploadSource readable(source.path, plan.setRoot);
+                if (!readable.open(QIODevice::ReadOnly))
+                    refuse(readable.errorString());
                 plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size});
+                sends = true;
             } else if (source.kind == UploadCandidate::Unsafe) {
                 qCWarning(lcOperations) << "not sent:" << shown << source.reason;
                 plan.leftOut << shown + QStringLiteral(" (") + source.reason + u')';
             }
         }
+        return sends;
+    }
+
+    // The first reason stands.
+    void refuse(const QString &why)
+    {
+        qCWarning(lcOperations) << "set refused:" << why;
+        if (!plan.refused)
+            plan.refusalText = QStringLiteral("Incorrect file in Selected Directory\n") + why;
+        plan.refused = true;
+    }
+
+    // After the last upload, the instrument lists each folder that was
+    // written, by the walk's own steps, so that what it kept can be told.
+    void confirm(const QStringList &folders, bool top)
+    {
+        plan.confirmationFrom = plan.calls.size();
+        for (const QString &folder : folders) {
+            cd(folder);
+            plan.calls.append({ClientCall::List, folder, {}, 0});
+            cd(upToTop);
+        }
+        if (top)
+            plan.calls.append({ClientCall::List, topFolderTag, {}, 0});
     }
 
     OperationPlan plan;
@@ -128,30 +166,40 @@ private:
 };
 
 OperationPlan planUpload(const QString &base, bool instrumentEmpty, const QStringList &remoteFolders,
-                         const QStringList &stageFolders, bool setChecked)
+                         const QStringList &stageFolders, const QString &setProblem)
 {
     UploadPlanner planner(base);
-    if (!setChecked || !firstUnfitFolder(base, stageFolders).isEmpty()) {
-        planner.plan.refused = true;
+    if (!setProblem.isEmpty()) {
+        planner.refuse(setProblem);
+        return planner.plan;
+    }
+    if (const QString unfit = firstUnfitFolder(base, stageFolders); !unfit.isEmpty()) {
+        planner.refuse(QDir::toNativeSeparators(unfit) + QStringLiteral(": a link or a file, not a folder of its own"));
         return planner.plan;
     }
     if (instrumentEmpty) {
         for (const QString &folder : remoteFolders)
             planner.mkdir(folder);
     }
+    QStringList written;
     bool first = true;
     for (const QString &folder : stageFolders) {
         if (!first)
             planner.cd(upToTop);
         first = false;
         planner.cd(folder);
-        planner.putFilesOf(localFilePath(base, folder, QString()));
+        if (planner.putFilesOf(localFilePath(base, folder, QString())))
+            written << folder;
     }
     planner.cd(upToTop);
-    planner.putFilesOf(base);
+    const bool top = planner.putFilesOf(base);
     planner.cd(upToTop);
-    if (planner.plan.refused)
+    if (planner.plan.refused) {
         planner.plan.calls.clear();
+        return planner.plan;
+    }
+    if (!written.isEmpty() || top)
+        planner.confirm(written, top);
     return planner.plan;
 }
 
@@ -160,6 +208,25 @@ OperationPlan planUpload(const QString &base, bool instrumentEmpty, const QStrin
 int OperationPlan::transferCount() const
 {
     return int(std::count_if(calls.cbegin(), calls.cend(), [](const ClientCall &call) { return call.isTransfer(); }));
+}
+
+// A backup of an instrument without its settings files is a backup all the
+// same, but one that Data Restore will not take: the technician should know
+// before the repair, not after it.
+static QString restoreNote(const QList<RemoteEntry> &remote)
+{
+    QStringList missing;
+    for (const QString &name : dataSetFiles) {
+        const bool listed = std::any_of(remote.cbegin(), remote.cend(), [&](const RemoteEntry &entry) {
+            return entry.folder == topFolderTag && entry.name == name;
+        });
+        if (!listed)
+            missing << name;
+    }
+    if (missing.isEmpty())
+        return QString();
+    return QStringLiteral("Data Restore will refuse this folder: %1 not on the instrument")
+            .arg(missing.join(QStringLiteral(" and ")) + (missing.size() == 1 ? QStringLiteral(" is") : QStringLiteral(" are")));
 }
 
 // The files whose sizes agree are fetched and compared as they arrive. The
@@ -199,20 +266,19 @@ OperationPlan planOperation(Operation operation, const QString &base, const QLis
             OperationPlan plan;
             plan.refused = true;
             plan.refusedFolder = true;
-            plan.refusalText = QStringLiteral("Not a folder of its own (a link, or not a folder):\n%1")
-                                       .arg(QDir::toNativeSeparators(unfit));
+            plan.refusalText = unfit;
             return plan;
         }
         const bool ignoreCase = folderIgnoresCase(base);
-        return clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+        OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+        if (!clone)
+            plan.note = restoreNote(remote);
+        return plan;
     }
     case Operation::DataRestore:
     case Operation::Update: {
-        OperationPlan plan = operation == Operation::Update ? planUpdate(base, remote.isEmpty())
-                                                            : planDataRestore(base, remote.isEmpty());
-        if (plan.refused)
-            plan.refusalText = QStringLiteral("Incorrect file in Selected Directory");
-        return plan;
+        return operation == Operation::Update ? planUpdate(base, remote.isEmpty())
+                                              : planDataRestore(base, remote.isEmpty());
     }
     case Operation::Compare:
         return planCompare(base, remote, content);
@@ -256,35 +322,67 @@ OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, b
 
 OperationPlan planDataRestore(const QString &base, bool instrumentEmpty)
 {
-    return planUpload(base, instrumentEmpty, restoreRemoteFolders, dataFolders, checkRestoreFolder(base));
+    return planUpload(base, instrumentEmpty, restoreRemoteFolders, dataFolders, restoreFolderProblem(base));
 }
 
 OperationPlan planUpdate(const QString &base, bool instrumentEmpty)
 {
-    return planUpload(base, instrumentEmpty, updateRemoteFolders, walkFolders, checkUpdateFolder(base));
+    return planUpload(base, instrumentEmpty, updateRemoteFolders, walkFolders, updateFolderProblem(base));
+}
+
+// Why an entry the set needs cannot be sent; empty when it can.
+static QString unsendableReason(const QFileInfo &entry, const QDir &dir)
+{
+    const UploadCandidate candidate = uploadCandidate(entry, dir.canonicalPath());
+    if (candidate.kind == UploadCandidate::File)
+        return QString();
+    const QString why = candidate.kind == UploadCandidate::Folder ? QStringLiteral("a folder, not a file")
+                      : candidate.reason.isEmpty()                ? QStringLiteral("not a regular file")
+                                                                  : candidate.reason;
+    return printableName(entry.fileName()) + QStringLiteral(": ") + why;
+}
+
+// The first of `names` (upper case) that no entry bears, or empty.
+static QStringList missingNames(const QStringList &names, const QFileInfoList &entries, bool anyCase)
+{
+    QStringList missing = names;
+    for (const QFileInfo &entry : entries)
+        missing.removeAll(anyCase ? entry.fileName().toUpper() : entry.fileName());
+    return missing;
 }
 
 // A data set: exactly three entries besides "." and "..", each named, in
 // upper case, like a root entry of the instrument.
-bool checkRestoreFolder(const QString &base)
+QString restoreFolderProblem(const QString &base)
 {
     const QDir dir(base);
     const QFileInfoList entries = setEntries(dir);
     int rootCount = 0;
+    QString stranger;
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName();
+        const bool dot = name == QLatin1String(".") || name == QLatin1String("..");
+        if (stranger.isEmpty() && !dot && name != QLatin1String("DATA") && !dataSetFiles.contains(name))
+            stranger = name;
         if (!isIn(rootEntryNames, name))
             continue;
         ++rootCount;
-        if (isIn(dataSetFiles, name) && !isSendable(entry, dir))
-            return false;
+        if (isIn(dataSetFiles, name)) {
+            if (const QString why = unsendableReason(entry, dir); !why.isEmpty())
+                return why;
+        }
     }
-    return rootCount == 3 && entries.size() == 5;
+    if (rootCount == 3 && entries.size() == 5)
+        return QString();
+    if (!stranger.isEmpty())
+        return printableName(stranger) + QStringLiteral(": no part of a data set");
+    const QStringList missing = missingNames(QStringList{QStringLiteral("DATA")} + dataSetFiles, entries, false);
+    return QStringLiteral("a data set holds DATA, INIE91.CFG and INIE91.FLS; missing: ") + missing.join(QStringLiteral(", "));
 }
 
 // An update set: all seven root entries, in any letter case, and settings
 // files besides them, nothing else.
-bool checkUpdateFolder(const QString &base)
+QString updateFolderProblem(const QString &base)
 {
     const QDir dir(base);
     const QFileInfoList entries = setEntries(dir);
@@ -292,19 +390,47 @@ bool checkUpdateFolder(const QString &base)
     int settingsCount = 0;
     int nameCount = 0;
     QString lastName;
+    QString stranger;
     for (const QFileInfo &entry : entries) {
         const QString name = entry.fileName().toUpper();
         if (isIn(rootEntryNames, name))
             ++rootCount;
-        if (isIn(updateSetFiles, name) && !isSendable(entry, dir))
-            return false;
+        if (isIn(updateSetFiles, name)) {
+            if (const QString why = unsendableReason(entry, dir); !why.isEmpty())
+                return why;
+        }
         if (isIn(settingsFileNames, name))
             ++settingsCount;
+        else if (!isIn(rootEntryNames, name) && stranger.isEmpty() && name != QLatin1String(".")
+                 && name != QLatin1String(".."))
+            stranger = entry.fileName();
         if (name != lastName)
             ++nameCount;
         lastName = name;
     }
-    return rootCount == 7 && nameCount - settingsCount == 9 && entries.size() <= 21;
+    if (rootCount == 7 && nameCount - settingsCount == 9 && entries.size() <= 21)
+        return QString();
+    QStringList required;
+    for (const QString &name : rootEntryNames) {
+        if (!name.isEmpty())
+            required << name;
+    }
+    if (const QStringList missing = missingNames(required, entries, true); !missing.isEmpty())
+        return QStringLiteral("a complete file set holds DATA, TEXT, FONTS, COMMANDS.TXT, INIE91.CFG, INIE91.FLS and "
+                              "R9DIGIT; missing: ") + missing.join(QStringLiteral(", "));
+    if (!stranger.isEmpty())
+        return printableName(stranger) + QStringLiteral(": no part of a complete file set");
+    return QStringLiteral("more entries than a complete file set holds");
+}
+
+bool checkRestoreFolder(const QString &base)
+{
+    return restoreFolderProblem(base).isEmpty();
+}
+
+bool checkUpdateFolder(const QString &base)
+{
+    return updateFolderProblem(base).isEmpty();
 }
 
 // Every folder must be there under its exact name, as a real folder, not a
@@ -323,18 +449,39 @@ QString firstUnfitFolder(const QString &base, const QStringList &folders)
     return QString();
 }
 
+static int makeFolder(const QString &path)
+{
+#if defined(Q_OS_WIN)
+    return ::_wmkdir(reinterpret_cast<const wchar_t *>(path.utf16()));
+#else
+    return ::mkdir(QFile::encodeName(path).constData(), 0777);
+#endif
+}
+
 // Leftovers of an earlier run that was killed go before the new files arrive.
 QString prepareDownloadFolders(const QString &base, const QStringList &folders)
 {
-    QDir dir;
-    dir.setPath(base);
+    const auto refusal = [](const QString &why, const QString &path) {
+        return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
+    };
     for (const QString &folder : folders) {
-        if (!dir.exists(folder))
-            dir.mkdir(folder);
+        const QString path = localFilePath(base, folder, QString());
+        const QFileInfo info(path);
+        if (info.exists() || info.isSymLink())
+            continue;
+        // A folder the PC does not let us make is named as such; a file or
+        // a link in the way is named by the check below.
+        if (makeFolder(path) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return refusal(qt_error_string(errno), path);
     }
     const QString unfit = firstUnfitFolder(base, folders);
     if (!unfit.isEmpty())
-        return unfit;
+        return refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
+    for (const QString &folder : QStringList{QString()} + folders) {
+        const QString path = localFilePath(base, folder, QString());
+        if (!QFileInfo(path).isWritable())
+            return refusal(qt_error_string(EACCES), path);
+    }
     StagedFile::removeLeftovers(base);
     for (const QString &folder : folders)
         StagedFile::removeLeftovers(localFilePath(base, folder, QString()));

@@ -5,6 +5,8 @@
 #include "transfer/transferrecord.h"
 
 #include <QList>
+
+#include <limits>
 #include <QString>
 #include <QStringList>
 
@@ -12,8 +14,9 @@
 struct ClientCall
 {
     // Check: a download compared byte for byte with the PC's file as it
-    // arrives, writing nothing.
-    enum Kind { Cd, Mkdir, Get, Put, Check };
+    // arrives, writing nothing. List: the current folder's listing, its
+    // files taken for those of the folder `argument` (a walk's tag).
+    enum Kind { Cd, Mkdir, Get, Put, Check, List };
     Kind kind = Cd;
     QString argument;   // the folder, or the remote file name
     QString localPath;  // Get: the target; Put: the file to read; Check: the PC's copy
@@ -49,6 +52,10 @@ struct OperationPlan
     // Compare: the two sides, side by side; the Check calls mark the files
     // whose content differs.
     QList<ComparedFile> compared;
+    // Uploads: the calls from this one on list what the instrument kept.
+    qsizetype confirmationFrom = std::numeric_limits<qsizetype>::max();
+    // What the technician should know besides the result, in one line.
+    QString note;
 
     int transferCount() const;
 };
@@ -71,14 +78,17 @@ OperationPlan planUpdate(const QString &base, bool instrumentEmpty);
 
 // Whether `base` holds a data set (as Data Backup writes it) or a complete
 // file set (as Clone writes it), by the names of its entries and its
-// required files.
+// required files; the problem, in a line, when it does not.
 bool checkRestoreFolder(const QString &base);
 bool checkUpdateFolder(const QString &base);
+QString restoreFolderProblem(const QString &base);
+QString updateFolderProblem(const QString &base);
 
 // The first of `folders` (paths below `base`) that is missing, a link or no
 // folder; empty when all are folders of their own.
 QString firstUnfitFolder(const QString &base, const QStringList &folders);
 
-// Makes the download folders and readies them; returns the first that is not
-// a folder of its own (nothing else is done then), or an empty string.
+// Makes the download folders and readies them; returns, for the first that
+// cannot be written into, why and which ("Permission denied:\n/path"), or
+// an empty string.
 QString prepareDownloadFolders(const QString &base, const QStringList &folders);

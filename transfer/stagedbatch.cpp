@@ -193,11 +193,11 @@ StagedBatch::Outcome StagedBatch::putInPlace(const std::vector<Entry> &batch)
         const bool onDisk = synced && syncFile(entry.stagedPath);
 #endif
         if (onDisk && replace(entry.stagedPath, entry.targetPath)) {
-            renamed.append(entry.commandId);
+            renamed.append(entry.id);
         } else {
             qCWarning(lcTransfer) << "could not put" << entry.targetPath << "in place";
             QFile::remove(entry.stagedPath);
-            outcome.failed.append(entry.commandId);
+            outcome.failed.append(entry.id);
         }
     }
 #if defined(Q_OS_LINUX)

@@ -27,7 +27,7 @@ public:
         QString stagedPath;
         QString targetPath;
         qint64 size = 0;
-        int commandId = 0;
+        int id = 0; // the caller's, to tell the files apart in committed()
     };
 
     explicit StagedBatch(QObject *parent = nullptr);
@@ -54,9 +54,9 @@ public:
     static constexpr qint64 maxBytes = qint64(256) << 20;
 
 signals:
-    // One commit has ended: the command ids of the files now in place and
-    // on disk, and of those that could not be put in place (their temporary
-    // files are removed, their targets left as they were).
+    // One commit has ended: the ids of the files now in place and on disk,
+    // and of those that could not be put in place (their temporary files
+    // are removed, their targets left as they were).
     void committed(const QList<int> &inPlace, const QList<int> &failed);
 
 private:

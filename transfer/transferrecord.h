@@ -11,7 +11,6 @@ struct TransferRecord
     QString name;                // remote file name, shown while it transfers
     qint64 expectedSize = 0;     // bytes the operation announced
     QFileDevice *file = nullptr; // download target; null for uploads; not owned
-    int commandId = 0;           // the FTP client's id of the get or put
 };
 
 // One regular file reported by the listing walk.

@@ -192,7 +192,9 @@ void tst_CommandLine::sameAsTheButton_data()
     QTest::addColumn<int>("terminalWidth");
 
     QTest::newRow("backup") << "backup" << QByteArray("BackupBotton_2") << exampleInstrument << FileTree()
-                            << QStringList() << 0 << "Backup Completed · 4 files\n" << 4 << 0;
+                            << QStringList() << 0
+                            << "Backup Completed · 4 files · Data Restore will refuse this folder: INIE91.FLS is not on "
+                               "the instrument\n" << 4 << 0;
     QTest::newRow("clone, a name beyond ASCII, over earlier copies")
         << "clone" << QByteArray("BackupBotton") << latin1Instrument << FileTree{{"TEXT/X.TXT", "earlier"}}
         << QStringList() << 0 << "Backup Completed · 8 files\n" << 8 << 0;
@@ -213,7 +215,10 @@ void tst_CommandLine::sameAsTheButton_data()
         << "FTP Error: Downloading file C.DAT failed:\n550 Requested action not taken. File unavailable.\n"
            "Backup Incomplete · 5 of 7 files missing\n" << 2 << 0;
     QTest::newRow("update, a data set only") << "update" << QByteArray("updateButton") << exampleInstrument << dataSet
-                                             << QStringList() << 2 << "Incorrect file in Selected Directory\n" << 0 << 0;
+                                             << QStringList() << 2
+                                             << "Incorrect file in Selected Directory\na complete file set holds DATA, "
+                                                "TEXT, FONTS, COMMANDS.TXT, INIE91.CFG, INIE91.FLS and R9DIGIT; missing: "
+                                                "TEXT, FONTS, COMMANDS.TXT, R9DIGIT\n" << 0 << 0;
     QTest::newRow("backup, a file where DATA goes") << "backup" << QByteArray("BackupBotton_2") << exampleInstrument
         << FileTree{{"DATA", "a file"}} << QStringList() << 2
         << "PATH ERROR: Not a folder of its own (a link, or not a folder):\n{DIR}/DATA\n" << 0 << 0;

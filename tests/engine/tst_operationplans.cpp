@@ -100,10 +100,12 @@ QStringList describe(const OperationPlan &plan, const QString &base)
         case ClientCall::Mkdir: lines << QStringLiteral("MKD ") + call.argument; break;
         case ClientCall::Get: lines << QStringLiteral("RETR %1 > %2 %3").arg(call.argument, local).arg(call.size); break;
         case ClientCall::Put: lines << QStringLiteral("STOR %1 < %2 %3").arg(call.argument, local).arg(call.size); break;
+        case ClientCall::Check: lines << QStringLiteral("RETR %1 = %2 %3").arg(call.argument, local).arg(call.size); break;
+        case ClientCall::List: lines << QStringLiteral("LIST (%1)").arg(call.argument); break;
         }
     }
     if (plan.refused)
-        lines << QStringLiteral("refused");
+        lines << QStringLiteral("refused: ") + plan.refusalText.section(u'\n', 1);
     for (const QString &left : plan.leftOut)
         lines << QStringLiteral("left out: ") + left;
     return lines;
@@ -196,16 +198,19 @@ void tst_OperationPlans::uploads_data()
     QTest::newRow("Data Restore onto an emptied instrument")
         << false << true << dataSet
         << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"} + dataCalls
-               + QStringList{"STOR INIE91.CFG < INIE91.CFG 12", "STOR INIE91.FLS < INIE91.FLS 12", up};
+               + QStringList{"STOR INIE91.CFG < INIE91.CFG 12", "STOR INIE91.FLS < INIE91.FLS 12", up}
+               + QStringList{"CWD DATA/IPA_BD1", "LIST (DATA/IPA_BD1)", up, "LIST (ROOT)"};
     QTest::newRow("Data Restore: a fourth root entry refuses the set")
-        << false << false << dataSet + QStringList{"R9DIGIT"} << QStringList{"refused"};
+        << false << false << dataSet + QStringList{"R9DIGIT"} << QStringList{"refused: R9DIGIT: no part of a data set"};
     const QStringList updateSet = dataSet + QStringList{"TEXT/T.TXT", "FONTS/", "commands.txt", "R9DIGIT/",
                                                         "STARTPAGE"};
     QTest::newRow("Update: five stages, R9DIGIT a folder, no folders made")
         << true << false << updateSet
         << dataCalls + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
                                    "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < INIE91.CFG 12",
-                                   "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up};
+                                   "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up,
+                                   "CWD DATA/IPA_BD1", "LIST (DATA/IPA_BD1)", up, "CWD TEXT", "LIST (TEXT)", up,
+                                   "LIST (ROOT)"};
     // Links go with the content they lead to; this tool's download
     // temporaries never go; what cannot be sent safely is left out, and named.
     QTest::newRow("Update onto an emptied instrument: links, temporaries and special files")
@@ -218,14 +223,19 @@ void tst_OperationPlans::uploads_data()
                + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
                              "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < DATA/IPA_BD1/b.dat 7",
                              "STOR INIE91.FLS < INIE91.FLS 12", "STOR STARTPAGE < STARTPAGE 11", up,
+                             "CWD DATA/IPA_BD1", "LIST (DATA/IPA_BD1)", up, "CWD TEXT", "LIST (TEXT)", up,
+                             "LIST (ROOT)",
                              "left out: DATA/IPS_BD1/GONE.DAT (a link that leads nowhere)",
                              "left out: DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)",
                              "left out: TEXT/P.TXT (not a regular file)",
                              "left out: FONTS/Q.FNT (a link to no regular file)"};
     QTest::newRow("Update: a name beyond Latin-1 refuses the set")
-        << true << false << updateSet + QStringList{"TEXT/\u20ac.TXT"} << QStringList{"refused"};
+        << true << false << updateSet + QStringList{"TEXT/\u20ac.TXT"}
+        << QStringList{"refused: TEXT/\u20ac.TXT: a name beyond Latin-1, which the instrument cannot take"};
     QTest::newRow("Update: a set folder missing refuses the set")
-        << true << false << QStringList(updateSet).replaceInStrings("FONTS/", "FONTS.TXT") << QStringList{"refused"};
+        << true << false << QStringList(updateSet).replaceInStrings("FONTS/", "FONTS.TXT")
+        << QStringList{"refused: a complete file set holds DATA, TEXT, FONTS, COMMANDS.TXT, INIE91.CFG, INIE91.FLS and "
+                       "R9DIGIT; missing: FONTS"};
 }
 
 void tst_OperationPlans::uploads()

@@ -1,5 +1,6 @@
 #include "scenariotable.h"
 
+#include <QLocale>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -193,6 +194,8 @@ PlanUnderTest planFor(Action operation, bool emptyInstrument)
         p.commands = QStringList{"CWD DATA/IPA_BD1", "STOR A1.DAT", "STOR A2.DAT", up, "CWD DATA/IPS_BD1",
                                  "STOR S1.DAT", up};
         QStringList folders = {"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1"};
+        // Then the instrument lists each folder written, to tell what it kept.
+        QStringList confirmation = {"CWD DATA/IPA_BD1", "LIST", up, "CWD DATA/IPS_BD1", "LIST", up};
         if (operation == Action::DataRestore) {
             p.title = QStringLiteral("Data Restore");
             p.button = "BackupBotton_3";
@@ -206,7 +209,9 @@ PlanUnderTest planFor(Action operation, bool emptyInstrument)
                                       "STOR COMMANDS.TXT", "STOR INIE91.CFG", "STOR INIE91.FLS", "STOR R9DIGIT",
                                       "STOR STARTPAGE", up};
             folders << "MKD TEXT" << "MKD FONTS";
+            confirmation += QStringList{"CWD TEXT", "LIST", up, "CWD FONTS", "LIST", up};
         }
+        p.commands += confirmation + QStringList{"LIST"};
         if (emptyInstrument)
             p.commands = folders + p.commands;
         break;
@@ -314,18 +319,34 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
         break;
     case FaultKind::WrongSize:
         completed();
-        if (!p.uploads && p.transfers.contains(f.argument) && f.amount < 0) {
-            // More data than listed: the download is stopped there.
-            failAt(transferLineOf(f.argument), true, QStringLiteral("The server sent more than the \\d+ bytes announced"),
-                   FtpClient::LoggedIn);
-        } else if (!p.uploads && p.transfers.contains(f.argument)) {
+        if (!p.uploads && p.transfers.contains(f.argument)) {
             e.end = End::Incomplete;
             e.commands = p.commands;
             e.boxCount = 1;
-            e.boxPattern = QRegularExpression::escape(p.incompleteText);
+            // More data than listed: the file changed since the listing; it
+            // is stopped there, named, and the rest is fetched.
+            e.boxPattern = QRegularExpression::escape(p.incompleteText)
+                    + (f.amount < 0 ? QRegularExpression::escape(QStringLiteral(
+                                          "\n\nNot done:\n%1 (changed on the instrument since the listing: "
+                                          "Connect again to fetch it)").arg(instrumentFile(f.argument).path))
+                                    : QString());
             e.finalState = FtpClient::LoggedIn;
             // A file of another size than listed never replaces the earlier copy.
             e.failedFile = f.argument;
+            e.delivered = int(p.transfers.size());
+        } else if (p.uploads && p.transfers.contains(f.argument)) {
+            // The listing after the uploads is taken at its word: a file it
+            // shows shorter than sent was not kept whole.
+            const InstrumentFile &file = instrumentFile(f.argument);
+            e.end = End::Incomplete;
+            e.commands = p.commands;
+            e.boxCount = 1;
+            e.boxPattern = QRegularExpression::escape(
+                    QStringLiteral("%1\n\nNot done:\n%2 (the instrument kept %3 of %4 bytes)")
+                            .arg(p.incompleteText, file.path, QLocale(QLocale::English).toString(file.size + f.amount),
+                                 QLocale(QLocale::English).toString(file.size)));
+            e.finalState = FtpClient::LoggedIn;
+            e.delivered = int(p.transfers.size());
         }
         break;
     case FaultKind::Refuse:
