@@ -59,16 +59,19 @@ const char description[] =
     "                each file same, differs, only on instrument or only on PC,\n"
     "                with its folder and both sizes. Reads only, on both sides.\n"
     "\n"
-    "Progress goes to standard error, the result to standard output. Ctrl+C\n"
-    "or SIGTERM stops as Disconnect does: the file in transfer is dropped,\n"
-    "earlier copies stay as they were.\n"
+    "Progress goes to standard error, the result to standard output. Ctrl+C,\n"
+    "SIGTERM or SIGHUP (a dropped session) stops as Disconnect does: the file\n"
+    "in transfer is dropped, what arrived whole is kept, earlier copies stay\n"
+    "as they were. A closed output (| head) only silences the output.\n"
     "\n"
     "Exit status:\n"
     "  0    completed; compare: identical\n"
     "  1    incomplete; compare: differences\n"
     "  2    folder refused, connection or login failed, any FTP error\n"
     "  64   usage error\n"
-    "  130  stopped by Ctrl+C or SIGTERM";
+    "  129  stopped by SIGHUP\n"
+    "  130  stopped by Ctrl+C (SIGINT)\n"
+    "  143  stopped by SIGTERM";
 
 QString titleOf(CommandRequest::Command command)
 {

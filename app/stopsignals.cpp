@@ -1,4 +1,4 @@
-#include "stopsignals.h"
+#include "app/stopsignals.h"
 
 #include <QtGlobal>
 
@@ -28,8 +28,10 @@ void setHandler(void (*handler)(int))
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    // A dropped SSH session hangs up: that is a stop like Ctrl+C, not a
+    // death that would leave the files that arrived in their temporaries.
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(number, &action, nullptr);
 }
 
 } // namespace
@@ -41,6 +43,9 @@ StopSignals::StopSignals(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onReadable);
     setHandler(forwardSignal);
+    // An output that was closed (`| head`) only silences the output: the
+    // write fails, and the run goes on to put its files in place.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 StopSignals::~StopSignals()

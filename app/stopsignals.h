@@ -4,8 +4,8 @@
 
 class QSocketNotifier;
 
-// SIGINT and SIGTERM, delivered from the event loop: the handler only writes
-// a byte to a pipe, since nothing else it could do is safe there.
+// SIGINT, SIGTERM and SIGHUP, delivered from the event loop: the handler only
+// writes a byte to a pipe, since nothing else it could do is safe there.
 class StopSignals : public QObject
 {
     Q_OBJECT
