@@ -322,6 +322,15 @@ CommandLine::~CommandLine()
 
 void CommandLine::start()
 {
+    // As mkdir would: a backup or clone may make the last level of the
+    // folder it is told to write into, and says so.
+    const bool writes = m_request.command == CommandRequest::Backup || m_request.command == CommandRequest::Clone;
+    const QFileInfo folder(m_request.folder);
+    if (writes && !folder.exists() && !folder.isSymLink() && QFileInfo(folder.path()).isDir()
+        && QDir().mkdir(m_request.folder)) {
+        m_err << "r9-update: made the folder " << QDir::toNativeSeparators(m_request.folder) << '\n';
+        m_err.flush();
+    }
     if (!m_request.folder.isEmpty() && !QFileInfo(m_request.folder).isDir()) {
         conclude(Failure, QStringLiteral("PATH ERROR: Select a Valid Folder: ") + QDir::toNativeSeparators(m_request.folder));
         return;

@@ -396,6 +396,8 @@ void tst_CommandLine::executable_data()
         << "^FTP Error: Connecting to host failed:\\nConnection refused to host 127\\.0\\.0\\.1\\n$" << FileTree();
     QTest::newRow("a folder that is a file") << standIn << QStringList{"clone", "{DIR}/INIE91.CFG"} << dataSet << 2
                                              << "PATH ERROR: Select a Valid Folder: " << FileTree();
+    QTest::newRow("clone into a folder to be made") << standIn << QStringList{"clone", "{DIR}/NEW"} << FileTree()
+                                                    << 0 << "^Backup Completed · 7 files\\n$" << FileTree();
     QTest::newRow("stand-in: clone, with the trace") << standIn << QStringList{"clone", "--verbose"} + dir << FileTree()
                                                      << 0 << "^Backup Completed · 7 files\\n$" << FileTree();
     QTest::newRow("pyftpdlib: list") << pyftpdlib << QStringList{"list"} << FileTree() << 0
@@ -450,6 +452,9 @@ void tst_CommandLine::executable()
     }
     arguments << QStringLiteral("--port") << QString::number(port);
     arguments.replaceInStrings(QStringLiteral("{DIR}"), localDir.path());
+    const QStringList named = arguments.filter(QRegularExpression(u'^' + QRegularExpression::escape(localDir.path())));
+    const QString target = named.value(0, localDir.path());
+    const bool madeHere = !QFileInfo::exists(target);
 
     QProcess process;
     process.setProcessEnvironment(m_environment);
@@ -466,7 +471,8 @@ void tst_CommandLine::executable()
     QCOMPARE(readTree(instrumentDir.path()), instrumentAfter.isEmpty() ? instrument : instrumentAfter);
     const QString command = arguments.value(0);
     if (command == QLatin1String("clone"))
-        QCOMPARE(readTree(localDir.path()), status == 0 ? instrument : local);
+        QCOMPARE(status == 0 ? readTree(target) : readTree(localDir.path()), status == 0 ? instrument : local);
+    QCOMPARE(err.contains(QLatin1String("r9-update: made the folder ")), madeHere && status == 0);
     if (command == QLatin1String("backup")) {
         FileTree data;
         for (auto it = instrument.cbegin(); it != instrument.cend(); ++it) {
