@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh lintian desktop-file-utils man-db
 root=$(mktemp -d)
 trap 'status=$?; rm -rf "$root"; [ "$status" -eq 0 ] || echo "check-deb: FAILED"' EXIT
-deb=$(scripts/build-deb.sh | tee /dev/stderr | tail -n 1)
+scripts/build-deb.sh
+deb=$(echo build/release/r9-update_*.deb)
 dpkg-deb -x "$deb" "$root"
 
 failed=0
