@@ -13,5 +13,8 @@ done
 echo "Installing: ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-"${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Another apt run on the same machine holds its locks for a while: wait for
+# it rather than fail.
+lock=(-o DPkg::Lock::Timeout=600)
+"${sudo_cmd[@]}" apt-get "${lock[@]}" update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"

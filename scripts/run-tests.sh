@@ -2,7 +2,8 @@
 # Runs the whole test suite from a fresh checkout: installs what is missing,
 # then configures, builds and tests three builds: the debug build, the same
 # under AddressSanitizer/UndefinedBehaviorSanitizer, and the parser fuzzers
-# (clang, for a bounded time).
+# (clang, for a bounded time); then checks the release's Debian package and
+# the demo script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,8 +36,14 @@ cmake --preset fuzz
 cmake --build --preset fuzz -j2 --target fuzz_listparser fuzz_replyparser
 run_ctest fuzz || status=1
 
-# One closing line over the three runs.
-read -r passed failed < <(awk '/tests passed, [0-9]+ tests? failed out of/ {
-        total += $NF; failed += $4 } END { print total - failed, failed + 0 }' "$log")
+# The field release's Debian package as Debian's tools see it (one release
+# build), and the demo's refusal to start without its stand-in.
+scripts/check-deb.sh 2>&1 | tee -a "$log" || status=1
+scripts/check-demo.sh 2>&1 | tee -a "$log" || status=1
+
+# One closing line over the three runs and the two checks.
+read -r passed failed < <(awk '/tests passed, [0-9]+ tests? failed out of/ { total += $NF; failed += $4 }
+        /^check-[a-z]+: passed/ { total++ } /^check-[a-z]+: FAILED/ { total++; failed++ }
+        END { print total - failed, failed + 0 }' "$log")
 echo "total: ${passed} passed, ${failed} failed"
 exit "$status"
