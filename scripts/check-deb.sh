@@ -31,7 +31,7 @@ for word in list backup clone restore update compare --content --verbose --help 
     grep -q -E -e "^ +(-[a-z], )?$word\b" <<<"$page" || fail "man r9-update does not show $word"
 done
 statuses=$(sed -n '/^EXIT STATUS$/,/^[A-Z]/p' <<<"$page")
-for code in 0 1 2 64 130; do
+for code in 0 1 2 64 129 130 143; do
     grep -q -E "^ +$code +[a-z]" <<<"$statuses" || fail "man r9-update shows no exit status $code"
 done
 man -l "$root/usr/share/man/man1/r9-instrument-sim.1.gz" >/dev/null 2>&1 || fail "man r9-instrument-sim does not render"
