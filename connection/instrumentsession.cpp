@@ -6,6 +6,8 @@
 #include "transfer/instrumentlayout.h"
 #include "transfer/requiredtrace.h"
 
+#include <utility>
+
 namespace {
 
 const QString instrumentUser = QStringLiteral("root");
@@ -52,6 +54,7 @@ void InstrumentSession::connectToDevice(const InstrumentEndpoint &endpoint)
     // entries with the wrong folders.
     m_client->clearPendingCommands();
     m_closing = false;
+    m_walkTooLong = false;
 
     m_client->connectToHost(endpoint.host, endpoint.port);
     m_client->login(instrumentUser, instrumentPassword);
@@ -115,6 +118,14 @@ void InstrumentSession::chkstat(bool error)
 {
     if (OperationRun *run = runningOperation()) {
         run->queueDone();
+        return;
+    }
+    if (std::exchange(m_walkTooLong, false)) {
+        emit walkFailed({FtpClient::DataLimitExceeded, 0, QString(), false,
+                         QStringLiteral("Listing directory failed:\nThe instrument's listings hold more than %1 entries "
+                                        "or %2 MiB of names in all")
+                                 .arg(TransferTracker::maxWalkEntries)
+                                 .arg(TransferTracker::maxWalkNameBytes >> 20)});
         return;
     }
     if (!error || m_stoppedByUser || m_closing)
@@ -182,6 +193,13 @@ void InstrumentSession::doListInfo(const UrlInfo &info)
     emit labelChanged(QStringLiteral("Wait ...."));
     const bool lastListing = m_tracker.listEntry(info);
     emit labelChanged(QStringLiteral("Wait ..."));
+    // Each listing is bounded by the client; the walk as a whole is bounded
+    // here, so that a server that lists without end cannot fill the PC.
+    if (!m_tracker.walkWithinBounds() && !m_walkTooLong) {
+        m_walkTooLong = true;
+        m_client->abort();
+        return;
+    }
     if (lastListing) {
         RequiredTrace::stateChanged(FtpClient::LoggedIn);
         emit labelChanged(stateNames[FtpClient::LoggedIn]);

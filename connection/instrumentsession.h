@@ -92,5 +92,7 @@ private:
     // that is no failure to report.
     bool m_stoppedByUser = false;
     bool m_closing = false;
+    // The walk's listings passed their bounds: it was stopped.
+    bool m_walkTooLong = false;
     QTimer m_closeDeadline;
 };

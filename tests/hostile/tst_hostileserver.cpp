@@ -216,6 +216,8 @@ private slots:
     void unsafeNamesAreNeverFetched();
     void lyingTransfers_data();
     void lyingTransfers();
+    void boundedWalk_data();
+    void boundedWalk();
 };
 
 void tst_HostileServer::unsafeNamesAreNeverFetched_data()
@@ -317,6 +319,36 @@ void tst_HostileServer::lyingTransfers()
              qPrintable(h.f.boxes.texts().join(QStringLiteral(" | "))));
     QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(h.localFilesAre(arrived), QString());
+}
+
+void tst_HostileServer::boundedWalk_data()
+{
+    QTest::addColumn<int>("entries");    // in each of the five listings
+    QTest::addColumn<int>("nameLength");
+    // Each listing well within the client's own bounds; the five together not.
+    QTest::newRow("more entries in all than the walk keeps") << 45000 << 12;
+    QTest::newRow("longer names in all than the walk keeps") << 1100 << 7000;
+}
+
+// Five listings that each pass for a folder, but together would fill the
+// PC's memory: the walk stops, says why, and offers no operation.
+void tst_HostileServer::boundedWalk()
+{
+    QFETCH(int, entries);
+    QFETCH(int, nameLength);
+    HostileSetup h;
+    for (const QString folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS", ""}) {
+        QByteArray &lines = h.extraLines[folder];
+        for (int i = 0; i < entries; ++i)
+            lines += listingLine(1, QByteArray::number(i).rightJustified(nameLength, 'N'));
+    }
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton", 120000));
+    QCOMPARE(h.f.boxes.texts(), QStringList{QStringLiteral("FTP Error: Listing directory failed:\nThe instrument's "
+                                                           "listings hold more than 200000 entries or 32 MiB of names "
+                                                           "in all")});
+    QVERIFY(h.f.state().remoteList().size() <= TransferTracker::maxWalkEntries);
+    QVERIFY(h.f.button("connectbotton")->isEnabled());
+    QVERIFY(!h.f.button("BackupBotton")->isEnabled());
 }
 
 QTEST_MAIN(tst_HostileServer)
