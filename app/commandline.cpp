@@ -342,8 +342,12 @@ void CommandLine::stop(int signalNumber)
 {
     if (m_ended)
         return;
-    // The outcome stands; the stop only cuts the close short.
+    // The outcome stands; the stop only cuts the close short. A second stop
+    // before the outcome ends the run as stopped (what is being saved is
+    // still put in place as the engine goes).
     if (m_concluded || m_stopRequested) {
+        if (!m_concluded)
+            m_status = m_stopStatus;
         end();
         return;
     }

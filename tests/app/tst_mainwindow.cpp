@@ -385,8 +385,11 @@ void tst_MainWindow::roundTrip()
     QVERIFY(f.connectAndWalk());
     QVERIFY(f.clickAndWaitForDone(download.constData()));
     QVERIFY(f.waitForUnconnected());
+    QVERIFY(f.bar()->text().startsWith(QStringLiteral("Backup Completed · ")));
     instrumentEndpoint() = {QStringLiteral("127.0.0.1"), second.serverPort()};
     QVERIFY(f.connectAndWalk());
+    // The last result stays in view until the next Connect.
+    QVERIFY2(!f.bar()->text().contains(u'·'), qPrintable(f.bar()->text()));
     QVERIFY(f.clickAndWaitForDone(upload.constData()));
     QVERIFY(f.waitForUnconnected());
     const QStringList sent = filesBelow(f.localDir.path());

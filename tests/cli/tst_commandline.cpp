@@ -49,6 +49,8 @@ const FileTree updateSet = dataSet + FileTree{
     {"STARTPAGE", randomBytes(43, 25)},
 };
 const FileTree latin1Instrument = exampleInstrument + FileTree{{QStringLiteral("TEXT/Zo\u00eb.TXT"), "beyond ASCII"}};
+// A file that arrives in several reads.
+const FileTree compareExtra = {{"FONTS/BIG.FNT", randomBytes(1500000, 31)}};
 
 void writeTree(const QString &root, const FileTree &tree)
 {
@@ -317,22 +319,33 @@ void tst_CommandLine::compare_data()
     const QStringList content = {"--content"};
     QByteArray oneByte = latin1Instrument.value("DATA/IPA_BD1/B.DAT");
     oneByte[40000] = char(oneByte.at(40000) ^ 1);
+    QByteArray firstByte = latin1Instrument.value("TEXT/X.TXT");
+    firstByte[0] = char(firstByte.at(0) ^ 1);
+    // Past the first read of the data connection, which is 512 KiB.
+    QByteArray lateByte = compareExtra.value("FONTS/BIG.FNT");
+    lateByte[1000000] = char(lateByte.at(1000000) ^ 0x80);
 
     QTest::newRow("identical, byte for byte, a leftover temporary on the PC")
         << content << FileTree{{"DATA/IPA_BD1/.r9-part-abcdefgh", "partial"}} << 0
-        << QStringList{QStringLiteral("TEXT|Zo\u00eb.TXT|12|12|same")} << "Identical: 8 files, byte for byte";
+        << QStringList{QStringLiteral("TEXT|Zo\u00eb.TXT|12|12|same")} << "Identical: 9 files, byte for byte";
     QTest::newRow("a size changed") << none << FileTree{{"TEXT/X.TXT", "longer or shorter"}} << 1
                                     << QStringList{"TEXT|X.TXT|500|17|differs", "FONTS|F.FNT|800|800|same"}
-                                    << "Different: 1 differs, 0 only on instrument, 0 only on PC; 7 same";
+                                    << "Different: 1 differs, 0 only on instrument, 0 only on PC; 8 same";
     QTest::newRow("a byte changed, byte for byte") << content << FileTree{{"DATA/IPA_BD1/B.DAT", oneByte}} << 1
         << QStringList{"DATA/IPA_BD1|B.DAT|70000|70000|differs (content from byte 40000)",
                        "DATA/IPA_BD1|A.DAT|3000|3000|same"}
-        << "Different: 1 differs, 0 only on instrument, 0 only on PC; 7 same";
+        << "Different: 1 differs, 0 only on instrument, 0 only on PC; 8 same";
+    QTest::newRow("the very first byte changed") << content << FileTree{{"TEXT/X.TXT", firstByte}} << 1
+        << QStringList{"TEXT|X.TXT|500|500|differs (content from byte 0)"}
+        << "Different: 1 differs, 0 only on instrument, 0 only on PC; 8 same";
+    QTest::newRow("a byte changed past the first read") << content << FileTree{{"FONTS/BIG.FNT", lateByte}} << 1
+        << QStringList{"FONTS|BIG.FNT|1500000|1500000|differs (content from byte 1000000)"}
+        << "Different: 1 differs, 0 only on instrument, 0 only on PC; 8 same";
     QTest::newRow("missing on either side")
         << content << FileTree{{"INIE91.CFG", QByteArray()}, {"FONTS/NEW.FNT", "new"}, {"INIE91.FLS", "new"}} << 1
         << QStringList{"ROOT|INIE91.CFG|120|-|only on instrument", "FONTS|NEW.FNT|-|3|only on PC",
                        "ROOT|INIE91.FLS|-|3|only on PC"}
-        << "Different: 0 differs, 1 only on instrument, 2 only on PC; 7 same";
+        << "Different: 0 differs, 1 only on instrument, 2 only on PC; 8 same";
 }
 
 void tst_CommandLine::compare()
@@ -344,8 +357,8 @@ void tst_CommandLine::compare()
     QFETCH(QString, summary);
 
     InstrumentFixture f;
-    writeTree(f.instrumentDir.path(), latin1Instrument);
-    writeTree(f.localDir.path(), latin1Instrument);
+    writeTree(f.instrumentDir.path(), latin1Instrument + compareExtra);
+    writeTree(f.localDir.path(), latin1Instrument + compareExtra);
     for (auto it = pcChanges.cbegin(); it != pcChanges.cend(); ++it) {
         if (it.value().isEmpty())
             QVERIFY(QFile::remove(f.localPath(it.key())));
@@ -488,29 +501,41 @@ void tst_CommandLine::executable()
 void tst_CommandLine::stoppedBySignal_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("silent");   // the instrument never answers the walk's first listing
+    // When the signal comes: "transfer" while B.DAT moves, "walk" while a
+    // silent instrument holds the walk's first listing, "result" once the
+    // outcome is printed and the close waits for a silent QUIT, "twice"
+    // mid-transfer and again while that close waits; "none": no signal,
+    // the output closed at once.
+    QTest::addColumn<QString>("moment");
     QTest::addColumn<int>("status");
-    QTest::newRow("Ctrl+C mid-transfer") << int(SIGINT) << false << 130;
-    QTest::newRow("SIGTERM mid-transfer") << int(SIGTERM) << false << 143;
-    QTest::newRow("a dropped SSH session (SIGHUP) mid-transfer") << int(SIGHUP) << false << 129;
-    QTest::newRow("Ctrl+C on a silent instrument") << int(SIGINT) << true << 130;
+    QTest::newRow("Ctrl+C mid-transfer") << int(SIGINT) << "transfer" << 130;
+    QTest::newRow("SIGTERM mid-transfer") << int(SIGTERM) << "transfer" << 143;
+    QTest::newRow("a dropped SSH session (SIGHUP) mid-transfer") << int(SIGHUP) << "transfer" << 129;
+    QTest::newRow("Ctrl+C on a silent instrument") << int(SIGINT) << "walk" << 130;
+    // Nothing during the close changes the outcome; a stop only cuts it short.
+    QTest::newRow("Ctrl+C while the close of a complete clone waits") << int(SIGINT) << "result" << 0;
+    QTest::newRow("a second Ctrl+C while the close waits") << int(SIGINT) << "twice" << 130;
     // As `clone DIR 2>&1 | head -2`: nothing reads the output any more.
-    QTest::newRow("output closed mid-transfer, no signal") << 0 << false << 0;
+    QTest::newRow("output closed mid-transfer, no signal") << 0 << "none" << 0;
 }
 
 void tst_CommandLine::stoppedBySignal()
 {
     QFETCH(int, signalNumber);
-    QFETCH(bool, silent);
+    QFETCH(QString, moment);
     QFETCH(int, status);
+    const bool walk = moment == QLatin1String("walk");
+    const bool whole = moment == QLatin1String("none") || moment == QLatin1String("result");
     InstrumentFixture f;
     writeTree(f.instrumentDir.path(), exampleInstrument);
     writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "earlier copy");
     // B.DAT takes some 17 s.
-    if (signalNumber != 0)
+    if (!whole)
         f.server.setRateLimit(4096);
-    if (silent)
+    if (walk)
         f.server.staySilentOn(QStringLiteral("LIST"));
+    if (moment == QLatin1String("result") || moment == QLatin1String("twice"))
+        f.server.staySilentOn(QStringLiteral("QUIT"));
 
     QProcess process;
     process.setProcessEnvironment(m_environment);
@@ -522,34 +547,45 @@ void tst_CommandLine::stoppedBySignal()
     } else {
         process.start(QStringLiteral(R9_UPDATE_EXECUTABLE), arguments);
     }
-    // Silent: the walk waits for its listing. Else A.DAT has arrived and
-    // waits to be put in place with the next ones, and B.DAT is on its way.
+    // Walk: the walk waits for its listing. Mid-transfer: A.DAT has arrived
+    // and waits to be put in place with the next ones, and B.DAT is on its
+    // way. Result: the outcome is out, the QUIT unanswered.
+    QByteArray out;
     QVERIFY(signalNumber == 0 || waitUntil([&] {
-        if (silent)
+        out += process.readAllStandardOutput();
+        if (walk)
             return f.toolCommands().contains("LIST");
+        if (whole)
+            return out.contains("Backup Completed") && f.toolCommands().contains("QUIT");
         return f.toolCommands().contains("RETR B.DAT") && temporariesBelow(f.localDir.path()).size() == 2;
     }, 30000));
     if (signalNumber != 0)
         ::kill(pid_t(process.processId()), signalNumber);
-    // Far sooner than the client's 30 s wait for an answer.
-    QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10000));
+    if (moment == QLatin1String("twice")) {
+        QVERIFY(waitUntil([&] { return f.toolCommands().contains("QUIT"); }, 10000));
+        ::kill(pid_t(process.processId()), signalNumber);
+    }
+    // Far sooner than the client's 30 s wait for an answer, and than the
+    // close's own 5 s.
+    QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 4000));
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);
-    if (signalNumber != 0) {
+    out += process.readAllStandardOutput();
+    if (!whole) {
         QVERIFY(process.readAllStandardError().contains("Interrupted"));
-        QVERIFY(process.readAllStandardOutput().isEmpty());
+        QVERIFY(out.isEmpty());
     }
     // What arrived whole is in place, the earlier copy is untouched, and no
     // temporary file is left; the instrument heard a QUIT.
-    if (signalNumber == 0) {
+    if (whole) {
         QCOMPARE(readTree(f.localDir.path()), exampleInstrument);
     } else {
-        const QStringList kept = silent ? QStringList{"DATA/IPA_BD1/B.DAT"}
-                                        : QStringList{"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"};
+        const QStringList kept = walk ? QStringList{"DATA/IPA_BD1/B.DAT"}
+                                      : QStringList{"DATA/IPA_BD1/A.DAT", "DATA/IPA_BD1/B.DAT"};
         QCOMPARE(filesBelow(f.localDir.path()), kept);
         QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/B.DAT")), QByteArray("earlier copy"));
-        if (!silent)
+        if (!walk)
             QCOMPARE(readFile(f.localPath("DATA/IPA_BD1/A.DAT")), exampleInstrument.value("DATA/IPA_BD1/A.DAT"));
     }
     QVERIFY(waitUntil([&] { return f.toolCommands().last() == QLatin1String("QUIT"); }, 5000));

@@ -47,7 +47,13 @@ void makeEntry(const QString &base, const QString &what)
     bool made = QDir().mkpath(folder ? path : QFileInfo(path).path());
     if (arrow >= 0) {
         const QString target = what.mid(arrow + 2);
-        const QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
+        QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
+        // A sibling of the base folder whose name starts with the base's:
+        // "inside" is a matter of whole path components.
+        if (target == QLatin1String("SIBLING")) {
+            to = base + QStringLiteral("-old/OLD.DAT");
+            writeFile(to, "the sibling's");
+        }
         made = made && ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(path).constData()) == 0;
     } else if (fifo) {
         made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
@@ -218,7 +224,7 @@ void tst_OperationPlans::uploads_data()
         << updateSet + QStringList{"INIE91.CFG->DATA/IPA_BD1/b.dat", ".r9-part-abc12345",
                                    "DATA/IPA_BD1/.r9-part-0a1b2c3d", "DATA/IPS_BD1/OUT.DAT->OUTSIDE",
                                    "DATA/IPS_BD1/GONE.DAT->NOWHERE", "TEXT/P.TXT|", "FONTS/.pipe|",
-                                   "FONTS/Q.FNT->.pipe"}
+                                   "FONTS/Q.FNT->.pipe", "DATA/IPS_BD1/OLD.DAT->SIBLING"}
         << QStringList{"MKD DATA", "MKD DATA/IPA_BD1", "MKD DATA/IPS_BD1", "MKD TEXT", "MKD FONTS"} + dataCalls
                + QStringList{"CWD TEXT", "STOR T.TXT < TEXT/T.TXT 7", up, "CWD FONTS", up,
                              "STOR commands.txt < commands.txt 14", "STOR INIE91.CFG < DATA/IPA_BD1/b.dat 7",
@@ -226,6 +232,7 @@ void tst_OperationPlans::uploads_data()
                              "CWD DATA/IPA_BD1", "LIST (DATA/IPA_BD1)", up, "CWD TEXT", "LIST (TEXT)", up,
                              "LIST (ROOT)",
                              "left out: DATA/IPS_BD1/GONE.DAT (a link that leads nowhere)",
+                             "left out: DATA/IPS_BD1/OLD.DAT (a link leading outside the chosen folder)",
                              "left out: DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)",
                              "left out: TEXT/P.TXT (not a regular file)",
                              "left out: FONTS/Q.FNT (a link to no regular file)"};
@@ -245,7 +252,8 @@ void tst_OperationPlans::uploads()
     QFETCH(QStringList, local);
     QFETCH(QStringList, expected);
     QTemporaryDir dir;
-    const QString base = QDir(dir.path()).canonicalPath();
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("set")));
+    const QString base = QDir(dir.filePath(QStringLiteral("set"))).canonicalPath();
     for (const QString &entry : local)
         makeEntry(base, entry);
     const OperationPlan plan = update ? planUpdate(base, instrumentEmpty) : planDataRestore(base, instrumentEmpty);

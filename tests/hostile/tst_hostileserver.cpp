@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -319,6 +320,10 @@ void tst_HostileServer::lyingTransfers()
              qPrintable(h.f.boxes.texts().join(QStringLiteral(" | "))));
     QVERIFY(!labels.texts.contains(QStringLiteral("Backup Completed")));
     QCOMPARE(h.localFilesAre(arrived), QString());
+    // The one entry left out before anything was queued counts, by name.
+    QCOMPARE(h.f.bar()->text(), QStringLiteral("Backup Incomplete · 1 of 6 files missing"));
+    QCOMPARE(h.f.results.last().notDone.size(), 1);
+    QVERIFY(h.f.boxes.texts().last().endsWith(h.f.results.last().notDone.first()));
 }
 
 void tst_HostileServer::boundedWalk_data()
