@@ -2,9 +2,11 @@
 
 #include "transfer/diagnostics.h"
 #include "transfer/instrumentlayout.h"
+#include "transfer/locallinks.h"
 #include "transfer/localnames.h"
 #include "transfer/stagedfile.h"
 #include "transfer/uploadsource.h"
+#include "transfer/windowsnames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -27,7 +29,10 @@ bool isIn(const Table &table, const QString &name)
 class DownloadPlanner
 {
 public:
-    DownloadPlanner(const QString &base, bool namesIgnoreCase) : m_base(base), m_ignoreCase(namesIgnoreCase) {}
+    DownloadPlanner(const QString &base, bool namesIgnoreCase, NameRule names)
+        : m_base(base), m_ignoreCase(namesIgnoreCase), m_names(names)
+    {
+    }
 
     void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
 
@@ -39,6 +44,12 @@ public:
         if (!isPlainFileName(entry.name)) {
             qCWarning(lcOperations) << "not fetched, unsafe file name:" << entry.name;
             plan.leftOut << shown + QStringLiteral(" (not a plain file name)");
+            return;
+        }
+        // Windows would refuse it, open a device, or keep it as another name.
+        if (m_names == NameRule::Windows && !windowsCanHold(entry.name)) {
+            qCWarning(lcOperations) << "not fetched, a name Windows cannot hold:" << entry.name;
+            plan.leftOut << shown + QStringLiteral(" (a name Windows cannot hold)");
             return;
         }
         if (entry.size < 0) {
@@ -61,6 +72,7 @@ public:
 private:
     QString m_base;
     bool m_ignoreCase;
+    NameRule m_names;
     QHash<QString, QString> m_targets;
 };
 
@@ -168,9 +180,9 @@ int OperationPlan::transferCount() const
 // the data folders and the two INIE91 files, Clone everything, after which
 // it leaves the connection in the top folder.
 static OperationPlan planDownload(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
-                                  bool everything)
+                                  NameRule names, bool everything)
 {
-    DownloadPlanner planner(base, namesIgnoreCase);
+    DownloadPlanner planner(base, namesIgnoreCase, names);
     const QStringList &folders = everything ? walkFolders : dataFolders;
     for (const RemoteEntry &entry : remote) {
         if (folders.contains(entry.folder)) {
@@ -188,14 +200,15 @@ static OperationPlan planDownload(const QString &base, const QList<RemoteEntry> 
     return planner.plan;
 }
 
-OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
+                             NameRule names)
 {
-    return planDownload(base, remote, namesIgnoreCase, false);
+    return planDownload(base, remote, namesIgnoreCase, names, false);
 }
 
-OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase, NameRule names)
 {
-    return planDownload(base, remote, namesIgnoreCase, true);
+    return planDownload(base, remote, namesIgnoreCase, names, true);
 }
 
 OperationPlan planDataRestore(const QString &base, bool instrumentEmpty)
@@ -260,7 +273,7 @@ QString firstUnfitFolder(const QString &base, const QStringList &folders)
         for (const QString &level : folder.split(u'/')) {
             path = localFilePath(path, QString(), level);
             const QFileInfo info(path);
-            if (!info.isDir() || info.isSymLink())
+            if (!info.isDir() || isLink(info))
                 return path;
         }
     }
