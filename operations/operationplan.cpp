@@ -285,13 +285,19 @@ QString prepareDownloadFolders(const QString &base, const QStringList &folders)
 {
     QDir dir;
     dir.setPath(base);
+    // Level by level, each checked before the next is made in it: a link
+    // standing for DATA must not get folders made through it.
     for (const QString &folder : folders) {
-        if (!dir.exists(folder))
-            dir.mkdir(folder);
+        QString path;
+        for (const QString &level : folder.split(u'/')) {
+            path = path.isEmpty() ? level : path + u'/' + level;
+            if (!dir.exists(path))
+                dir.mkdir(path);
+            const QString unfit = firstUnfitFolder(base, {path});
+            if (!unfit.isEmpty())
+                return unfit;
+        }
     }
-    const QString unfit = firstUnfitFolder(base, folders);
-    if (!unfit.isEmpty())
-        return unfit;
     StagedFile::removeLeftovers(base);
     for (const QString &folder : folders)
         StagedFile::removeLeftovers(localFilePath(base, folder, QString()));
