@@ -21,6 +21,7 @@
 
 namespace {
 
+#ifdef Q_OS_UNIX
 // A regular file outside every folder a test offers as a set.
 QString outsideFile()
 {
@@ -30,6 +31,7 @@ QString outsideFile()
         writeFile(path, "outside");
     return path;
 }
+#endif
 
 // Puts one entry below `base` in place of whatever stood there: "name/" a
 // folder, "name->target" a link (target relative to the link's folder, or
