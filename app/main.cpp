@@ -6,6 +6,10 @@
 #include <QFont>
 #include <QScreen>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 int main(int argc, char *argv[])
 {
     // Decided before any QApplication exists: the command line runs where
@@ -18,6 +22,13 @@ int main(int argc, char *argv[])
         return runCommandLine(app);
     }
 
+#ifdef Q_OS_WIN
+    // Started from Explorer, the console Windows made for the program is
+    // its own alone: let it go rather than leave it open behind the window.
+    DWORD consoleProcesses[2];
+    if (::GetConsoleProcessList(consoleProcesses, 2) == 1)
+        ::FreeConsole();
+#endif
     QApplication app(argc, argv);
     // The controls have fixed pixel sizes: keep their texts inside them
     // where the desktop's default font is larger than the one they were

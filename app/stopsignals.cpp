@@ -65,7 +65,7 @@ void StopSignals::onReadable()
         emit received(int(byte));
 }
 
-#else
+#elif !defined(Q_OS_WIN) // Windows: stopsignals_win.cpp
 // Elsewhere Ctrl+C ends the program as the system does.
 StopSignals::StopSignals(QObject *parent) : QObject(parent) {}
 StopSignals::~StopSignals() = default;

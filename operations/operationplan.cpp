@@ -2,9 +2,11 @@
 
 #include "transfer/diagnostics.h"
 #include "transfer/instrumentlayout.h"
+#include "transfer/locallinks.h"
 #include "transfer/localnames.h"
 #include "transfer/stagedfile.h"
 #include "transfer/uploadsource.h"
+#include "transfer/windowsnames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,7 +39,10 @@ constexpr qsizetype maxNameBytes = 255;
 class DownloadPlanner
 {
 public:
-    DownloadPlanner(const QString &base, bool namesIgnoreCase) : m_base(base), m_ignoreCase(namesIgnoreCase) {}
+    DownloadPlanner(const QString &base, bool namesIgnoreCase, NameRule names)
+        : m_base(base), m_ignoreCase(namesIgnoreCase), m_names(names)
+    {
+    }
 
     void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
 
@@ -49,6 +54,12 @@ public:
         if (!isPlainFileName(entry.name)) {
             qCWarning(lcOperations) << "not fetched, unsafe file name:" << entry.name;
             plan.leftOut << shown + QStringLiteral(" (not a plain file name)");
+            return;
+        }
+        // Windows would refuse it, open a device, or keep it as another name.
+        if (m_names == NameRule::Windows && !windowsCanHold(entry.name)) {
+            qCWarning(lcOperations) << "not fetched, a name Windows cannot hold:" << entry.name;
+            plan.leftOut << shown + QStringLiteral(" (a name Windows cannot hold)");
             return;
         }
         if (entry.size < 0) {
@@ -76,6 +87,7 @@ public:
 private:
     QString m_base;
     bool m_ignoreCase;
+    NameRule m_names;
     QHash<QString, QString> m_targets;
 };
 
@@ -290,9 +302,9 @@ OperationPlan planOperation(Operation operation, const QString &base, const QLis
 // the data folders and the two INIE91 files, Clone everything, after which
 // it leaves the connection in the top folder.
 static OperationPlan planDownload(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
-                                  bool everything)
+                                  NameRule names, bool everything)
 {
-    DownloadPlanner planner(base, namesIgnoreCase);
+    DownloadPlanner planner(base, namesIgnoreCase, names);
     const QStringList &folders = everything ? walkFolders : dataFolders;
     for (const RemoteEntry &entry : remote) {
         if (folders.contains(entry.folder)) {
@@ -310,14 +322,15 @@ static OperationPlan planDownload(const QString &base, const QList<RemoteEntry> 
     return planner.plan;
 }
 
-OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
+                             NameRule names)
 {
-    return planDownload(base, remote, namesIgnoreCase, false);
+    return planDownload(base, remote, namesIgnoreCase, names, false);
 }
 
-OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase)
+OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase, NameRule names)
 {
-    return planDownload(base, remote, namesIgnoreCase, true);
+    return planDownload(base, remote, namesIgnoreCase, names, true);
 }
 
 OperationPlan planDataRestore(const QString &base, bool instrumentEmpty)
@@ -442,7 +455,7 @@ QString firstUnfitFolder(const QString &base, const QStringList &folders)
         for (const QString &level : folder.split(u'/')) {
             path = localFilePath(path, QString(), level);
             const QFileInfo info(path);
-            if (!info.isDir() || info.isSymLink())
+            if (!info.isDir() || isLink(info))
                 return path;
         }
     }
@@ -464,19 +477,22 @@ QString prepareDownloadFolders(const QString &base, const QStringList &folders)
     const auto refusal = [](const QString &why, const QString &path) {
         return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
     };
+    // Level by level, each checked before the next is made in it: a link
+    // standing for DATA must not get folders made through it. A folder the
+    // PC does not let us make is named as such.
     for (const QString &folder : folders) {
-        const QString path = localFilePath(base, folder, QString());
-        const QFileInfo info(path);
-        if (info.exists() || info.isSymLink())
-            continue;
-        // A folder the PC does not let us make is named as such; a file or
-        // a link in the way is named by the check below.
-        if (makeFolder(path) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
-            return refusal(qt_error_string(errno), path);
+        QString relative;
+        for (const QString &level : folder.split(u'/')) {
+            relative = relative.isEmpty() ? level : relative + u'/' + level;
+            const QString path = localFilePath(base, relative, QString());
+            const QFileInfo info(path);
+            if (!info.exists() && !isLink(info) && makeFolder(path) != 0
+                && (errno == EACCES || errno == EPERM || errno == EROFS))
+                return refusal(qt_error_string(errno), path);
+            if (const QString unfit = firstUnfitFolder(base, {relative}); !unfit.isEmpty())
+                return refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
+        }
     }
-    const QString unfit = firstUnfitFolder(base, folders);
-    if (!unfit.isEmpty())
-        return refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
     for (const QString &folder : QStringList{QString()} + folders) {
         const QString path = localFilePath(base, folder, QString());
         if (!QFileInfo(path).isWritable())

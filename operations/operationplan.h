@@ -60,6 +60,14 @@ struct OperationPlan
     int transferCount() const;
 };
 
+// Which plain names the PC keeps as given: on Windows not all of them.
+enum class NameRule { Posix, Windows };
+#ifdef Q_OS_WIN
+inline constexpr NameRule platformNameRule = NameRule::Windows;
+#else
+inline constexpr NameRule platformNameRule = NameRule::Posix;
+#endif
+
 // The plan of `operation` on the local folder `base`: a download operation
 // first makes and readies its folders; a comparison (by content when
 // `content`) sets the two sides side by side.
@@ -68,8 +76,10 @@ OperationPlan planOperation(Operation operation, const QString &base, const QLis
 
 // Downloads, from the remote listing into `base`. `namesIgnoreCase`: the
 // base folder's file system takes "A" and "a" for one name.
-OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase);
-OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase);
+OperationPlan planDataBackup(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
+                             NameRule names = platformNameRule);
+OperationPlan planClone(const QString &base, const QList<RemoteEntry> &remote, bool namesIgnoreCase,
+                        NameRule names = platformNameRule);
 
 // Uploads of the set in `base`; the instrument's folders are made first when
 // the walk found no file on it.

@@ -35,6 +35,7 @@ ShutdownWatcher::ShutdownWatcher(QObject *parent) : QObject(parent)
         return;
     m_signalNotifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
     connect(m_signalNotifier, &QSocketNotifier::activated, this, &ShutdownWatcher::onSignal);
+    m_valid = true;
 }
 
 ShutdownWatcher::~ShutdownWatcher()

@@ -4,8 +4,9 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM, and optionally the end of standard input, into
-// one signal delivered from the event loop.
+// Turns SIGINT and SIGTERM (on Windows Ctrl+C, Ctrl+Break and the close of
+// the console), and optionally the end of standard input, into one signal
+// delivered from the event loop.
 class ShutdownWatcher : public QObject
 {
     Q_OBJECT
@@ -14,7 +15,7 @@ public:
     explicit ShutdownWatcher(QObject *parent = nullptr);
     ~ShutdownWatcher() override;
 
-    bool isValid() const { return m_signalNotifier != nullptr; }
+    bool isValid() const { return m_valid; }
     void watchStandardInput();
 
 signals:
@@ -26,4 +27,5 @@ private:
 
     QSocketNotifier *m_signalNotifier = nullptr;
     QSocketNotifier *m_stdinNotifier = nullptr;
+    bool m_valid = false;
 };

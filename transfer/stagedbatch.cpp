@@ -9,8 +9,7 @@
 #include <utility>
 
 #if defined(Q_OS_WIN)
-#include <io.h>
-#include <qt_windows.h>
+#include "windowsfiles.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,12 +73,12 @@ bool syncFileSystemsOf(const QSet<QString> &folders)
 // Elsewhere each file is synced on its own.
 bool syncFile(const QString &path)
 {
+#if defined(Q_OS_WIN)
+    return WindowsFiles::flush(path);
+#else
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
         return false;
-#if defined(Q_OS_WIN)
-    return ::_commit(file.handle()) == 0;
-#else
     return ::fsync(file.handle()) == 0;
 #endif
 }
@@ -89,9 +88,7 @@ bool syncFile(const QString &path)
 bool replace(const QString &from, const QString &to)
 {
 #if defined(Q_OS_WIN)
-    return ::MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                         reinterpret_cast<const wchar_t *>(to.utf16()),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return WindowsFiles::replace(from, to);
 #else
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 #endif

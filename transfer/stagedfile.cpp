@@ -1,5 +1,7 @@
 #include "stagedfile.h"
 
+#include "locallinks.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -7,7 +9,7 @@
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
 #elif defined(Q_OS_WIN)
-#include <qt_windows.h>
+#include "windowsfiles.h"
 #endif
 
 namespace {
@@ -26,18 +28,6 @@ QString randomSuffix()
         suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters) - 1)]);
     return suffix;
 }
-
-#if defined(Q_OS_WIN)
-// A leading dot hides nothing on Windows: the attribute does.
-void setHidden(const QString &path, bool hidden)
-{
-    const auto native = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16());
-    const DWORD attributes = ::GetFileAttributesW(native);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return;
-    ::SetFileAttributesW(native, hidden ? attributes | FILE_ATTRIBUTE_HIDDEN : attributes & ~FILE_ATTRIBUTE_HIDDEN);
-}
-#endif
 
 } // namespace
 
@@ -72,7 +62,8 @@ bool StagedFile::open(OpenMode mode)
         setFileName(stem + randomSuffix());
         if (QFile::open(mode | NewOnly)) {
 #if defined(Q_OS_WIN)
-            setHidden(fileName(), true);
+            // A leading dot hides nothing on Windows: the attribute does.
+            WindowsFiles::setHidden(fileName(), true);
 #endif
             // A replaced file keeps the permissions the technician gave it.
             if (info.exists())
@@ -104,7 +95,7 @@ QString StagedFile::release()
         close();
 #if defined(Q_OS_WIN)
     // The attribute would move with the file onto its target.
-    setHidden(fileName(), false);
+    WindowsFiles::setHidden(fileName(), false);
 #endif
     released = true;
     return fileName();
@@ -135,7 +126,7 @@ void StagedFile::removeLeftovers(const QString &folder)
 {
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo &entry : entries) {
-        if (isTemporaryName(entry.fileName()) && !entry.isSymLink())
+        if (isTemporaryName(entry.fileName()) && !isLink(entry))
             QFile::remove(entry.filePath());
     }
 }

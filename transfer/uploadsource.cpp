@@ -1,5 +1,6 @@
 #include "uploadsource.h"
 
+#include "locallinks.h"
 #include "stagedfile.h"
 
 #include <QDir>
@@ -77,6 +78,10 @@ bool UploadSource::open(OpenMode mode)
     }
     return true;
 #else
+    if (isLink(QFileInfo(fileName()))) {
+        setErrorString(shown + QStringLiteral("a link now stands where the file was"));
+        return false;
+    }
     if (!QFileInfo(fileName()).isFile()) {
         setErrorString(shown + QStringLiteral("not a regular file"));
         return false;
@@ -96,7 +101,7 @@ UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
 {
     if (StagedFile::isTemporaryName(entry.fileName()))
         return {UploadCandidate::Temporary, {}, 0, {}};
-    if (!entry.isSymbolicLink()) {
+    if (!isLink(entry)) {
         if (entry.isDir())
             return {UploadCandidate::Folder, {}, 0, {}};
         if (entry.isFile())

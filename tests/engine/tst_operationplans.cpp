@@ -4,18 +4,24 @@
 
 #include "operations/operationplan.h"
 #include "testfiles.h"
+#include "transfer/freespace.h"
 #include "transfer/instrumentlayout.h"
+#include "transfer/windowsnames.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
+#ifdef Q_OS_UNIX
 // A regular file outside every folder a test offers as a set.
 QString outsideFile()
 {
@@ -25,6 +31,7 @@ QString outsideFile()
         writeFile(path, "outside");
     return path;
 }
+#endif
 
 // Puts one entry below `base` in place of whatever stood there: "name/" a
 // folder, "name->target" a link (target relative to the link's folder, or
@@ -46,6 +53,7 @@ void makeEntry(const QString &base, const QString &what)
         QFile::remove(path);
     bool made = QDir().mkpath(folder ? path : QFileInfo(path).path());
     if (arrow >= 0) {
+#ifdef Q_OS_UNIX
         const QString target = what.mid(arrow + 2);
         QString to = target == QLatin1String("OUTSIDE") ? outsideFile() : target;
         // A sibling of the base folder whose name starts with the base's:
@@ -55,13 +63,33 @@ void makeEntry(const QString &base, const QString &what)
             writeFile(to, "the sibling's");
         }
         made = made && ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(path).constData()) == 0;
+#else
+        made = false;
+#endif
     } else if (fifo) {
+#ifdef Q_OS_UNIX
         made = made && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+#else
+        made = false;
+#endif
     } else if (!remove && !folder) {
         writeFile(path, QFileInfo(path).fileName().toUtf8() + "\r\n");
     }
     if (!made)
         qFatal("cannot make %s", qPrintable(what));
+}
+
+// Links take rights on Windows that a test does not have, and FIFOs do
+// not exist there: rows with either run where they can be made.
+bool makeableHere(const QStringList &entries)
+{
+#ifdef Q_OS_UNIX
+    Q_UNUSED(entries);
+    return true;
+#else
+    return std::none_of(entries.cbegin(), entries.cend(),
+                        [](const QString &entry) { return entry.contains(QLatin1String("->")) || entry.endsWith(u'|'); });
+#endif
 }
 
 QStringList lowerCased(const QStringList &names)
@@ -134,6 +162,9 @@ private slots:
     void uploads();
     void folderChecks_data();
     void folderChecks();
+    void windowsNames_data();
+    void windowsNames();
+    void freeSpace();
 };
 
 void tst_OperationPlans::downloads_data()
@@ -141,23 +172,24 @@ void tst_OperationPlans::downloads_data()
     QTest::addColumn<bool>("clone");
     QTest::addColumn<QStringList>("remote");
     QTest::addColumn<bool>("ignoreCase");
+    QTest::addColumn<bool>("windows");  // the names Windows can hold only
     QTest::addColumn<QStringList>("expected");
 
     QTest::newRow("Data Backup, the worked example")
         << false << QStringList{"DATA/IPA_BD1|A.DAT|3", "DATA/IPA_BD1|B.DAT|4", "DATA/IPS_BD1|C.DAT|5",
                                 "TEXT|X.TXT|6", "ROOT|INIE91.CFG|7", "ROOT|Z.CFG|8"}
-        << false
+        << false << false
         << QStringList{up, "CWD DATA/IPA_BD1", "RETR A.DAT > DATA/IPA_BD1/A.DAT 3",
                        up, "CWD DATA/IPA_BD1", "RETR B.DAT > DATA/IPA_BD1/B.DAT 4",
                        up, "CWD DATA/IPS_BD1", "RETR C.DAT > DATA/IPS_BD1/C.DAT 5",
                        up, "RETR INIE91.CFG > INIE91.CFG 7", up};
     QTest::newRow("Data Backup: only the exact INIE91 names")
         << false << QStringList{"ROOT|inie91.cfg|1", "ROOT|INIE91.CFG.BAK|2", "ROOT|INIE91.FLS|3", "FONTS|F.FNT|4"}
-        << false << QStringList{up, up, up, "RETR INIE91.FLS > INIE91.FLS 3"};
+        << false << false << QStringList{up, up, up, "RETR INIE91.FLS > INIE91.FLS 3"};
     QTest::newRow("Clone, the worked example")
         << true << QStringList{"DATA/IPA_BD1|A.DAT|3", "DATA/IPS_BD1|C.DAT|5", "TEXT|X.TXT|6", "FONTS|F.FNT|9",
                                "ROOT|INIE91.CFG|7", "ROOT|Z.CFG|0"}
-        << false
+        << false << false
         << QStringList{up, "CWD DATA/IPA_BD1", "RETR A.DAT > DATA/IPA_BD1/A.DAT 3",
                        up, "CWD DATA/IPS_BD1", "RETR C.DAT > DATA/IPS_BD1/C.DAT 5",
                        up, "CWD TEXT", "RETR X.TXT > TEXT/X.TXT 6",
@@ -166,16 +198,24 @@ void tst_OperationPlans::downloads_data()
     QTest::newRow("Clone: unsafe names, sizes too large and a name listed twice are left out, and named")
         << true << QStringList{"TEXT|../EVIL|1", "TEXT|A\x01.TXT|1", "ROOT|..|1", "TEXT|HUGE.TXT|-1",
                                "TEXT|T.TXT|2", "TEXT|T.TXT|2", "ROOT|\u00c4RGER.TXT|3"}
-        << false
+        << false << false
         << QStringList{up, "CWD TEXT", up, "CWD TEXT", up, up, "CWD TEXT", up, "CWD TEXT", "RETR T.TXT > TEXT/T.TXT 2",
                        up, "CWD TEXT", up, "RETR \u00c4RGER.TXT > \u00c4RGER.TXT 3", up,
                        "left out: TEXT/../EVIL (not a plain file name)", "left out: TEXT/A?.TXT (not a plain file name)",
                        "left out: .. (not a plain file name)", "left out: TEXT/HUGE.TXT (listed size too large)",
                        "left out: TEXT/T.TXT (the same file on the PC as T.TXT)"};
     QTest::newRow("Clone onto a disk that ignores letter case")
-        << true << QStringList{"ROOT|A.DAT|1", "ROOT|a.dat|2", "TEXT|a.dat|3"} << true
+        << true << QStringList{"ROOT|A.DAT|1", "ROOT|a.dat|2", "TEXT|a.dat|3"} << true << false
         << QStringList{up, "RETR A.DAT > A.DAT 1", up, up, "CWD TEXT", "RETR a.dat > TEXT/a.dat 3", up,
                        "left out: a.dat (the same file on the PC as A.DAT)"};
+    QTest::newRow("Clone onto Windows: devices, a trailing dot, a quote left out; names like them fetched")
+        << true << QStringList{"TEXT|CON|1", "TEXT|Aux.Txt|2", "TEXT|COM10.TXT|3", "ROOT|TRAIL.|4", "ROOT|A\"B|5",
+                               "ROOT|CONSOLE|6"}
+        << true << true
+        << QStringList{up, "CWD TEXT", up, "CWD TEXT", up, "CWD TEXT", "RETR COM10.TXT > TEXT/COM10.TXT 3", up, up, up,
+                       "RETR CONSOLE > CONSOLE 6", up, "left out: TEXT/CON (a name Windows cannot hold)",
+                       "left out: TEXT/Aux.Txt (a name Windows cannot hold)",
+                       "left out: TRAIL. (a name Windows cannot hold)", "left out: A\"B (a name Windows cannot hold)"};
 }
 
 void tst_OperationPlans::downloads()
@@ -183,10 +223,12 @@ void tst_OperationPlans::downloads()
     QFETCH(bool, clone);
     QFETCH(QStringList, remote);
     QFETCH(bool, ignoreCase);
+    QFETCH(bool, windows);
     QFETCH(QStringList, expected);
     const QString base = QStringLiteral("/pc/base");
-    const OperationPlan plan = clone ? planClone(base, listing(remote), ignoreCase)
-                                     : planDataBackup(base, listing(remote), ignoreCase);
+    const NameRule names = windows ? NameRule::Windows : NameRule::Posix;
+    const OperationPlan plan = clone ? planClone(base, listing(remote), ignoreCase, names)
+                                     : planDataBackup(base, listing(remote), ignoreCase, names);
     QCOMPARE(describe(plan, base), expected);
 }
 
@@ -251,6 +293,8 @@ void tst_OperationPlans::uploads()
     QFETCH(bool, instrumentEmpty);
     QFETCH(QStringList, local);
     QFETCH(QStringList, expected);
+    if (!makeableHere(local))
+        QSKIP("no links or FIFOs made on this system");
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("set")));
     const QString base = QDir(dir.filePath(QStringLiteral("set"))).canonicalPath();
@@ -313,12 +357,57 @@ void tst_OperationPlans::folderChecks()
     QFETCH(QStringList, entries);
     QFETCH(bool, restore);
     QFETCH(bool, update);
+    if (!makeableHere(entries))
+        QSKIP("no links or FIFOs made on this system");
 
     QTemporaryDir base;
     for (const QString &entry : entries)
         makeEntry(base.path(), entry);
     QCOMPARE(checkRestoreFolder(base.path()), restore);
     QCOMPARE(checkUpdateFolder(base.path()), update);
+}
+
+// A name Windows would refuse, take for a device, or keep as another name.
+void tst_OperationPlans::windowsNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("fits");
+
+    const QStringList devices = {"CON", "prn", "Aux", "NUL", "COM1", "com9", "LPT1", "LPT9", "COM\u00b9", "CONIN$"};
+    for (const QString &device : devices) {
+        QTest::addRow("%s", qPrintable(device)) << device << false;
+        QTest::addRow("%s.TXT", qPrintable(device)) << device + QStringLiteral(".TXT") << false;
+    }
+    QTest::newRow("a device, a blank and two extensions") << QStringLiteral("NUL .TAR.GZ") << false;
+    for (const char *like : {"COM0", "COM10", "LPT", "CONSOLE", "XNUL.TXT", "AUX_1.DAT"})
+        QTest::addRow("%s", like) << QString::fromLatin1(like) << true;
+    QTest::newRow("a trailing dot") << QStringLiteral("INIE91.") << false;
+    QTest::newRow("a trailing blank") << QStringLiteral("INIE91.CFG ") << false;
+    QTest::newRow("a leading dot and blank") << QStringLiteral(". INIE91") << true;
+    for (const QChar c : QStringView(u"<>:\"/\\|?*\x01\x1f"))
+        QTest::addRow("U+%04x inside", c.unicode()) << QStringLiteral("A") + c + QStringLiteral("B") << false;
+    QTest::newRow("beyond ASCII") << QStringLiteral("\u00c4RGER\u00df.TXT") << true;
+    QTest::newRow("255 characters") << QString(255, u'N') << true;
+    QTest::newRow("256 characters") << QString(256, u'N') << false;
+}
+
+void tst_OperationPlans::windowsNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, fits);
+    QCOMPARE(windowsCanHold(name), fits);
+}
+
+// The disk's free space for the user, in bytes: another unit, or the
+// blocks kept for the administrator counted in, would be off by gigabytes.
+void tst_OperationPlans::freeSpace()
+{
+    QTemporaryDir dir;
+    const qint64 free = freeBytes(dir.path());
+    const qint64 expected = QStorageInfo(dir.path()).bytesAvailable();
+    QVERIFY2(free > 0 && qAbs(free - expected) < (qint64(1) << 30),
+             qPrintable(QStringLiteral("%1 free, %2 expected").arg(free).arg(expected)));
+    QCOMPARE(freeBytes(dir.filePath(QStringLiteral("missing"))), qint64(-1));
 }
 
 QTEST_GUILESS_MAIN(tst_OperationPlans)

@@ -1,0 +1,16 @@
+#include "locallinks.h"
+
+#include <QFileInfo>
+
+#if defined(Q_OS_WIN)
+#include "windowsfiles.h"
+#endif
+
+bool isLink(const QFileInfo &entry)
+{
+#if defined(Q_OS_WIN)
+    return entry.isSymbolicLink() || entry.isJunction() || WindowsFiles::isReparsePoint(entry.absoluteFilePath());
+#else
+    return entry.isSymbolicLink();
+#endif
+}
