@@ -1,11 +1,10 @@
 #include "windowdriver.h"
 
 #include "app/r9_update.h"
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -14,7 +13,6 @@
 
 WindowDriver::WindowDriver(R9_update *window)
     : m_window(window)
-    , m_disp(window->findChild<QLabel *>(QStringLiteral("disp")))
 {
     // Connected after the window's own slots, so each of these sees the
     // window's state once it has handled the same signal.
@@ -58,24 +56,35 @@ WindowDriver::Measurement WindowDriver::runOperation(const QString &buttonName, 
     bool error = false;
     m_measurement.finished = clickAndWaitForDone(pressed, timeoutMs, &seconds, &error);
     m_measuring = false;
+    m_measurement.completed = m_completed;
     m_measurement.seconds = seconds;
     m_measurement.clientError = error;
     m_measurement.peakOpenFiles = m_meter.peakOpenFiles();
     return m_measurement;
 }
 
+// Connect ends with the walk (the client's queue run empty); an operation
+// with its result, once its files are on disk.
 bool WindowDriver::clickAndWaitForDone(QPushButton *pressed, int timeoutMs, double *seconds, bool *error)
 {
     QEventLoop loop;
     QElapsedTimer clock;
-    bool doneSeen = false;
-    const QMetaObject::Connection onDone =
-        connect(ftpClient, &FtpClient::done, &loop, [&](bool failed) {
-            *seconds = clock.nsecsElapsed() / 1e9;
-            *error = failed;
-            doneSeen = true;
-            loop.quit();
-        });
+    bool endSeen = false;
+    const bool walk = pressed->objectName() == QLatin1String("connectbotton");
+    m_completed = false;
+    const auto ended = [&](bool failed) {
+        *seconds = clock.nsecsElapsed() / 1e9;
+        *error = failed;
+        endSeen = true;
+        loop.quit();
+    };
+    const QMetaObject::Connection onEnd = walk
+        ? connect(ftpClient, &FtpClient::done, &loop, ended)
+        : connect(m_window->session(), &InstrumentSession::operationFinished, &loop,
+                  [&](const OperationResult &result) {
+                      m_completed = result.kind == OperationResult::Completed && result.text == m_completedText;
+                      ended(result.kind == OperationResult::Failed);
+                  });
     QTimer deadline;
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
@@ -83,10 +92,10 @@ bool WindowDriver::clickAndWaitForDone(QPushButton *pressed, int timeoutMs, doub
 
     clock.start();
     pressed->click();
-    if (!doneSeen)
+    if (!endSeen)
         loop.exec();
-    disconnect(onDone);
-    return doneSeen;
+    disconnect(onEnd);
+    return endSeen;
 }
 
 void WindowDriver::onCommandStarted()
@@ -122,8 +131,4 @@ void WindowDriver::onCommandFinished(bool error)
     m_inTransfer = false;
     if (!error)
         m_measurement.bytes += m_transferBytes;
-    // The completion text shows only until the closing connection
-    // overwrites it with the state names.
-    if (m_disp && m_disp->text() == m_completedText)
-        m_measurement.completed = true;
 }

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QString>
 
-class QLabel;
 class QPushButton;
 class R9_update;
 
@@ -19,10 +18,10 @@ class WindowDriver : public QObject
 
 public:
     struct Measurement {
-        bool finished = false;   // the client's queue ran empty within the time limit
+        bool finished = false;   // the operation's result came within the time limit
         bool clientError = false;
-        bool completed = false;  // the label showed the operation's completion text
-        double seconds = 0;      // from the click to the client's done
+        bool completed = false;  // the result is the operation's completion
+        double seconds = 0;      // from the click to the result, the files on disk
         int files = 0;
         qint64 bytes = 0;
         int peakOpenFiles = 0;
@@ -36,19 +35,19 @@ public:
 
 private:
     QPushButton *button(const QString &objectName) const;
-    // Presses the button and runs the event loop until the client's done.
+    // Presses the button and runs the event loop until it has ended.
     bool clickAndWaitForDone(QPushButton *pressed, int timeoutMs, double *seconds, bool *error);
     void onCommandStarted();
     void onProgress(qint64 done);
     void onCommandFinished(bool error);
 
     R9_update *m_window;
-    QLabel *m_disp;
     ResourceMeter m_meter;
     Measurement m_measurement;
     QString m_completedText;
     bool m_measuring = false;
     bool m_inTransfer = false;
+    bool m_completed = false;
     qint64 m_sampleAtBytes = 0; // look at the open files once a transfer has moved this much
     qint64 m_transferBytes = 0;
 };
