@@ -258,9 +258,10 @@ int runCommandLine(QCoreApplication &app)
         err.write(parsed.error.toUtf8());
         return parsed.status;
     }
-    // The trace lines would break up the progress and the result.
-    if (!parsed.request->verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // The trace lines would break up the progress and the result; asked
+    // for, they come with the tool's own accounts of every layer.
+    QLoggingCategory::setFilterRules(parsed.request->verbose ? QStringLiteral("r9.*.debug=true")
+                                                             : QStringLiteral("default.debug=false"));
 
     CommandLine commandLine(*parsed.request, &out, &err, terminalWidth());
     StopSignals stopSignals;

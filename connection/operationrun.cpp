@@ -1,5 +1,6 @@
 #include "connection/operationrun.h"
 
+#include "connection/connectionlogging.h"
 #include "ftp/ftpclient.h"
 #include "ftp/urlinfo.h"
 #include "transfer/contentcheck.h"
@@ -67,6 +68,8 @@ void OperationRun::start()
         return;
     }
     prepareTransfers();
+    qCDebug(lcConnection) << operationName(m_operation) << "starts:" << transferCount() << "transfers," << m_bytesTotal << "bytes,"
+                          << m_plan.leftOut.size() << "left out";
     queueFrom(0);
     // An operation that queued nothing for the client has nothing to wait for.
     if (m_commands.empty())
@@ -166,6 +169,7 @@ bool OperationRun::resumeAfter(const Command &command)
                 && (error == FtpClient::ServerRefused || error == FtpClient::DataLimitExceeded));
     if (!fileLevel)
         return false;
+    qCDebug(lcConnection) << "goes on after a failure of its own file:" << m_client->errorString();
     queueFrom(command.call + 1);
     return true;
 }
@@ -427,6 +431,7 @@ void OperationRun::decide()
         result.kind = OperationResult::Incomplete;
         result.text = incompleteReport(incompleteTextOf(m_operation));
     }
+    qCDebug(lcConnection) << operationName(m_operation) << "ends:" << summaryOf(result);
     emit finished(result);
 }
 

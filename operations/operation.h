@@ -16,4 +16,17 @@ inline bool isUpload(Operation operation)
     return operation == Operation::DataRestore || operation == Operation::Update;
 }
 
+// As the window's buttons name it.
+inline const char *operationName(Operation operation)
+{
+    switch (operation) {
+    case Operation::DataBackup: return "Data Backup(PC)";
+    case Operation::Clone: return "Clone R9(on PC)";
+    case Operation::DataRestore: return "Data Restore";
+    case Operation::Update: return "Update/Restore";
+    case Operation::Compare: return "Compare";
+    }
+    return "";
+}
+
 Q_DECLARE_METATYPE(Operation)

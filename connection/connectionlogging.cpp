@@ -1,0 +1,3 @@
+#include "connection/connectionlogging.h"
+
+Q_LOGGING_CATEGORY(lcConnection, "r9.connection", QtInfoMsg)
