@@ -1,4 +1,4 @@
-#include "datachannel.h"
+#include "ftp/datachannel.h"
 
 #include <QIODevice>
 #include <QTcpSocket>

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "socketdisposal.h"
+#include "ftp/socketdisposal.h"
 
 class QIODevice;
 class QTcpSocket;

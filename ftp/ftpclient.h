@@ -1,6 +1,6 @@
 #pragma once
 
-#include "urlinfo.h"
+#include "ftp/urlinfo.h"
 
 #include <QObject>
 #include <QString>
@@ -146,5 +146,5 @@ signals:
     void dataTransferProgress(qint64 done, qint64 total);
 
 private:
-    std::unique_ptr<FtpClientPrivate> d;
+    std::unique_ptr<FtpClientPrivate> m_d;
 };

@@ -1,7 +1,7 @@
-#include "ftpprotocol.h"
+#include "ftp/ftpprotocol.h"
 
-#include "listparser.h"
-#include "passivereply.h"
+#include "ftp/listparser.h"
+#include "ftp/passivereply.h"
 
 #include <QFileDevice>
 #include <QTcpSocket>

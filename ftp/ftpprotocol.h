@@ -2,10 +2,10 @@
 
 // Internal to r9ftp: the protocol interpreter behind FtpClient's queue.
 
-#include "datachannel.h"
-#include "ftpclient.h"
-#include "replyparser.h"
-#include "socketdisposal.h"
+#include "ftp/datachannel.h"
+#include "ftp/ftpclient.h"
+#include "ftp/replyparser.h"
+#include "ftp/socketdisposal.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>

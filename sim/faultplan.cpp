@@ -1,4 +1,4 @@
-#include "faultplan.h"
+#include "sim/faultplan.h"
 
 void FaultPlan::refuse(const QString &verb, int code, const QString &argument)
 {

@@ -1,11 +1,11 @@
-#include "ftpsession.h"
+#include "sim/ftpsession.h"
 
-#include "instrumentserver_p.h"
-#include "listingformatter.h"
-#include "passivedataport.h"
-#include "receivetransfer.h"
-#include "replyscheduler.h"
-#include "sendtransfer.h"
+#include "sim/instrumentserver_p.h"
+#include "sim/listingformatter.h"
+#include "sim/passivedataport.h"
+#include "sim/receivetransfer.h"
+#include "sim/replyscheduler.h"
+#include "sim/sendtransfer.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "servedtree.h"
-#include "transferlimits.h"
+#include "sim/servedtree.h"
+#include "sim/transferlimits.h"
 
 #include <QByteArray>
 #include <QHash>

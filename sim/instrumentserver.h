@@ -86,5 +86,5 @@ signals:
     void sessionClosed(int session);
 
 private:
-    std::unique_ptr<InstrumentServerPrivate> d;
+    std::unique_ptr<InstrumentServerPrivate> m_d;
 };

@@ -1,4 +1,4 @@
-#include "receivetransfer.h"
+#include "sim/receivetransfer.h"
 
 #include <QFile>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
-#include "simulatorcommandline.h"
+#include "sim/simulatorcommandline.h"
 
-#include "instrumentserver.h"
+#include "sim/instrumentserver.h"
 
 #include <QRegularExpression>
 
