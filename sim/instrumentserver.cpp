@@ -171,6 +171,11 @@ void InstrumentServer::cutTransferAfter(qint64 bytes, const QString &file)
     m_d->m_faults.cutAfter(bytes, file);
 }
 
+void InstrumentServer::storeOnlyFirst(qint64 bytes, const QString &file)
+{
+    m_d->m_faults.shortStore(bytes, file);
+}
+
 void InstrumentServer::staySilentOn(const QString &verb, const QString &argument)
 {
     m_d->m_faults.staySilent(verb, argument);
@@ -190,6 +195,11 @@ void InstrumentServer::setReplyDelay(int msecs)
 void InstrumentServer::setRateLimit(qint64 bytesPerSecond)
 {
     m_d->m_faults.setRateLimit(bytesPerSecond);
+}
+
+void InstrumentServer::setMinimal(bool minimal)
+{
+    m_d->m_faults.setMinimal(minimal);
 }
 
 void InstrumentServer::clearFaults()
