@@ -1,6 +1,7 @@
 #include "ftp/ftpclient.h"
 
 #include "ftp/ftpprotocol.h"
+#include "ftp/signalgate.h"
 
 #include <QList>
 #include <QPointer>
@@ -22,7 +23,8 @@ public:
     QString failureHeading() const;
 
     const FtpCommandRequest *runningCommand() const override;
-    void setCommandError(const QString &reason, FtpClient::Error code) override;
+    quint64 runToken() const override { return m_runToken; }
+    void setCommandError(FtpClient::Error kind, const QString &reason, int replyCode) override;
     void finishCommand(bool failed) override;
     void repliesHandled() override;
 
@@ -39,16 +41,14 @@ public:
     FtpClient::Error m_error = FtpClient::NoError;
     int m_replyCode = 0;
     QString m_errorString = QStringLiteral("Unknown error");
+    SignalGate m_gate;
     FtpProtocol m_protocol;
-
-private:
-    FtpClient *client() const override { return m_q; }
-    quint64 runToken() const override { return m_runToken; }
 };
 
 FtpClientPrivate::FtpClientPrivate(FtpClient *client)
     : m_q(client)
-    , m_protocol(client, *this)
+    , m_gate(client, *this)
+    , m_protocol(client, *this, m_gate)
 {
 }
 
@@ -115,7 +115,7 @@ void FtpClientPrivate::startNext()
     m_error = FtpClient::NoError;
     m_replyCode = 0;
     m_errorString = QStringLiteral("Unknown error");
-    if (stillRunningAfter([this] { emit m_q->commandStarted(m_current->id); }))
+    if (m_gate.commandStarted(m_current->id))
         m_protocol.execute();
 }
 
@@ -139,10 +139,11 @@ QString FtpClientPrivate::failureHeading() const
     }
 }
 
-void FtpClientPrivate::setCommandError(const QString &reason, FtpClient::Error code)
+void FtpClientPrivate::setCommandError(FtpClient::Error kind, const QString &reason, int replyCode)
 {
     m_errorString = failureHeading() + reason;
-    m_error = code;
+    m_error = kind;
+    m_replyCode = replyCode;
 }
 
 void FtpClientPrivate::finishCommand(bool failed)
@@ -155,17 +156,14 @@ void FtpClientPrivate::finishCommand(bool failed)
         m_batchFailed = true;
     }
     m_finishing = true;
-    const int id = m_current->id;
-    QPointer<FtpClient> guard(m_q);
-    emit m_q->commandFinished(id, failed);
-    if (!guard)
+    if (!m_gate.commandFinished(m_current->id, failed))
         return;
     m_finishing = false;
     m_current.reset();
     if (m_pending.isEmpty()) {
         const bool batchError = m_batchFailed;
         m_batchFailed = false;
-        emit m_q->done(batchError);
+        (void)m_gate.done(batchError);
     } else {
         continueQueue();
     }
@@ -322,5 +320,5 @@ int FtpClient::idleTimeout() const
 void FtpClient::abort()
 {
     m_d->m_pending.clear();
-    m_d->m_protocol.failCommand(QStringLiteral("Aborted"));
+    m_d->m_protocol.failCommand(FtpClient::Aborted, QStringLiteral("Aborted"));
 }
