@@ -1,4 +1,4 @@
-#include "datachannel.h"
+#include "ftp/datachannel.h"
 
 #include <QIODevice>
 #include <QTcpSocket>
@@ -85,7 +85,7 @@ void FtpDataChannel::onReadyRead()
 bool FtpDataChannel::readAvailable()
 {
     if (m_mode == Mode::Upload) {
-        if (m_socket)
+        if (m_socket && m_socket->isOpen())
             m_socket->skip(m_socket->bytesAvailable()); // nothing is due from the server
         return true;
     }
@@ -104,7 +104,7 @@ bool FtpDataChannel::readAvailable()
             // An unbuffered socket meets the end of the data here, and then
             // resets itself without emitting disconnected().
             if (m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
-                fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
+                fail(FtpClient::ConnectionLost, tr("Data connection failed: %1").arg(m_socket->errorString()));
                 return false;
             }
             atEnd = true;
@@ -124,7 +124,7 @@ bool FtpDataChannel::readAvailable()
             continue;
         }
         if (!m_device) {
-            fail(tr("The local file was deleted"));
+            fail(FtpClient::LocalFileError, tr("The local file was deleted"));
             return false;
         }
         // A disk that fills up takes part of a write without a word; only
@@ -132,7 +132,7 @@ bool FtpDataChannel::readAvailable()
         for (qint64 written = 0; written < n;) {
             const qint64 result = m_device->write(m_buffer.constData() + written, n - written);
             if (result <= 0) {
-                fail(tr("Writing the local file failed: %1").arg(m_device->errorString()));
+                fail(FtpClient::LocalFileError, tr("Writing the local file failed: %1").arg(m_device->errorString()));
                 return false;
             }
             written += result;
@@ -191,8 +191,11 @@ bool FtpDataChannel::deliverListing(const char *data, qint64 size, bool atEnd)
 
 void FtpDataChannel::onBytesWritten()
 {
-    if (m_mode == Mode::Upload)
-        fillUpload();
+    if (m_mode != Mode::Upload)
+        return;
+    if (m_sourceDone)
+        m_bytesDone = m_bytesQueued - m_socket->bytesToWrite();
+    fillUpload();
 }
 
 void FtpDataChannel::fillUpload()
@@ -207,12 +210,12 @@ void FtpDataChannel::fillUpload()
     qint64 budget = 8 * chunkSize;
     while (m_socket->bytesToWrite() == 0 && budget > 0) {
         if (!m_device) {
-            fail(tr("The local file was deleted"));
+            fail(FtpClient::LocalFileError, tr("The local file was deleted"));
             return;
         }
         const qint64 n = m_device->read(m_buffer.data(), chunkSize);
         if (n < 0) {
-            fail(tr("Reading the local file failed: %1").arg(m_device->errorString()));
+            fail(FtpClient::LocalFileError, tr("Reading the local file failed: %1").arg(m_device->errorString()));
             return;
         }
         if (n == 0) {
@@ -220,7 +223,7 @@ void FtpDataChannel::fillUpload()
             break;
         }
         if (m_socket->write(m_buffer.constData(), n) != n) {
-            fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
+            fail(FtpClient::ConnectionLost, tr("Data connection failed: %1").arg(m_socket->errorString()));
             return;
         }
         m_bytesQueued += n;
@@ -252,16 +255,23 @@ void FtpDataChannel::onDisconnected()
         finishData();
 }
 
-// The server closed the data connection: the end of the file or listing.
+// The data connection ended: the end of the file or listing; for an upload,
+// our own close once everything went out, or the server's close or reset.
 void FtpDataChannel::finishData()
 {
-    if (m_mode == Mode::Upload)
-        m_bytesDone = m_bytesQueued - m_socket->bytesToWrite();
     if (m_mode == Mode::Listing && !deliverListing(nullptr, 0, true))
         return;
-    if (m_mode == Mode::Upload && (!m_sourceDone || m_bytesDone != m_bytesQueued)) {
-        fail(tr("Connection closed after %1 bytes were sent").arg(m_bytesDone));
-        return;
+    if (m_mode == Mode::Upload) {
+        // A reset empties the socket's buffer without a word: what it still
+        // held never went out, whatever bytesToWrite() now says, and the
+        // count stays the one taken while the connection lived.
+        const bool reset = m_socket->error() != QAbstractSocket::UnknownSocketError;
+        if (!reset)
+            m_bytesDone = m_bytesQueued - m_socket->bytesToWrite();
+        if (reset || !m_sourceDone || m_bytesDone != m_bytesQueued) {
+            fail(FtpClient::ConnectionLost, tr("Connection closed after %1 bytes were sent").arg(m_bytesDone));
+            return;
+        }
     }
     if (m_socket) {
         // Slots of finished() may run a nested event loop: not deleted before
@@ -276,13 +286,13 @@ void FtpDataChannel::onError()
 {
     if (!m_socket || m_socket->error() == QAbstractSocket::RemoteHostClosedError)
         return; // the end of the data, handled when the socket reports the disconnect
-    fail(tr("Data connection failed: %1").arg(m_socket->errorString()));
+    fail(FtpClient::ConnectionLost, tr("Data connection failed: %1").arg(m_socket->errorString()));
 }
 
-void FtpDataChannel::fail(const QString &reason)
+void FtpDataChannel::fail(FtpClient::Error kind, const QString &reason)
 {
     const qint64 done = m_bytesDone;
     close();
     m_bytesDone = done;
-    emit failed(reason);
+    emit failed(kind, reason);
 }

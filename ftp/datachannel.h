@@ -1,11 +1,12 @@
 #pragma once
 
+#include "ftp/ftpclient.h"
+#include "ftp/socketdisposal.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
-
-#include "socketdisposal.h"
 
 class QIODevice;
 class QTcpSocket;
@@ -51,9 +52,11 @@ signals:
     // Data moved: `bytes` in total so far (written to the device, or sent).
     void progress(qint64 bytes);
     void listingLine(const QByteArray &line);
-    // The data connection ended normally and all its data was delivered.
+    // The data connection ended normally and all its data was delivered;
+    // for an upload, every byte of the device was handed to the system.
     void finished();
-    void failed(const QString &reason);
+    // `kind`: ConnectionLost or LocalFileError.
+    void failed(FtpClient::Error kind, const QString &reason);
     // More data arrived than the limit allows; the channel is closed.
     void limitPassed();
 
@@ -67,7 +70,7 @@ private:
     void finishData();
     bool deliverListing(const char *data, qint64 size, bool atEnd);
     void fillUpload();
-    void fail(const QString &reason);
+    void fail(FtpClient::Error kind, const QString &reason);
 
     Mode m_mode = Mode::Download;
     QTcpSocket *m_socket = nullptr;

@@ -1,6 +1,7 @@
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
-#include "ftpprotocol.h"
+#include "ftp/ftpprotocol.h"
+#include "ftp/signalgate.h"
 
 #include <QList>
 #include <QPointer>
@@ -22,11 +23,12 @@ public:
     QString failureHeading() const;
 
     const FtpCommandRequest *runningCommand() const override;
-    void setCommandError(const QString &reason, FtpClient::Error code) override;
+    quint64 runToken() const override { return m_runToken; }
+    void setCommandError(FtpClient::Error kind, const QString &reason, int replyCode) override;
     void finishCommand(bool failed) override;
     void repliesHandled() override;
 
-    FtpClient *const q;
+    FtpClient *const m_q;
     QList<FtpCommandRequest> m_pending;
     std::optional<FtpCommandRequest> m_current;
     bool m_finishing = false;
@@ -39,16 +41,14 @@ public:
     FtpClient::Error m_error = FtpClient::NoError;
     int m_replyCode = 0;
     QString m_errorString = QStringLiteral("Unknown error");
+    SignalGate m_gate;
     FtpProtocol m_protocol;
-
-private:
-    FtpClient *client() const override { return q; }
-    quint64 runToken() const override { return m_runToken; }
 };
 
 FtpClientPrivate::FtpClientPrivate(FtpClient *client)
-    : q(client)
-    , m_protocol(client, *this)
+    : m_q(client)
+    , m_gate(client, *this)
+    , m_protocol(client, *this, m_gate)
 {
 }
 
@@ -67,7 +67,7 @@ void FtpClientPrivate::scheduleStart()
     if (m_startScheduled)
         return;
     m_startScheduled = true;
-    QMetaObject::invokeMethod(q, [this] {
+    QMetaObject::invokeMethod(m_q, [this] {
         m_startScheduled = false;
         startNext();
     }, Qt::QueuedConnection);
@@ -89,7 +89,7 @@ void FtpClientPrivate::continueQueue()
         scheduleStart();
         return;
     }
-    QPointer<FtpClient> guard(q);
+    QPointer<FtpClient> guard(m_q);
     m_starting = true;
     startNext();
     if (guard)
@@ -115,7 +115,7 @@ void FtpClientPrivate::startNext()
     m_error = FtpClient::NoError;
     m_replyCode = 0;
     m_errorString = QStringLiteral("Unknown error");
-    if (stillRunningAfter([this] { emit q->commandStarted(m_current->id); }))
+    if (m_gate.commandStarted(m_current->id))
         m_protocol.execute();
 }
 
@@ -139,10 +139,11 @@ QString FtpClientPrivate::failureHeading() const
     }
 }
 
-void FtpClientPrivate::setCommandError(const QString &reason, FtpClient::Error code)
+void FtpClientPrivate::setCommandError(FtpClient::Error kind, const QString &reason, int replyCode)
 {
     m_errorString = failureHeading() + reason;
-    m_error = code;
+    m_error = kind;
+    m_replyCode = replyCode;
 }
 
 void FtpClientPrivate::finishCommand(bool failed)
@@ -155,17 +156,14 @@ void FtpClientPrivate::finishCommand(bool failed)
         m_batchFailed = true;
     }
     m_finishing = true;
-    const int id = m_current->id;
-    QPointer<FtpClient> guard(q);
-    emit q->commandFinished(id, failed);
-    if (!guard)
+    if (!m_gate.commandFinished(m_current->id, failed))
         return;
     m_finishing = false;
     m_current.reset();
     if (m_pending.isEmpty()) {
         const bool batchError = m_batchFailed;
         m_batchFailed = false;
-        emit q->done(batchError);
+        (void)m_gate.done(batchError);
     } else {
         continueQueue();
     }
@@ -175,7 +173,7 @@ void FtpClientPrivate::finishCommand(bool failed)
 
 FtpClient::FtpClient(QObject *parent)
     : QObject(parent)
-    , d(std::make_unique<FtpClientPrivate>(this))
+    , m_d(std::make_unique<FtpClientPrivate>(this))
 {
     qRegisterMetaType<UrlInfo>();
 }
@@ -188,7 +186,7 @@ int FtpClient::connectToHost(const QString &host, quint16 port)
     request.command = ConnectToHost;
     request.argument = host;
     request.port = port;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::login(const QString &user, const QString &password)
@@ -197,14 +195,14 @@ int FtpClient::login(const QString &user, const QString &password)
     request.command = Login;
     request.argument = user.isEmpty() ? QStringLiteral("anonymous") : user;
     request.password = password;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::close()
 {
     FtpCommandRequest request;
     request.command = Close;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::list(const QString &dir)
@@ -212,7 +210,7 @@ int FtpClient::list(const QString &dir)
     FtpCommandRequest request;
     request.command = List;
     request.argument = dir;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::cd(const QString &dir)
@@ -220,7 +218,7 @@ int FtpClient::cd(const QString &dir)
     FtpCommandRequest request;
     request.command = Cd;
     request.argument = dir;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::get(const QString &file, QIODevice *device, TransferType type, qint64 expectedSize)
@@ -232,7 +230,7 @@ int FtpClient::get(const QString &file, QIODevice *device, TransferType type, qi
     request.deviceGiven = device != nullptr;
     request.type = type;
     request.expectedSize = expectedSize;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::put(QIODevice *device, const QString &file, TransferType type)
@@ -243,7 +241,7 @@ int FtpClient::put(QIODevice *device, const QString &file, TransferType type)
     request.device = device;
     request.deviceGiven = device != nullptr;
     request.type = type;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::mkdir(const QString &dir)
@@ -251,76 +249,76 @@ int FtpClient::mkdir(const QString &dir)
     FtpCommandRequest request;
     request.command = Mkdir;
     request.argument = dir;
-    return d->queue(request);
+    return m_d->queue(request);
 }
 
 int FtpClient::currentId() const
 {
-    return d->m_current ? d->m_current->id : 0;
+    return m_d->m_current ? m_d->m_current->id : 0;
 }
 
 FtpClient::Command FtpClient::currentCommand() const
 {
-    return d->m_current ? d->m_current->command : None;
+    return m_d->m_current ? m_d->m_current->command : None;
 }
 
 QIODevice *FtpClient::currentDevice() const
 {
-    return d->m_current ? d->m_current->device.data() : nullptr;
+    return m_d->m_current ? m_d->m_current->device.data() : nullptr;
 }
 
 bool FtpClient::hasPendingCommands() const
 {
-    return !d->m_pending.isEmpty();
+    return !m_d->m_pending.isEmpty();
 }
 
 void FtpClient::clearPendingCommands()
 {
-    d->m_pending.clear();
+    m_d->m_pending.clear();
 }
 
 FtpClient::State FtpClient::state() const
 {
-    return d->m_protocol.state();
+    return m_d->m_protocol.state();
 }
 
 FtpClient::Error FtpClient::error() const
 {
-    return d->m_error;
+    return m_d->m_error;
 }
 
 int FtpClient::replyCode() const
 {
-    return d->m_replyCode;
+    return m_d->m_replyCode;
 }
 
 QString FtpClient::errorString() const
 {
-    return d->m_errorString;
+    return m_d->m_errorString;
 }
 
 void FtpClient::setConnectTimeout(int msecs)
 {
-    d->m_protocol.setConnectTimeout(qMax(1, msecs));
+    m_d->m_protocol.setConnectTimeout(qMax(1, msecs));
 }
 
 int FtpClient::connectTimeout() const
 {
-    return d->m_protocol.connectTimeout();
+    return m_d->m_protocol.connectTimeout();
 }
 
 void FtpClient::setIdleTimeout(int msecs)
 {
-    d->m_protocol.setIdleTimeout(qMax(1, msecs));
+    m_d->m_protocol.setIdleTimeout(qMax(1, msecs));
 }
 
 int FtpClient::idleTimeout() const
 {
-    return d->m_protocol.idleTimeout();
+    return m_d->m_protocol.idleTimeout();
 }
 
 void FtpClient::abort()
 {
-    d->m_pending.clear();
-    d->m_protocol.failCommand(QStringLiteral("Aborted"));
+    m_d->m_pending.clear();
+    m_d->m_protocol.failCommand(FtpClient::Aborted, QStringLiteral("Aborted"));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "urlinfo.h"
+#include "ftp/urlinfo.h"
 
 #include <QObject>
 #include <QString>
@@ -27,9 +27,17 @@ class FtpClientPrivate;
 // bytes the server listed. A command whose argument holds a line break or a
 // character beyond U+00FF fails before anything is sent.
 //
-// Transfers use binary type and passive mode. Data connections always go to
-// the control connection's peer, whatever address the server's PASV reply
-// names.
+// On the wire as QFtp: a listing is TYPE A, PASV, LIST; a download TYPE I,
+// SIZE (unless its size is given), PASV, RETR; an upload TYPE I, PASV,
+// ALLO (when the device's size is known), STOR. TYPE goes out only when the
+// connection is not in that type already; EPSV replaces PASV only when the
+// server is reached over IPv6, and a refused EPSV is asked again as PASV.
+// Whatever ALLO is answered, the upload goes on. Data connections always go
+// to the control connection's peer, whatever address the server's passive
+// reply names.
+//
+// The protocol trace (commands sent, the password masked, and replies) goes
+// to the logging category "r9.ftp" at debug level, off by default.
 class FtpClient : public QObject
 {
     Q_OBJECT
@@ -106,6 +114,12 @@ public:
     int get(const QString &file, QIODevice *device, TransferType type = Binary, qint64 expectedSize = -1);
     // An unopened device is opened ReadOnly when the command starts. The
     // caller keeps ownership; the device must live until the command ends.
+    //
+    // The client's own verdict comes first: when the data connection closes
+    // or resets before every byte of the device was handed to the system,
+    // the command fails (ConnectionLost), whatever the server then replies.
+    // (A file small enough to sit whole in the socket buffers is handed
+    // over at once; what the server did with it only a listing can tell.)
     int put(QIODevice *device, const QString &file, TransferType type = Binary);
     int mkdir(const QString &dir);
 
@@ -117,14 +131,17 @@ public:
 
     State state() const;
     Error error() const;
-    // The code of the server's reply behind the last failure; 0 when no
-    // reply caused it.
+    // The code of the server's reply behind the last failure (ServerRefused,
+    // and ProtocolError when a reply caused it); 0 when no reply did.
     int replyCode() const;
     QString errorString() const;
 
-    // Time limits, in milliseconds: establishing the control connection, and
-    // the longest silence tolerated from the server while a command waits
-    // for a reply or a transfer waits for data.
+    // Time limits, in milliseconds: establishing the control connection; and
+    // the idle limit: a reply is due within it of its command being sent
+    // (the greeting, of the connection being made), however it trickles in,
+    // and a transfer's data within it of the data before. Bytes that do not
+    // complete a reply, and preliminary replies, do not extend it; more than
+    // three preliminary replies to one command fail it (ProtocolError).
     void setConnectTimeout(int msecs);
     int connectTimeout() const;
     void setIdleTimeout(int msecs);
@@ -146,5 +163,5 @@ signals:
     void dataTransferProgress(qint64 done, qint64 total);
 
 private:
-    std::unique_ptr<FtpClientPrivate> d;
+    std::unique_ptr<FtpClientPrivate> m_d;
 };

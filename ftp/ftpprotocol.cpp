@@ -1,71 +1,47 @@
-#include "ftpprotocol.h"
+#include "ftp/ftpprotocol.h"
 
-#include "listparser.h"
-#include "passivereply.h"
+#include "ftp/commandlines.h"
+#include "ftp/ftplogging.h"
+#include "ftp/listparser.h"
+#include "ftp/passivereply.h"
+#include "ftp/transferdevice.h"
 
 #include <QFileDevice>
 #include <QTcpSocket>
 
-#if defined(Q_OS_UNIX)
-#include <sys/socket.h>
-#include <sys/types.h>
-#endif
-
 namespace {
 
-// A progress bar moves smoothly at this rate, and no faster is worth its cost.
-constexpr qint64 progressInterval = 30;
 constexpr qint64 controlReadBufferSize = 64 * 1024;
-
-QString durationText(int msecs)
-{
-    return msecs % 1000 == 0 ? QStringLiteral("%1 s").arg(msecs / 1000)
-                             : QStringLiteral("%1 ms").arg(msecs);
-}
-
-// A command line goes out one byte per character, as QFtp sent it, so that
-// a name read from a listing goes back as the very bytes the server listed.
-// Returns the first character that cannot go out: one beyond Latin-1 has no
-// byte, and a line break would smuggle in a command of its own. 0: none.
-char16_t unsendableCharacter(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.unicode() > 0xff || c == QLatin1Char('\r') || c == QLatin1Char('\n'))
-            return c.unicode();
-    }
-    return 0;
-}
-
-QString invalidCharacterText(const QString &what, char16_t c)
-{
-    return QStringLiteral("Invalid character in the %1 (U+%2)")
-            .arg(what, QString::number(c, 16).toUpper().rightJustified(4, QLatin1Char('0')));
-}
+constexpr int defaultTimeout = 30 * 1000;
+// "120 ready in n minutes", "150 opening data connection": a server says it
+// is about to answer once or twice, not for ever.
+constexpr int maxPreliminaryReplies = 3;
 
 } // namespace
 
-FtpProtocol::FtpProtocol(FtpClient *client, FtpCommandQueue &queue)
-    : m_client(client)
+FtpProtocol::FtpProtocol(QObject *context, FtpCommandQueue &queue, SignalGate &gate)
+    : m_context(context)
     , m_queue(queue)
+    , m_gate(gate)
+    , m_limit(context, [this] { onTimeLimit(); })
+    , m_connectTimeout(defaultTimeout)
+    , m_idleTimeout(defaultTimeout)
 {
-    m_timer.setSingleShot(true);
-    QObject::connect(&m_timer, &QTimer::timeout, m_client, [this] { onTimer(); });
-    QObject::connect(&m_data, &FtpDataChannel::progress, m_client, [this](qint64 bytes) { onDataProgress(bytes); });
-    QObject::connect(&m_data, &FtpDataChannel::listingLine, m_client, [this](const QByteArray &line) { onListingLine(line); });
-    QObject::connect(&m_data, &FtpDataChannel::finished, m_client, [this] { onDataFinished(); });
-    QObject::connect(&m_data, &FtpDataChannel::limitPassed, m_client, [this] { onDataLimitPassed(); });
-    QObject::connect(&m_data, &FtpDataChannel::failed, m_client, [this](const QString &reason) {
-        noteActivity();
-        failCommand(reason);
+    QObject::connect(&m_data, &FtpDataChannel::progress, m_context, [this](qint64 bytes) { onDataProgress(bytes); });
+    QObject::connect(&m_data, &FtpDataChannel::listingLine, m_context, [this](const QByteArray &line) { onListingLine(line); });
+    QObject::connect(&m_data, &FtpDataChannel::finished, m_context, [this] { onDataFinished(); });
+    QObject::connect(&m_data, &FtpDataChannel::limitPassed, m_context, [this] { onDataLimitPassed(); });
+    QObject::connect(&m_data, &FtpDataChannel::failed, m_context, [this](FtpClient::Error kind, const QString &reason) {
+        failCommand(kind, reason);
     });
 }
 
 FtpProtocol::~FtpProtocol()
 {
-    m_data.disconnect(m_client);
+    m_data.disconnect(m_context);
     m_data.close();
     if (m_control) {
-        m_control->disconnect(m_client);
+        m_control->disconnect(m_context);
         m_control->abort();
     }
 }
@@ -83,11 +59,10 @@ void FtpProtocol::execute()
         if (!requireConnection())
             return;
         if (unsendableCharacter(request.argument) || unsendableCharacter(request.password)) {
-            failCommand(QStringLiteral("Invalid character in the user name or password"));
+            failCommand(FtpClient::InvalidArgument, QStringLiteral("Invalid character in the user name or password"));
             return;
         }
         m_step = Step::User;
-        armTimer(m_idleTimeout);
         send(QStringLiteral("USER ") + request.argument);
         return;
     }
@@ -102,13 +77,11 @@ void FtpProtocol::execute()
         if (!requireConnection())
             return;
         if (const char16_t c = unsendableCharacter(request.argument)) {
-            failCommand(invalidCharacterText(QStringLiteral("folder name"), c));
+            failCommand(FtpClient::InvalidArgument, invalidCharacterText(QStringLiteral("folder name"), c));
             return;
         }
         m_step = request.command == FtpClient::Cd ? Step::Cwd : Step::Mkd;
-        armTimer(m_idleTimeout);
-        send((request.command == FtpClient::Cd ? QStringLiteral("CWD ") : QStringLiteral("MKD "))
-             + request.argument);
+        send((request.command == FtpClient::Cd ? QStringLiteral("CWD ") : QStringLiteral("MKD ")) + request.argument);
         return;
     case FtpClient::List:
     case FtpClient::Get:
@@ -116,13 +89,14 @@ void FtpProtocol::execute()
         if (!requireConnection())
             return;
         if (const char16_t c = unsendableCharacter(request.argument)) {
-            failCommand(invalidCharacterText(QStringLiteral("name"), c));
+            failCommand(FtpClient::InvalidArgument, invalidCharacterText(QStringLiteral("name"), c));
             return;
         }
         beginTransfer();
         return;
     default:
-        failCommand(QStringLiteral("Command not supported"));
+        // Unreachable: the client queues no other command.
+        failCommand(FtpClient::UnknownError, QStringLiteral("Command not supported"));
         return;
     }
 }
@@ -131,7 +105,7 @@ bool FtpProtocol::requireConnection()
 {
     if (m_control && (m_state == FtpClient::Connected || m_state == FtpClient::LoggedIn))
         return true;
-    failCommand(QStringLiteral("Not connected"), Connection::Keep, FtpClient::NotConnected);
+    failCommand(FtpClient::NotConnected, QStringLiteral("Not connected"));
     return false;
 }
 
@@ -141,31 +115,22 @@ void FtpProtocol::startConnect()
 {
     // A new connection replaces the old one without a word to the old server.
     discardControlSocket();
-    m_control = new QTcpSocket(m_client);
+    m_control = new QTcpSocket(m_context);
     m_control->setReadBufferSize(controlReadBufferSize);
-    QObject::connect(m_control, &QTcpSocket::stateChanged, m_client, [this](QAbstractSocket::SocketState s) {
-        SocketDisposal::Scope scope(m_disposal);
-        onControlStateChanged(s);
-    });
-    QObject::connect(m_control, &QTcpSocket::connected, m_client, [this] {
-        SocketDisposal::Scope scope(m_disposal);
-        onControlConnected();
-    });
-    QObject::connect(m_control, &QTcpSocket::readyRead, m_client, [this] {
-        SocketDisposal::Scope scope(m_disposal);
-        onControlReadyRead();
-    });
-    QObject::connect(m_control, &QTcpSocket::disconnected, m_client, [this] {
-        SocketDisposal::Scope scope(m_disposal);
-        onControlDisconnected();
-    });
-    QObject::connect(m_control, &QTcpSocket::errorOccurred, m_client, [this](QAbstractSocket::SocketError e) {
-        SocketDisposal::Scope scope(m_disposal);
-        onControlError(e);
-    });
+    const auto handle = [this](auto handler) {
+        return [this, handler](auto... arguments) {
+            SocketDisposal::Scope scope(m_disposal);
+            (this->*handler)(arguments...);
+        };
+    };
+    QObject::connect(m_control, &QTcpSocket::stateChanged, m_context, handle(&FtpProtocol::onControlStateChanged));
+    QObject::connect(m_control, &QTcpSocket::connected, m_context, handle(&FtpProtocol::onControlConnected));
+    QObject::connect(m_control, &QTcpSocket::readyRead, m_context, handle(&FtpProtocol::onControlReadyRead));
+    QObject::connect(m_control, &QTcpSocket::disconnected, m_context, handle(&FtpProtocol::onControlDisconnected));
+    QObject::connect(m_control, &QTcpSocket::errorOccurred, m_context, handle(&FtpProtocol::onControlError));
 
     m_step = Step::Connecting;
-    armTimer(m_connectTimeout);
+    m_limit.start(m_connectTimeout);
     if (!changeState(FtpClient::HostLookup))
         return;
     m_control->connectToHost(command().argument, command().port);
@@ -174,7 +139,7 @@ void FtpProtocol::startConnect()
 void FtpProtocol::onControlStateChanged(QAbstractSocket::SocketState socketState)
 {
     if (socketState == QAbstractSocket::ConnectingState && m_step == Step::Connecting)
-        changeState(FtpClient::Connecting);
+        (void)changeState(FtpClient::Connecting);
 }
 
 void FtpProtocol::onControlConnected()
@@ -183,41 +148,30 @@ void FtpProtocol::onControlConnected()
     // delayed-acknowledgement stalls between commands.
     m_control->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_step = Step::Greeting;
-    armTimer(m_idleTimeout);
-    changeState(FtpClient::Connected);
+    m_preliminaryReplies = 0;
+    m_limit.start(m_idleTimeout);
+    (void)changeState(FtpClient::Connected);
 }
 
-// False when the line could not be handed over: the connection is gone. A
-// write error may also drop the connection, and end the running command,
-// before this returns.
+// Sends a command line; its reply is due within the idle limit from now.
+// False when the line could not be handed over: the connection is gone,
+// which is reported from the event loop, never from in here.
 bool FtpProtocol::send(const QString &line)
 {
-    QTcpSocket *socket = m_control;
-    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+    m_limit.start(m_idleTimeout);
+    m_preliminaryReplies = 0;
+    if (!m_control || m_control->state() != QAbstractSocket::ConnectedState)
         return false;
-    // Arguments were checked by unsendableCharacter(): one byte each.
-    const QByteArray bytes = line.toLatin1() + "\r\n";
-    qint64 sent = 0;
-#if defined(Q_OS_UNIX)
-    // Straight to the system while the socket holds nothing back: a buffered
-    // write switches the socket's write notifier on and off again, two
-    // event-loop wake-ups per command. What the system does not take goes
-    // through the socket as usual, after what was sent; an error is left to
-    // the socket to report.
-    if (m_control->bytesToWrite() == 0 && m_control->state() == QAbstractSocket::ConnectedState) {
-        const ssize_t n = ::send(int(m_control->socketDescriptor()), bytes.constData(), size_t(bytes.size()),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (n > 0)
-            sent = n;
-    }
-#endif
-    if (sent < bytes.size()) {
-        // One write per command, sent at once.
-        if (m_control->write(bytes.constData() + sent, bytes.size() - sent) < 0)
-            return false;
-        m_control->flush();
-    }
-    return m_control == socket;
+    if (writeCommandLine(m_control, line))
+        return true;
+    const QPointer<QTcpSocket> socket(m_control);
+    QMetaObject::invokeMethod(m_context, [this, socket] {
+        if (socket && socket == m_control) {
+            SocketDisposal::Scope scope(m_disposal);
+            connectionLost(FtpClient::ConnectionLost, socket->errorString());
+        }
+    }, Qt::QueuedConnection);
+    return false;
 }
 
 // QUIT, and the connection ends with the server's answer or its leaving.
@@ -228,13 +182,12 @@ void FtpProtocol::startClose()
 {
     const bool answerDue = m_step == Step::Resync;
     m_step = Step::Quit;
-    armTimer(m_idleTimeout);
+    m_limit.start(m_idleTimeout);
     if (!changeState(FtpClient::Closing))
         return;
-    bool sent = false;
-    if (!m_queue.stillRunningAfter([&] { sent = send(QStringLiteral("QUIT")); }) || (sent && !answerDue))
+    if (send(QStringLiteral("QUIT")) && !answerDue)
         return;
-    if (m_queue.stillRunningAfter([this] { dropControlConnection(); }))
+    if (dropControlConnection())
         m_queue.finishCommand(false);
 }
 
@@ -242,8 +195,7 @@ void FtpProtocol::onControlReadyRead()
 {
     if (!m_control)
         return;
-    noteActivity();
-    QPointer<FtpClient> guard(m_client);
+    QPointer<QObject> guard(m_context);
     QTcpSocket *socket = m_control;
     // A slot may run a nested event loop that reads replies too.
     const bool nested = m_readingReplies;
@@ -253,7 +205,9 @@ void FtpProtocol::onControlReadyRead()
         const QByteArray bytes = socket->read(controlReadBufferSize);
         m_replies.addData(bytes);
         while (m_control == socket && m_replies.hasReply()) {
-            handleReply(m_replies.takeReply());
+            const FtpReply reply = m_replies.takeReply();
+            qCDebug(lcFtp).noquote() << "<-" << reply.toString();
+            handleReply(reply);
             if (!guard)
                 return;
         }
@@ -261,7 +215,7 @@ void FtpProtocol::onControlReadyRead()
     }
     m_readingReplies = nested;
     if (garbled) {
-        connectionLost(m_replies.errorString());
+        connectionLost(FtpClient::ProtocolError, m_replies.errorString());
         if (!guard)
             return;
     }
@@ -274,7 +228,7 @@ void FtpProtocol::onControlDisconnected()
     QTcpSocket *socket = m_control;
     onControlReadyRead(); // replies sent just before the close still count
     if (socket && m_control == socket)
-        connectionLost(QStringLiteral("Connection closed"));
+        connectionLost(FtpClient::ConnectionLost, QStringLiteral("Connection closed"));
 }
 
 void FtpProtocol::onControlError(QAbstractSocket::SocketError socketError)
@@ -285,44 +239,45 @@ void FtpProtocol::onControlError(QAbstractSocket::SocketError socketError)
         const QString host = command().argument;
         switch (socketError) {
         case QAbstractSocket::ConnectionRefusedError:
-            failCommand(QStringLiteral("Connection refused to host %1").arg(host), Connection::Drop,
-                        FtpClient::ConnectionRefused);
+            failCommand(FtpClient::ConnectionRefused, QStringLiteral("Connection refused to host %1").arg(host),
+                        Connection::Drop);
             return;
         case QAbstractSocket::HostNotFoundError:
-            failCommand(QStringLiteral("Host %1 not found").arg(host), Connection::Drop,
-                        FtpClient::HostNotFound);
+            failCommand(FtpClient::HostNotFound, QStringLiteral("Host %1 not found").arg(host), Connection::Drop);
             return;
         default:
-            failCommand(m_control->errorString(), Connection::Drop);
+            failCommand(socketError == QAbstractSocket::SocketTimeoutError ? FtpClient::TimedOut
+                                                                           : FtpClient::ConnectionLost,
+                        m_control->errorString(), Connection::Drop);
             return;
         }
     }
-    connectionLost(m_control->errorString());
+    connectionLost(FtpClient::ConnectionLost, m_control->errorString());
 }
 
 // The control connection is gone or cannot be trusted any more: it is
 // dropped, and the running command fails, except a close, which is done.
-void FtpProtocol::connectionLost(const QString &reason)
+void FtpProtocol::connectionLost(FtpClient::Error kind, const QString &reason, int replyCode)
 {
     const FtpCommandRequest *running = m_queue.runningCommand();
     if (!running || m_step == Step::Resync) {
-        dropControlConnection();
+        (void)dropControlConnection();
         return;
     }
     if (running->command == FtpClient::Close) {
-        if (m_queue.stillRunningAfter([this] { dropControlConnection(); }))
+        if (dropControlConnection())
             m_queue.finishCommand(false);
         return;
     }
-    if (m_step == Step::Transfer && m_finalReplySeen && !m_dataEnded) {
+    if (m_step == Step::Transfer && m_transfer.finalReplySeen && !m_transfer.dataEnded) {
         // The server has confirmed the transfer; its last data is still on
         // the way and completes the command without a control connection.
         discardControlSocket();
         m_step = Step::Transfer;
-        changeState(FtpClient::Unconnected);
+        (void)changeState(FtpClient::Unconnected);
         return;
     }
-    failCommand(reason, Connection::Drop);
+    failCommand(kind, reason, Connection::Drop, replyCode);
 }
 
 // --- Replies -----------------------------------------------------------------
@@ -338,6 +293,19 @@ void FtpProtocol::handleReply(const FtpReply &reply)
     case Step::Resync:
         handleResyncReply(reply);
         return;
+    case Step::Quit:
+        // Whatever the answer, the connection ends here.
+        m_step = Step::Disconnecting;
+        m_control->disconnectFromHost();
+        return;
+    default:
+        break;
+    }
+    if (reply.isPreliminary()) {
+        handlePreliminaryReply(reply);
+        return;
+    }
+    switch (m_step) {
     case Step::Greeting:
         handleGreetingReply(reply);
         return;
@@ -359,46 +327,61 @@ void FtpProtocol::handleReply(const FtpReply &reply)
     case Step::Pasv:
         handlePassiveReply(reply);
         return;
-    case Step::Transfer:
+    case Step::Allo:
+        // Only a courtesy to the server: whatever it answers, the upload goes
+        // on as it would have without.
+        sendTransferCommand();
+        return;
+    default:
         handleTransferReply(reply);
         return;
-    case Step::Quit:
-        // Whatever the answer, the connection ends here.
-        m_step = Step::Disconnecting;
-        m_control->disconnectFromHost();
+    }
+}
+
+// The final reply is still due, and no sooner than before: a preliminary
+// reply does not extend the time limit.
+void FtpProtocol::handlePreliminaryReply(const FtpReply &reply)
+{
+    if (++m_preliminaryReplies > maxPreliminaryReplies) {
+        connectionLost(FtpClient::ProtocolError,
+                       QStringLiteral("More than %1 preliminary replies from the server: %2")
+                               .arg(maxPreliminaryReplies).arg(reply.toString()),
+                       reply.code);
         return;
     }
+    if (m_step == Step::Transfer && command().command == FtpClient::Put)
+        m_data.startSending();
 }
 
 void FtpProtocol::refused(const FtpReply &reply)
 {
     m_step = Step::Idle;
-    failCommand(reply.toString());
+    failCommand(FtpClient::ServerRefused, reply.toString(), Connection::Keep, reply.code);
 }
 
 void FtpProtocol::unexpected(const FtpReply &reply)
 {
-    connectionLost(QStringLiteral("Unexpected reply from the server: %1").arg(reply.toString()));
+    connectionLost(FtpClient::ProtocolError, QStringLiteral("Unexpected reply from the server: %1").arg(reply.toString()),
+                   reply.code);
 }
 
 void FtpProtocol::handleResyncReply(const FtpReply &reply)
 {
     if (!reply.isPreliminary() && --m_repliesToSkip <= 0) {
         m_step = Step::Idle;
-        m_timer.stop();
+        m_limit.stop();
         m_queue.scheduleStart();
     }
 }
 
 void FtpProtocol::handleGreetingReply(const FtpReply &reply)
 {
-    if (reply.isPreliminary())
-        return; // "120 ready in n minutes"
     if (reply.isPositive()) {
         m_step = Step::Idle;
         m_queue.finishCommand(false);
     } else {
-        failCommand(reply.toString(), Connection::Drop);
+        failCommand(reply.isNegative() ? FtpClient::ServerRefused : FtpClient::ProtocolError, reply.toString(),
+                    Connection::Drop, reply.code);
     }
 }
 
@@ -414,10 +397,8 @@ void FtpProtocol::handleLoginReply(const FtpReply &reply)
         const QString password = request.argument == QLatin1String("anonymous") && request.password.isEmpty()
                 ? QStringLiteral("anonymous@") : request.password;
         send(QStringLiteral("PASS ") + password);
-    } else if (reply.isNegative() || reply.isIntermediate()) {
-        refused(reply);
     } else {
-        unexpected(reply);
+        refused(reply); // also an account asked for (332), which we do not have
     }
 }
 
@@ -436,7 +417,7 @@ void FtpProtocol::handleFolderReply(const FtpReply &reply)
 void FtpProtocol::handleTypeReply(const FtpReply &reply)
 {
     if (reply.isPositive()) {
-        m_transferType = command().type;
+        m_transferType = command().command == FtpClient::List ? FtpClient::Ascii : command().type;
         sendTransferSteps();
     } else if (reply.isNegative()) {
         refused(reply);
@@ -450,11 +431,11 @@ void FtpProtocol::handleSizeReply(const FtpReply &reply)
     if (reply.code == 213) {
         bool ok = false;
         const qint64 size = reply.text.trimmed().toLongLong(&ok);
-        m_transferTotal = ok && size >= 0 ? size : 0;
+        m_transfer.total = ok && size >= 0 ? size : 0;
         // In ASCII type the bytes on the wire may differ from what a
         // server counts; only a binary download is held to its size.
         if (ok && size >= 0 && command().type == FtpClient::Binary)
-            m_downloadLimit = size;
+            m_transfer.downloadLimit = size;
     } else if (!reply.isNegative()) {
         unexpected(reply);
         return;
@@ -470,8 +451,11 @@ void FtpProtocol::handlePassiveReply(const FtpReply &reply)
         if (extended ? parseExtendedPassiveReply(reply.text, &port) : parsePassiveReply(reply.text, &port))
             openDataConnection(port);
         else
-            connectionLost(QStringLiteral("Invalid passive mode reply: %1").arg(reply.toString()));
-    } else if (extended && reply.code >= 500) {
+            connectionLost(FtpClient::ProtocolError,
+                           QStringLiteral("Invalid passive mode reply: %1").arg(reply.toString()), reply.code);
+    } else if (extended && reply.isNegative()) {
+        // As QFtp: a server that cannot do EPSV, now or ever, is asked with
+        // PASV, for the rest of the connection.
         m_extendedPassiveRefused = true;
         enterPassiveMode();
     } else if (reply.isNegative()) {
@@ -483,18 +467,15 @@ void FtpProtocol::handlePassiveReply(const FtpReply &reply)
 
 void FtpProtocol::handleTransferReply(const FtpReply &reply)
 {
-    if (reply.isPreliminary()) {
-        if (command().command == FtpClient::Put)
-            m_data.startSending();
-        return;
-    }
-    if (reply.isPositive() && !m_finalReplySeen) {
-        m_finalReplySeen = true;
+    if (reply.isPositive() && !m_transfer.finalReplySeen) {
+        m_transfer.finalReplySeen = true;
+        // The data connection's end, if still to come, is due within the
+        // limit as data was; the reply does not extend it.
         completeTransferIfDone();
     } else if (reply.isNegative()) {
-        m_finalReplySeen = true;
+        m_transfer.finalReplySeen = true;
         m_step = Step::Idle;
-        failCommand(reply.toString());
+        failCommand(FtpClient::ServerRefused, reply.toString(), Connection::Keep, reply.code);
     } else {
         unexpected(reply);
     }
@@ -502,52 +483,29 @@ void FtpProtocol::handleTransferReply(const FtpReply &reply)
 
 // --- Transfers ---------------------------------------------------------------
 
-QIODevice *FtpProtocol::prepareDevice()
-{
-    const FtpCommandRequest &request = command();
-    QIODevice *device = request.device;
-    const bool get = request.command == FtpClient::Get;
-    if (!device) {
-        failCommand(request.deviceGiven ? QStringLiteral("The local file was deleted")
-                                        : QStringLiteral("No local file given"));
-        return nullptr;
-    }
-    if (!device->isOpen()) {
-        if (!device->open(get ? QIODevice::WriteOnly : QIODevice::ReadOnly)) {
-            failCommand(QStringLiteral("Cannot open the local file for %1: %2")
-                                .arg(get ? QStringLiteral("writing") : QStringLiteral("reading"),
-                                     device->errorString()));
-            return nullptr;
-        }
-    } else if (get ? !device->isWritable() : !device->isReadable()) {
-        failCommand(QStringLiteral("The local file is not open for %1")
-                            .arg(get ? QStringLiteral("writing") : QStringLiteral("reading")));
-        return nullptr;
-    }
-    return device;
-}
-
+// As QFtp: TYPE A before a listing, TYPE I before a transfer, each only when
+// the connection is not in that type already; a download asks SIZE unless
+// its size is known; PASV, or EPSV to an IPv6 server; an upload of known
+// size announces it with ALLO; then LIST, RETR or STOR.
 void FtpProtocol::beginTransfer()
 {
-    m_transferTotal = 0;
-    m_downloadLimit = -1;
-    m_listingLines = 0;
-    m_finalReplySeen = false;
-    m_dataEnded = false;
-    m_reportedBytes = -1;
-    m_reportedTotal = -1;
+    m_transfer = TransferState();
     const FtpCommandRequest &request = command();
-    if (request.command != FtpClient::List && !prepareDevice())
-        return;
-    if (request.command == FtpClient::Put) {
-        QIODevice *device = request.device;
-        m_transferTotal = device->isSequential() ? device->bytesAvailable() : device->size() - device->pos();
+    if (request.command != FtpClient::List) {
+        const TransferDevice local = prepareTransferDevice(request);
+        if (!local.device) {
+            failCommand(FtpClient::LocalFileError, local.error);
+            return;
+        }
+        m_transfer.uploadSize = local.uploadSize;
+        if (request.command == FtpClient::Put)
+            m_transfer.total = local.uploadSize >= 0 ? local.uploadSize : local.device->bytesAvailable();
     }
-    armTimer(m_idleTimeout);
     // The type stays set on the server for the whole connection.
-    if (request.command != FtpClient::List && m_transferType != request.type) {
+    const FtpClient::TransferType type = request.command == FtpClient::List ? FtpClient::Ascii : request.type;
+    if (m_transferType != type) {
         m_step = Step::Type;
-        send(request.type == FtpClient::Binary ? QStringLiteral("TYPE I") : QStringLiteral("TYPE A"));
+        send(type == FtpClient::Binary ? QStringLiteral("TYPE I") : QStringLiteral("TYPE A"));
         return;
     }
     sendTransferSteps();
@@ -557,8 +515,8 @@ void FtpProtocol::sendTransferSteps()
 {
     const FtpCommandRequest &request = command();
     if (request.command == FtpClient::Get && request.expectedSize >= 0) {
-        m_transferTotal = request.expectedSize;
-        m_downloadLimit = request.expectedSize;
+        m_transfer.total = request.expectedSize;
+        m_transfer.downloadLimit = request.expectedSize;
     } else if (request.command == FtpClient::Get) {
         m_step = Step::Size;
         send(QStringLiteral("SIZE ") + request.argument);
@@ -569,8 +527,10 @@ void FtpProtocol::sendTransferSteps()
 
 void FtpProtocol::enterPassiveMode()
 {
-    m_step = m_extendedPassiveRefused ? Step::Pasv : Step::Epsv;
-    send(m_extendedPassiveRefused ? QStringLiteral("PASV") : QStringLiteral("EPSV"));
+    const bool extended = !m_extendedPassiveRefused && m_control
+            && m_control->peerAddress().protocol() == QAbstractSocket::IPv6Protocol;
+    m_step = extended ? Step::Epsv : Step::Pasv;
+    send(extended ? QStringLiteral("EPSV") : QStringLiteral("PASV"));
 }
 
 void FtpProtocol::openDataConnection(quint16 port)
@@ -579,54 +539,75 @@ void FtpProtocol::openDataConnection(quint16 port)
     // talk to, so a server cannot send our data connection elsewhere.
     const QHostAddress peer = m_control->peerAddress();
     const FtpCommandRequest &request = command();
-    m_step = Step::Transfer;
     switch (request.command) {
     case FtpClient::Get:
-        m_data.open(FtpDataChannel::Mode::Download, peer, port, request.device, m_downloadLimit);
-        send(QStringLiteral("RETR ") + request.argument);
+        m_data.open(FtpDataChannel::Mode::Download, peer, port, request.device, m_transfer.downloadLimit);
         break;
     case FtpClient::Put:
         m_data.open(FtpDataChannel::Mode::Upload, peer, port, request.device);
-        send(QStringLiteral("STOR ") + request.argument);
+        if (m_transfer.uploadSize >= 0) {
+            m_step = Step::Allo;
+            send(QStringLiteral("ALLO %1").arg(m_transfer.uploadSize));
+            return;
+        }
         break;
     default:
         m_data.open(FtpDataChannel::Mode::Listing, peer, port, nullptr, FtpClient::maxListingBytes);
-        send(request.argument.isEmpty() ? QStringLiteral("LIST") : QStringLiteral("LIST ") + request.argument);
         break;
     }
+    sendTransferCommand();
 }
 
+void FtpProtocol::sendTransferCommand()
+{
+    const FtpCommandRequest &request = command();
+    m_step = Step::Transfer;
+    if (request.command == FtpClient::Get)
+        send(QStringLiteral("RETR ") + request.argument);
+    else if (request.command == FtpClient::Put)
+        send(QStringLiteral("STOR ") + request.argument);
+    else
+        send(request.argument.isEmpty() ? QStringLiteral("LIST") : QStringLiteral("LIST ") + request.argument);
+}
+
+// During a transfer only its data shows that the server is at work: each
+// chunk gives the next one the whole limit again.
 void FtpProtocol::onDataProgress(qint64 bytes)
 {
-    noteActivity();
+    if (m_step == Step::Transfer)
+        m_limit.restart();
     const FtpCommandRequest *running = m_queue.runningCommand();
     if (running && running->command != FtpClient::List)
-        reportProgress(bytes, false);
+        (void)reportProgress(bytes, false);
 }
 
 void FtpProtocol::onListingLine(const QByteArray &line)
 {
-    noteActivity();
-    if (++m_listingLines > FtpClient::maxListingEntries) {
-        failCommand(QStringLiteral("The listing is longer than %1 entries").arg(FtpClient::maxListingEntries));
+    if (m_step == Step::Transfer)
+        m_limit.restart();
+    if (++m_transfer.listingLines > FtpClient::maxListingEntries) {
+        failCommand(FtpClient::DataLimitExceeded,
+                    QStringLiteral("The listing is longer than %1 entries").arg(FtpClient::maxListingEntries));
         return;
     }
     // One character per byte: the name goes back to the server unchanged.
+    // A slot that ends the command closes the channel, which sees it.
     const UrlInfo info = parseListLine(QString::fromLatin1(line));
     if (info.isValid())
-        emit m_client->listInfo(info);
+        (void)m_gate.listInfo(info);
 }
 
 void FtpProtocol::onDataLimitPassed()
 {
-    noteActivity();
     const FtpCommandRequest *running = m_queue.runningCommand();
     if (!running)
         return;
     if (running->command == FtpClient::List)
-        failCommand(QStringLiteral("The listing is larger than %1 MiB").arg(FtpClient::maxListingBytes / (1024 * 1024)));
+        failCommand(FtpClient::DataLimitExceeded,
+                    QStringLiteral("The listing is larger than %1 MiB").arg(FtpClient::maxListingBytes / (1024 * 1024)));
     else
-        failCommand(QStringLiteral("The server sent more than the %1 bytes announced").arg(m_downloadLimit));
+        failCommand(FtpClient::DataLimitExceeded,
+                    QStringLiteral("The server sent more than the %1 bytes announced").arg(m_transfer.downloadLimit));
 }
 
 // A download that ends short of its announced size is decided by the final
@@ -634,10 +615,11 @@ void FtpProtocol::onDataLimitPassed()
 // shows the bytes received against the total, for the caller to judge.
 void FtpProtocol::onDataFinished()
 {
-    noteActivity();
     if (!m_queue.runningCommand() || m_step != Step::Transfer)
         return;
-    m_dataEnded = true;
+    // The final reply is due within the limit from here.
+    m_limit.restart();
+    m_transfer.dataEnded = true;
     completeTransferIfDone();
 }
 
@@ -645,7 +627,7 @@ void FtpProtocol::onDataFinished()
 // command is complete when both have been seen.
 void FtpProtocol::completeTransferIfDone()
 {
-    if (!m_finalReplySeen || !m_dataEnded)
+    if (!m_transfer.finalReplySeen || !m_transfer.dataEnded)
         return;
     m_step = Step::Idle;
     const qint64 done = m_data.bytesDone();
@@ -655,7 +637,8 @@ void FtpProtocol::completeTransferIfDone()
         // here rather than go unnoticed when the caller closes the file.
         auto *file = qobject_cast<QFileDevice *>(request.device.data());
         if (file && !file->flush()) {
-            failCommand(QStringLiteral("Writing the local file failed: %1").arg(file->errorString()));
+            failCommand(FtpClient::LocalFileError,
+                        QStringLiteral("Writing the local file failed: %1").arg(file->errorString()));
             return;
         }
     }
@@ -667,44 +650,33 @@ void FtpProtocol::completeTransferIfDone()
 // Returns false when a slot ended the command meanwhile.
 bool FtpProtocol::reportProgress(qint64 bytes, bool final)
 {
-    qint64 total = m_transferTotal;
-    if (final && total == 0)
-        total = bytes;
-    if (final) {
-        if (bytes == m_reportedBytes && total == m_reportedTotal)
-            return true;
-    } else if (m_reportedBytes >= 0 && m_progressClock.elapsed() < progressInterval) {
-        return true;
-    }
-    m_reportedBytes = bytes;
-    m_reportedTotal = total;
-    m_progressClock.start();
-    return m_queue.stillRunningAfter([&] { emit m_client->dataTransferProgress(bytes, total); });
+    qint64 total = 0;
+    return !m_transfer.progressDue(bytes, final, &total) || m_gate.dataTransferProgress(bytes, total);
 }
 
 // --- Ending commands -----------------------------------------------------------
 
-void FtpProtocol::failCommand(const QString &reason, Connection connection, FtpClient::Error code)
+void FtpProtocol::failCommand(FtpClient::Error kind, const QString &reason, Connection connection, int replyCode)
 {
     if (!m_queue.runningCommand())
         return;
-    m_queue.setCommandError(reason, code);
+    m_queue.setCommandError(kind, reason, replyCode);
     m_data.close();
     if (connection == Connection::Drop) {
-        if (!m_queue.stillRunningAfter([this] { dropControlConnection(); }))
+        if (!dropControlConnection())
             return;
     } else if (m_control && m_step != Step::Idle && m_step != Step::Resync) {
         // The reply to the interrupted request is still due; it must not be
         // taken for the reply to the next one.
-        const bool replyDue = m_step != Step::Transfer || !m_finalReplySeen;
+        const bool replyDue = m_step != Step::Transfer || !m_transfer.finalReplySeen;
         if (m_step == Step::Connecting || m_step == Step::Greeting || m_step == Step::Quit
             || m_step == Step::Disconnecting) {
-            if (!m_queue.stillRunningAfter([this] { dropControlConnection(); }))
+            if (!dropControlConnection())
                 return;
         } else if (replyDue) {
             m_step = Step::Resync;
             m_repliesToSkip = 1;
-            armTimer(m_idleTimeout);
+            m_limit.start(m_idleTimeout);
         } else {
             m_step = Step::Idle;
         }
@@ -715,14 +687,14 @@ void FtpProtocol::failCommand(const QString &reason, Connection connection, FtpC
 void FtpProtocol::commandEnding()
 {
     if (m_step != Step::Resync)
-        m_timer.stop();
+        m_limit.stop();
     m_data.close();
 }
 
 void FtpProtocol::discardControlSocket()
 {
     if (m_control) {
-        m_disposal.retire(m_control, m_client);
+        m_disposal.retire(m_control, m_context);
         m_control = nullptr;
     }
     m_replies.clear();
@@ -733,13 +705,14 @@ void FtpProtocol::discardControlSocket()
     m_step = Step::Idle;
 }
 
-void FtpProtocol::dropControlConnection()
+// Returns false when a slot of the state change ended the running command.
+bool FtpProtocol::dropControlConnection()
 {
     m_data.close();
     discardControlSocket();
     if (!m_queue.runningCommand())
-        m_timer.stop();
-    changeState(FtpClient::Unconnected);
+        m_limit.stop();
+    return changeState(FtpClient::Unconnected);
 }
 
 // Returns false when a slot ended the running command meanwhile.
@@ -748,37 +721,22 @@ bool FtpProtocol::changeState(FtpClient::State newState)
     if (m_state == newState)
         return true;
     m_state = newState;
-    return m_queue.stillRunningAfter([&] { emit m_client->stateChanged(newState); });
+    return m_gate.stateChanged(newState);
 }
 
-// --- Time limits ---------------------------------------------------------------
-
-void FtpProtocol::armTimer(int limit)
+void FtpProtocol::onTimeLimit()
 {
-    m_timerLimit = limit;
-    noteActivity();
-    m_timer.start(limit);
-}
-
-void FtpProtocol::onTimer()
-{
-    // The timer is not restarted on every chunk; it checks the last activity.
-    const qint64 quiet = m_activity.elapsed();
-    if (quiet < m_timerLimit) {
-        m_timer.start(int(m_timerLimit - quiet));
-        return;
-    }
     if (m_step == Step::Resync) {
-        dropControlConnection();
+        (void)dropControlConnection(); // no command runs
         return;
     }
     if (!m_queue.runningCommand())
         return;
     if (m_step == Step::Quit || m_step == Step::Disconnecting) {
-        if (m_queue.stillRunningAfter([this] { dropControlConnection(); }))
+        if (dropControlConnection())
             m_queue.finishCommand(false);
         return;
     }
-    failCommand(QStringLiteral("The server did not answer within %1").arg(durationText(m_timerLimit)),
+    failCommand(FtpClient::TimedOut, QStringLiteral("The server did not answer within %1").arg(m_limit.text()),
                 Connection::Drop);
 }

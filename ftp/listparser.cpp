@@ -1,4 +1,4 @@
-#include "listparser.h"
+#include "ftp/listparser.h"
 
 #include <QTime>
 

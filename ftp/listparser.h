@@ -1,6 +1,6 @@
 #pragma once
 
-#include "urlinfo.h"
+#include "ftp/urlinfo.h"
 
 #include <QDate>
 #include <QStringView>

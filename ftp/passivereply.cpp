@@ -1,4 +1,4 @@
-#include "passivereply.h"
+#include "ftp/passivereply.h"
 
 namespace {
 

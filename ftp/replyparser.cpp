@@ -1,4 +1,4 @@
-#include "replyparser.h"
+#include "ftp/replyparser.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Fuzzes the LIST line parser: any line yields an entry or nothing, never a
 // crash, and an entry always has a name and a size that is not negative,
 // or -1 for a size too large for 64 bits.
-#include "listparser.h"
+#include "ftp/listparser.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Fuzzes the reply parser and the passive reply parsers. The first byte
 // chooses a chunk size: the replies must not depend on how the bytes were
 // split, and they must respect the parser's bounds.
-#include "passivereply.h"
-#include "replyparser.h"
+#include "ftp/passivereply.h"
+#include "ftp/replyparser.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "faultplan.h"
+#include "sim/faultplan.h"
 
 void FaultPlan::refuse(const QString &verb, int code, const QString &argument)
 {
@@ -13,6 +13,11 @@ void FaultPlan::staySilent(const QString &verb, const QString &argument)
 void FaultPlan::cutAfter(qint64 bytes, const QString &file)
 {
     m_cuts.append({ bytes, file });
+}
+
+void FaultPlan::shortStore(qint64 bytes, const QString &file)
+{
+    m_shortStores.append({ bytes, file });
 }
 
 void FaultPlan::reportSize(const QString &file, qint64 size)
@@ -69,6 +74,20 @@ qint64 FaultPlan::cutFor(const QString &virtualPath) const
             return cut.bytes;
     }
     return -1;
+}
+
+qint64 FaultPlan::shortStoreFor(const QString &virtualPath) const
+{
+    for (const Cut &cut : m_shortStores) {
+        if (namesFile(cut.file, virtualPath))
+            return cut.bytes;
+    }
+    return -1;
+}
+
+bool FaultPlan::unknownToMinimal(const QString &verb) const
+{
+    return m_minimal && (verb == QLatin1String("EPSV") || verb == QLatin1String("ALLO") || verb == QLatin1String("SIZE"));
 }
 
 std::optional<qint64> FaultPlan::reportedSizeFor(const QString &virtualPath) const

@@ -14,10 +14,12 @@ public:
     void refuse(const QString &verb, int code, const QString &argument);
     void staySilent(const QString &verb, const QString &argument);
     void cutAfter(qint64 bytes, const QString &file);
+    void shortStore(qint64 bytes, const QString &file);
     void reportSize(const QString &file, qint64 size);
     void setDropAfter(int commandCount) { m_dropAfter = commandCount; }
     void setReplyDelay(int msecs) { m_replyDelay = msecs; }
     void setRateLimit(qint64 bytesPerSecond) { m_rateLimit = bytesPerSecond; }
+    void setMinimal(bool minimal) { m_minimal = minimal; }
     void clear();
 
     // The reply code that refuses this command, if one does.
@@ -25,6 +27,11 @@ public:
     bool silences(const QString &verb, const QString &argument) const;
     // Bytes after which the transfer of `virtualPath` is cut; -1 for none.
     qint64 cutFor(const QString &virtualPath) const;
+    // Bytes after which a STOR of `virtualPath` stops yet claims success; -1 for none.
+    qint64 shortStoreFor(const QString &virtualPath) const;
+    // Whether the verb is one a minimal server does not know.
+    bool unknownToMinimal(const QString &verb) const;
+    bool isMinimal() const { return m_minimal; }
     std::optional<qint64> reportedSizeFor(const QString &virtualPath) const;
     bool dropsAt(int commandCount) const { return m_dropAfter > 0 && commandCount == m_dropAfter; }
     int replyDelay() const { return m_replyDelay; }
@@ -53,8 +60,10 @@ private:
     QList<Refusal> m_refusals;
     QList<Silence> m_silences;
     QList<Cut> m_cuts;
+    QList<Cut> m_shortStores;
     QList<QPair<QString, qint64>> m_reportedSizes;
     int m_dropAfter = 0;
     int m_replyDelay = 0;
     qint64 m_rateLimit = 0;
+    bool m_minimal = false;
 };

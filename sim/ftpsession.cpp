@@ -1,17 +1,18 @@
-#include "ftpsession.h"
+#include "sim/ftpsession.h"
 
-#include "instrumentserver_p.h"
-#include "listingformatter.h"
-#include "passivedataport.h"
-#include "receivetransfer.h"
-#include "replyscheduler.h"
-#include "sendtransfer.h"
+#include "sim/instrumentserver_p.h"
+#include "sim/listingformatter.h"
+#include "sim/passivedataport.h"
+#include "sim/receivetransfer.h"
+#include "sim/replyscheduler.h"
+#include "sim/sendtransfer.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QTcpSocket>
 
 #include <memory>
@@ -201,6 +202,7 @@ const QHash<QString, FtpSession::Handler> &FtpSession::handlers()
         { QStringLiteral("USER"), &FtpSession::cmdUser }, { QStringLiteral("PASS"), &FtpSession::cmdPass },
         { QStringLiteral("SYST"), &FtpSession::cmdSyst }, { QStringLiteral("FEAT"), &FtpSession::cmdFeat },
         { QStringLiteral("TYPE"), &FtpSession::cmdType }, { QStringLiteral("PASV"), &FtpSession::cmdPasv },
+        { QStringLiteral("ALLO"), &FtpSession::cmdAllo },
         { QStringLiteral("EPSV"), &FtpSession::cmdEpsv }, { QStringLiteral("LIST"), &FtpSession::cmdList },
         { QStringLiteral("SIZE"), &FtpSession::cmdSize }, { QStringLiteral("RETR"), &FtpSession::cmdRetr },
         { QStringLiteral("STOR"), &FtpSession::cmdStor }, { QStringLiteral("MKD"), &FtpSession::cmdMkd },
@@ -213,7 +215,7 @@ const QHash<QString, FtpSession::Handler> &FtpSession::handlers()
 
 void FtpSession::dispatch(const QString &verb, const QString &argument)
 {
-    const Handler handler = handlers().value(verb);
+    const Handler handler = m_server->m_faults.unknownToMinimal(verb) ? nullptr : handlers().value(verb);
     if (!handler) {
         reply(502, QStringLiteral("Command not implemented."));
         return;
@@ -306,8 +308,11 @@ void FtpSession::cmdSyst(const QString &)
 
 void FtpSession::cmdFeat(const QString &)
 {
-    replyLines(211, { QStringLiteral("Features:"), QStringLiteral("EPSV"), QStringLiteral("PASV"),
-                      QStringLiteral("SIZE"), QStringLiteral("End") });
+    if (m_server->m_faults.isMinimal())
+        replyLines(211, { QStringLiteral("Features:"), QStringLiteral("PASV"), QStringLiteral("End") });
+    else
+        replyLines(211, { QStringLiteral("Features:"), QStringLiteral("EPSV"), QStringLiteral("PASV"),
+                          QStringLiteral("SIZE"), QStringLiteral("End") });
 }
 
 void FtpSession::cmdType(const QString &argument)
@@ -324,6 +329,18 @@ void FtpSession::cmdType(const QString &argument)
     } else {
         reply(504, QStringLiteral("Command not implemented for that parameter."));
     }
+}
+
+// "ALLO n" or "ALLO n R m" (RFC 959). Nothing needs reserving here, but a
+// malformed size is the client's mistake and is told as such.
+void FtpSession::cmdAllo(const QString &argument)
+{
+    static const QRegularExpression form(QStringLiteral("^\\d{1,18}( R \\d{1,18})?$"));
+    if (!form.match(argument).hasMatch()) {
+        reply(501, QStringLiteral("Syntax error in parameters or arguments."));
+        return;
+    }
+    reply(202, QStringLiteral("No storage allocation necessary."));
 }
 
 void FtpSession::cmdNoop(const QString &)
@@ -592,6 +609,8 @@ TransferLimits FtpSession::limitsFor(const PendingTransfer &transfer) const
         limits.cutAfterBytes = m_server->m_faults.cutFor(transfer.location.virtualPath);
         limits.asciiLineEnds = !m_binary;
     }
+    if (transfer.verb == QLatin1String("STOR"))
+        limits.shortStoreBytes = m_server->m_faults.shortStoreFor(transfer.location.virtualPath);
     return limits;
 }
 

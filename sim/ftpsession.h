@@ -1,7 +1,7 @@
 #pragma once
 
-#include "servedtree.h"
-#include "transferlimits.h"
+#include "sim/servedtree.h"
+#include "sim/transferlimits.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -71,6 +71,7 @@ private:
     void cmdSyst(const QString &argument);
     void cmdFeat(const QString &argument);
     void cmdType(const QString &argument);
+    void cmdAllo(const QString &argument);
     void cmdPasv(const QString &argument);
     void cmdEpsv(const QString &argument);
     void cmdList(const QString &argument);

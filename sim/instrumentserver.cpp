@@ -1,12 +1,12 @@
-#include "instrumentserver.h"
+#include "sim/instrumentserver.h"
 
-#include "ftpsession.h"
-#include "instrumentserver_p.h"
+#include "sim/ftpsession.h"
+#include "sim/instrumentserver_p.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
 
-InstrumentServerPrivate::InstrumentServerPrivate(InstrumentServer *q) : q(q) {}
+InstrumentServerPrivate::InstrumentServerPrivate(InstrumentServer *q) : m_q(q) {}
 
 void InstrumentServerPrivate::logCommand(int session, const QString &line, const QString &verb, const QString &argument)
 {
@@ -16,15 +16,15 @@ void InstrumentServerPrivate::logCommand(int session, const QString &line, const
         // Flushed at once: a test or a technician reads it while we run.
         m_logFile->flush();
     }
-    emit q->commandReceived(session, line);
+    emit m_q->commandReceived(session, line);
 }
 
 void InstrumentServerPrivate::acceptConnections()
 {
     while (QTcpSocket *socket = m_listener.nextPendingConnection()) {
-        auto *session = new FtpSession(++m_sessionsAccepted, socket, this, q);
+        auto *session = new FtpSession(++m_sessionsAccepted, socket, this, m_q);
         m_sessions.append(session);
-        QObject::connect(session, &FtpSession::closed, q, [this](int id) { onSessionClosed(id); });
+        QObject::connect(session, &FtpSession::closed, m_q, [this](int id) { onSessionClosed(id); });
         session->start();
     }
 }
@@ -38,12 +38,12 @@ void InstrumentServerPrivate::onSessionClosed(int session)
             break;
         }
     }
-    emit q->sessionClosed(session);
+    emit m_q->sessionClosed(session);
 }
 
-InstrumentServer::InstrumentServer(QObject *parent) : QObject(parent), d(std::make_unique<InstrumentServerPrivate>(this))
+InstrumentServer::InstrumentServer(QObject *parent) : QObject(parent), m_d(std::make_unique<InstrumentServerPrivate>(this))
 {
-    connect(&d->m_listener, &QTcpServer::newConnection, this, [this] { d->acceptConnections(); });
+    connect(&m_d->m_listener, &QTcpServer::newConnection, this, [this] { m_d->acceptConnections(); });
 }
 
 InstrumentServer::~InstrumentServer()
@@ -57,45 +57,45 @@ InstrumentServer::~InstrumentServer()
 
 void InstrumentServer::setRootPath(const QString &path)
 {
-    d->m_rootPath = path;
+    m_d->m_rootPath = path;
 }
 
 QString InstrumentServer::rootPath() const
 {
-    return d->m_rootPath;
+    return m_d->m_rootPath;
 }
 
 bool InstrumentServer::listen(quint16 port)
 {
-    if (!d->tree().rootExists()) {
-        d->m_errorString = QStringLiteral("The served folder \"%1\" does not exist").arg(d->m_rootPath);
+    if (!m_d->tree().rootExists()) {
+        m_d->m_errorString = QStringLiteral("The served folder \"%1\" does not exist").arg(m_d->m_rootPath);
         return false;
     }
-    if (d->m_listener.isListening())
-        d->m_listener.close();
+    if (m_d->m_listener.isListening())
+        m_d->m_listener.close();
     // Loopback only: the stand-in must never be reachable from a network.
-    if (!d->m_listener.listen(QHostAddress::LocalHost, port)) {
-        d->m_errorString = d->m_listener.errorString();
+    if (!m_d->m_listener.listen(QHostAddress::LocalHost, port)) {
+        m_d->m_errorString = m_d->m_listener.errorString();
         return false;
     }
-    d->m_errorString.clear();
+    m_d->m_errorString.clear();
     return true;
 }
 
 quint16 InstrumentServer::serverPort() const
 {
-    return d->m_listener.serverPort();
+    return m_d->m_listener.serverPort();
 }
 
 bool InstrumentServer::isListening() const
 {
-    return d->m_listener.isListening();
+    return m_d->m_listener.isListening();
 }
 
 void InstrumentServer::close()
 {
-    d->m_listener.close();
-    const QList<QPointer<FtpSession>> open = d->m_sessions;
+    m_d->m_listener.close();
+    const QList<QPointer<FtpSession>> open = m_d->m_sessions;
     // Each dropped session reports its end and is deleted from the event
     // loop, as this may run inside one of its own signals.
     for (const QPointer<FtpSession> &session : open) {
@@ -106,18 +106,18 @@ void InstrumentServer::close()
 
 QString InstrumentServer::errorString() const
 {
-    return d->m_errorString;
+    return m_d->m_errorString;
 }
 
 int InstrumentServer::sessionCount() const
 {
-    return d->m_sessionsAccepted;
+    return m_d->m_sessionsAccepted;
 }
 
 int InstrumentServer::activeSessionCount() const
 {
     int open = 0;
-    for (const QPointer<FtpSession> &session : d->m_sessions) {
+    for (const QPointer<FtpSession> &session : m_d->m_sessions) {
         if (session && session->isOpen())
             ++open;
     }
@@ -126,83 +126,93 @@ int InstrumentServer::activeSessionCount() const
 
 QList<InstrumentServer::LoggedCommand> InstrumentServer::commandLog() const
 {
-    return d->m_log;
+    return m_d->m_log;
 }
 
 QStringList InstrumentServer::commandLines() const
 {
     QStringList lines;
-    lines.reserve(d->m_log.size());
-    for (const LoggedCommand &command : d->m_log)
+    lines.reserve(m_d->m_log.size());
+    for (const LoggedCommand &command : m_d->m_log)
         lines << command.line;
     return lines;
 }
 
 void InstrumentServer::clearCommandLog()
 {
-    d->m_log.clear();
+    m_d->m_log.clear();
 }
 
 void InstrumentServer::setCommandLogFile(const QString &path)
 {
-    d->m_logFile.reset();
+    m_d->m_logFile.reset();
     if (path.isEmpty())
         return;
     auto file = std::make_unique<QFile>(path);
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        d->m_errorString = QStringLiteral("Cannot write the command log %1: %2").arg(path, file->errorString());
+        m_d->m_errorString = QStringLiteral("Cannot write the command log %1: %2").arg(path, file->errorString());
         return;
     }
-    d->m_logFile = std::move(file);
+    m_d->m_logFile = std::move(file);
 }
 
 void InstrumentServer::refuseCommand(const QString &verb, int code, const QString &argument)
 {
-    d->m_faults.refuse(verb, code, argument);
+    m_d->m_faults.refuse(verb, code, argument);
 }
 
 void InstrumentServer::dropConnectionAfter(int commandCount)
 {
-    d->m_faults.setDropAfter(commandCount);
+    m_d->m_faults.setDropAfter(commandCount);
 }
 
 void InstrumentServer::cutTransferAfter(qint64 bytes, const QString &file)
 {
-    d->m_faults.cutAfter(bytes, file);
+    m_d->m_faults.cutAfter(bytes, file);
+}
+
+void InstrumentServer::storeOnlyFirst(qint64 bytes, const QString &file)
+{
+    m_d->m_faults.shortStore(bytes, file);
 }
 
 void InstrumentServer::staySilentOn(const QString &verb, const QString &argument)
 {
-    d->m_faults.staySilent(verb, argument);
+    m_d->m_faults.staySilent(verb, argument);
 }
 
 void InstrumentServer::reportWrongSize(const QString &file, qint64 reportedSize)
 {
     if (!file.isEmpty())
-        d->m_faults.reportSize(file, reportedSize);
+        m_d->m_faults.reportSize(file, reportedSize);
 }
 
 void InstrumentServer::setReplyDelay(int msecs)
 {
-    d->m_faults.setReplyDelay(msecs);
+    m_d->m_faults.setReplyDelay(msecs);
 }
 
 void InstrumentServer::setRateLimit(qint64 bytesPerSecond)
 {
-    d->m_faults.setRateLimit(bytesPerSecond);
+    m_d->m_faults.setRateLimit(bytesPerSecond);
+}
+
+void InstrumentServer::setMinimal(bool minimal)
+{
+    m_d->m_faults.setMinimal(minimal);
 }
 
 void InstrumentServer::clearFaults()
 {
-    d->m_faults.clear();
+    m_d->m_faults.clear();
 }
 
 void InstrumentServer::setDataConnectionTimeout(int msecs)
 {
-    d->m_dataConnectionTimeout = msecs;
+    m_d->m_dataConnectionTimeout = msecs;
 }
 
 int InstrumentServer::dataConnectionTimeout() const
 {
-    return d->m_dataConnectionTimeout;
+    return m_d->m_dataConnectionTimeout;
 }

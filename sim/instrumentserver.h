@@ -64,6 +64,11 @@ public:
     // Close the data connection after `bytes` bytes of a RETR or STOR (only
     // for `file` when given), then reply 426.
     void cutTransferAfter(qint64 bytes, const QString &file = QString());
+    // Read only the first `bytes` of each STOR (only of `file` when given),
+    // close the data connection, and reply 226 as if all were stored: the
+    // file keeps those bytes. A client that could not send the rest must
+    // not believe the 226.
+    void storeOnlyFirst(qint64 bytes, const QString &file = QString());
     // Never answer `verb` (with `argument`, only that argument). The session
     // then hangs like a stuck instrument: it logs later commands but answers
     // none of them, and keeps the connection open.
@@ -74,6 +79,9 @@ public:
     void setReplyDelay(int msecs);
     // Limit each data transfer to `bytesPerSecond` (0: unlimited).
     void setRateLimit(qint64 bytesPerSecond);
+    // Answer EPSV, ALLO and SIZE with 502, as a minimal embedded server that
+    // does not know them; FEAT then names neither EPSV nor SIZE.
+    void setMinimal(bool minimal);
     void clearFaults();
 
     // How long a transfer command waits for the client's data connection
@@ -86,5 +94,5 @@ signals:
     void sessionClosed(int session);
 
 private:
-    std::unique_ptr<InstrumentServerPrivate> d;
+    std::unique_ptr<InstrumentServerPrivate> m_d;
 };

@@ -2,9 +2,9 @@
 
 // Internal to r9sim: what the client sessions share through their server.
 
-#include "faultplan.h"
-#include "instrumentserver.h"
-#include "servedtree.h"
+#include "sim/faultplan.h"
+#include "sim/instrumentserver.h"
+#include "sim/servedtree.h"
 
 #include <QFile>
 #include <QPointer>
@@ -24,7 +24,7 @@ public:
     void acceptConnections();
     void onSessionClosed(int session);
 
-    InstrumentServer *q;
+    InstrumentServer *m_q;
     QTcpServer m_listener;
     QString m_rootPath;
     QString m_errorString;

@@ -1,4 +1,4 @@
-#include "listingformatter.h"
+#include "sim/listingformatter.h"
 
 #include <QFile>
 #include <QFileInfo>

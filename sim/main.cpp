@@ -1,7 +1,7 @@
-#include "instrumentserver.h"
-#include "samplegenerator.h"
-#include "shutdownwatcher.h"
-#include "simulatorcommandline.h"
+#include "sim/instrumentserver.h"
+#include "sim/samplegenerator.h"
+#include "sim/shutdownwatcher.h"
+#include "sim/simulatorcommandline.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "passivedataport.h"
+#include "sim/passivedataport.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

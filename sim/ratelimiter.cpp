@@ -1,4 +1,4 @@
-#include "ratelimiter.h"
+#include "sim/ratelimiter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "receivetransfer.h"
+#include "sim/receivetransfer.h"
 
 #include <QFile>
 #include <QTcpSocket>
@@ -46,10 +46,14 @@ void ReceiveTransfer::pump()
 {
     if (m_finished)
         return;
+    // Where a fault stops reading: a cut tells the client, a short store
+    // claims success.
+    const bool cut = m_limits.cutAfterBytes >= 0;
+    const qint64 stopAt = cut ? m_limits.cutAfterBytes : m_limits.shortStoreBytes;
     while (m_socket->bytesAvailable() > 0) {
         qint64 step = std::min(chunkBytes, m_socket->bytesAvailable());
-        if (m_limits.cutAfterBytes >= 0)
-            step = std::min(step, m_limits.cutAfterBytes - m_received);
+        if (stopAt >= 0)
+            step = std::min(step, stopAt - m_received);
         if (step > 0 && m_limiter.isLimited()) {
             const qint64 allowed = m_limiter.allowance(m_received);
             const qint64 wanted = std::min(step, m_limiter.preferredStep(chunkBytes));
@@ -66,10 +70,9 @@ void ReceiveTransfer::pump()
         if (!store(wire))
             return;
     }
-    if (m_limits.cutAfterBytes >= 0 && m_received >= m_limits.cutAfterBytes
-        && (m_socket->bytesAvailable() > 0 || !m_peerClosed)) {
-        // What arrived up to the cut stays written, as on a real server.
-        finish(TransferOutcome::Cut, QString());
+    if (stopAt >= 0 && m_received >= stopAt && (m_socket->bytesAvailable() > 0 || !m_peerClosed)) {
+        // What arrived up to here stays written, as on a real server.
+        finish(cut ? TransferOutcome::Cut : TransferOutcome::Completed, QString());
         m_socket->abort();
         return;
     }

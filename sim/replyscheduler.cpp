@@ -1,4 +1,4 @@
-#include "replyscheduler.h"
+#include "sim/replyscheduler.h"
 
 #include <QPointer>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
-#include "samplegenerator.h"
+#include "sim/samplegenerator.h"
 
-#include "splitmix64.h"
+#include "sim/splitmix64.h"
 
 #include <QDateTime>
 #include <QDir>

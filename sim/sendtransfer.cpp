@@ -1,4 +1,4 @@
-#include "sendtransfer.h"
+#include "sim/sendtransfer.h"
 
 #include <QIODevice>
 #include <QTcpSocket>

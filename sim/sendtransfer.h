@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ratelimiter.h"
-#include "transferlimits.h"
+#include "sim/ratelimiter.h"
+#include "sim/transferlimits.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "servedtree.h"
+#include "sim/servedtree.h"
 
 #include <QDir>
 #include <QFileInfo>

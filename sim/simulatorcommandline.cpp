@@ -1,6 +1,6 @@
-#include "simulatorcommandline.h"
+#include "sim/simulatorcommandline.h"
 
-#include "instrumentserver.h"
+#include "sim/instrumentserver.h"
 
 #include <QRegularExpression>
 
@@ -40,6 +40,14 @@ const QCommandLineOption cutAfterOption(QStringLiteral("cut-after"),
                                         QStringLiteral("Fault: close the data connection of a RETR or STOR after "
                                                        "BYTES (only for FILE when given), then reply 426. Repeatable."),
                                         QStringLiteral("BYTES[:FILE]"));
+const QCommandLineOption shortStoreOption(QStringLiteral("short-store"),
+                                          QStringLiteral("Fault: read only the first BYTES of a STOR (only for FILE "
+                                                         "when given), close the data connection and reply 226 all "
+                                                         "the same. Repeatable."),
+                                          QStringLiteral("BYTES[:FILE]"));
+const QCommandLineOption minimalOption(QStringLiteral("minimal"),
+                                       QStringLiteral("Answer EPSV, ALLO and SIZE with 502, as a minimal embedded "
+                                                      "server that does not know them."));
 const QCommandLineOption silentOption(QStringLiteral("silent"),
                                       QStringLiteral("Fault: never answer VERB (only with argument ARG when given); "
                                                      "the connection then hangs. Repeatable. E.g. \"CWD: ..\""),
@@ -91,8 +99,9 @@ SimulatorCommandLine::SimulatorCommandLine()
     m_parser.addHelpOption();
     m_parser.addVersionOption();
     m_parser.addOptions({ rootOption, portOption, generateOption, seedOption, filesOption, bigFileOption,
-                          settingsOption, logOption, refuseOption, dropAfterOption, cutAfterOption, silentOption,
-                          lieSizeOption, delayOption, rateOption, dataTimeoutOption, stdinOption, verboseOption });
+                          settingsOption, logOption, refuseOption, dropAfterOption, cutAfterOption, shortStoreOption,
+                          minimalOption, silentOption, lieSizeOption, delayOption, rateOption, dataTimeoutOption,
+                          stdinOption, verboseOption });
 }
 
 bool SimulatorCommandLine::fail(const QString &text)
@@ -206,6 +215,20 @@ bool SimulatorCommandLine::parseFaults()
         m_summary << QStringLiteral("cut transfers%1 after %2 bytes")
                          .arg(file.isEmpty() ? QString() : QStringLiteral(" of ") + file)
                          .arg(bytes);
+    }
+    for (const QString &value : m_parser.values(shortStoreOption)) {
+        const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
+        const QString file = value.section(QLatin1Char(':'), 1);
+        if (bytes < 0)
+            return fail(QStringLiteral("--short-store wants BYTES[:FILE], not \"%1\"").arg(value));
+        m_faults.push_back([bytes, file](InstrumentServer &server) { server.storeOnlyFirst(bytes, file); });
+        m_summary << QStringLiteral("store only the first %1 bytes of each upload%2, then reply 226")
+                         .arg(bytes)
+                         .arg(file.isEmpty() ? QString() : QStringLiteral(" of ") + file);
+    }
+    if (m_parser.isSet(minimalOption)) {
+        m_faults.push_back([](InstrumentServer &server) { server.setMinimal(true); });
+        m_summary << QStringLiteral("answer EPSV, ALLO and SIZE with 502");
     }
     for (const QString &value : m_parser.values(silentOption)) {
         const int colon = value.indexOf(QLatin1Char(':'));

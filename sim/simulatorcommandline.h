@@ -1,6 +1,6 @@
 #pragma once
 
-#include "samplegenerator.h"
+#include "sim/samplegenerator.h"
 
 #include <QCommandLineParser>
 #include <QString>

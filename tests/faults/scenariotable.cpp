@@ -66,9 +66,9 @@ const QList<FaultEntry> &faultList()
         add(All, fault(K::Refuse, "CWD back to the top folder refused (550)", "CWD", 550, Role::None, " .."));
         add(Walk | Clone | Update, fault(K::Refuse, "CWD TEXT refused (550)", "CWD", 550, Role::None, "TEXT"));
         add(Walk, fault(K::Refuse, "LIST refused (450)", "LIST", 450));
-        add(All, fault(K::Refuse, "EPSV refused (500), PASV taken instead", "EPSV", 500));
-        add(All, fault(K::Refuse, "EPSV (502) and PASV (425) refused", "PASV", 425));
-        add(Operations, fault(K::Refuse, "TYPE I refused (504)", "TYPE", 504));
+        add(All, fault(K::Refuse, "PASV refused (425)", "PASV", 425));
+        add(Uploads, fault(K::Refuse, "ALLO refused (502), STOR sent all the same", "ALLO", 502));
+        add(All, fault(K::Refuse, "TYPE refused (504)", "TYPE", 504));
         add(Downloads, fault(K::Refuse, "RETR of the first file refused (550)", "RETR", 550, Role::First));
         add(Downloads, fault(K::Refuse, "RETR of a middle file refused (421, server closes)", "RETR", 421, Role::Middle));
         add(Downloads, fault(K::Refuse, "RETR of the last file refused (450)", "RETR", 450, Role::Last));
@@ -98,7 +98,7 @@ const QList<FaultEntry> &faultList()
 
         // The instrument stops answering.
         const QList<QPair<const char *, unsigned>> silent = {
-            {"USER", Walk}, {"PASS", Walk}, {"LIST", Walk}, {"CWD", All}, {"EPSV", All}, {"TYPE", Operations},
+            {"USER", Walk}, {"PASS", Walk}, {"LIST", Walk}, {"CWD", All}, {"PASV", All}, {"TYPE", All},
             {"RETR", Downloads}, {"STOR", Uploads}, {"MKD", Uploads}, {"QUIT", Operations}};
         for (const auto &[verb, operations] : silent) {
             const bool empty = qstrcmp(verb, "MKD") == 0;
@@ -291,7 +291,7 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
         e.boxPattern = QRegularExpression::escape(heading) + detail;
         e.finalState = state;
     };
-    // TYPE, EPSV and PASV belong to the transfer that follows them,
+    // TYPE, PASV and ALLO belong to the transfer that follows them,
     // which then never goes out.
     const auto position = [&] {
         if (isToolVerb(f.verb))
@@ -352,9 +352,9 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
     case FaultKind::Refuse:
         if (f.verb == QLatin1String("QUIT")) {
             completed(); // the connection ends anyway
-        } else if (f.verb == QLatin1String("EPSV") && f.code >= 500) {
-            completed();
-            e.fallbackVerb = QStringLiteral("PASV");
+        } else if (f.verb == QLatin1String("ALLO")) {
+            completed(); // only a courtesy to the server
+            e.fallbackVerb = QStringLiteral("ALLO");
         } else {
             FtpClient::State state = FtpClient::LoggedIn;
             if (f.code == 421)

@@ -86,7 +86,7 @@ struct Expectation
     QString boxPattern;       // regular expression for the whole text of each box
     QString boxTitle = QStringLiteral("FTP Error");
     FtpClient::State finalState = FtpClient::Unconnected;
-    QString fallbackVerb;     // a verb the client must use to get round the fault
+    QString fallbackVerb;     // a verb the client must have sent, all the same
     bool partialRemoteFile = false; // the instrument keeps part of a broken upload
 };
 

@@ -1,16 +1,17 @@
 // The client against a scripted server that misbehaves on purpose.
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 #include "eventwait.h"
 #include "scriptedftpserver.h"
 #include "testfiles.h"
 
 #include <QBuffer>
-#include <QSignalSpy>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -111,17 +112,16 @@ private slots:
     void init();
     void cleanup();
 
-    void commandLinesGoOutVerbatim();
     void downloadEndings_data();
     void downloadEndings();
-    void endlessListingIsCut_data();
-    void endlessListingIsCut();
-    void surplusReplyIsNotTakenForTheNextCommand();
-    void passiveAddressIsIgnored();
+    void commandSequences_data();
+    void commandSequences();
 
 private:
-    void connectAndLogin(FtpClient &client);
+    void connectAndLogin(FtpClient &client, const QString &host = QStringLiteral("127.0.0.1"));
+    void scriptServer(const QString &script);
     ScriptedFtpServer *m_server = nullptr;
+    QStringList m_listed; // the names a scripted listing holds
 };
 
 void TestFtpClientFaults::init()
@@ -136,79 +136,10 @@ void TestFtpClientFaults::cleanup()
     m_server = nullptr;
 }
 
-void TestFtpClientFaults::connectAndLogin(FtpClient &client)
+void TestFtpClientFaults::connectAndLogin(FtpClient &client, const QString &host)
 {
-    client.connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+    client.connectToHost(host, m_server->port());
     client.login(QStringLiteral("root"), QStringLiteral("+00417263850"));
-}
-
-void TestFtpClientFaults::commandLinesGoOutVerbatim()
-{
-    // A name is listed, requested and stored as the same bytes, one per
-    // character, whatever they mean.
-    const QByteArray latin1Name("\xC4RGER.TXT");
-    m_server->files.insert("f", randomBytes(10, 1));
-    m_server->files.insert(latin1Name, randomBytes(20, 2));
-    m_server->on("LIST", [&](const QByteArray &) {
-        m_server->reply("150 Here it comes");
-        m_server->sendData("-rw-r--r-- 1 root root 20 Mar 12 13:06 " + latin1Name + "\r\n",
-                           [&] { m_server->reply("226 \xC4 listed"); });
-    });
-    QByteArray upload = randomBytes(30, 3), first, second;
-    QBuffer source(&upload), targetF(&first), targetG(&second);
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.cd(QStringLiteral(" .."));
-    client.mkdir(QStringLiteral("a b "));
-    client.get(QStringLiteral("f"), &targetF);
-    client.get(QString::fromLatin1(latin1Name), &targetG);
-    client.put(&source, QString::fromLatin1(latin1Name));
-    client.cd(QStringLiteral("DATA/IPA_BD1"));
-    client.list(QStringLiteral(" x"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    // Blanks kept as given; TYPE I once, before the first transfer.
-    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD  ..", "MKD a b ", "TYPE I",
-                                       "SIZE f", "EPSV", "RETR f", "SIZE " + latin1Name, "EPSV", "RETR " + latin1Name,
-                                       "EPSV", "STOR " + latin1Name,
-                                       "CWD DATA/IPA_BD1", "EPSV", "LIST  x" };
-    QCOMPARE(m_server->received, expected);
-    QCOMPARE(first, randomBytes(10, 1));
-    QCOMPARE(second, randomBytes(20, 2));
-    QCOMPARE(m_server->files.value(latin1Name), randomBytes(30, 3));
-    QCOMPARE(recorder.entryNames(), QStringList{QString::fromLatin1(latin1Name)});
-    // The queue's signals: each command's reports lie between its start and
-    // its finish, with currentId() naming it; done() last.
-    QCOMPARE(recorder.ids(ClientRecorder::Started), recorder.ids(ClientRecorder::Finished));
-    QCOMPARE(recorder.doneCount(), 1);
-    QCOMPARE(recorder.events.last().type, ClientRecorder::Done);
-    int running = 0;
-    for (const ClientRecorder::Event &e : recorder.events) {
-        if (e.type == ClientRecorder::Started || e.type == ClientRecorder::Finished)
-            QCOMPARE(e.currentId, e.id);
-        if (e.type == ClientRecorder::Started)
-            QCOMPARE(std::exchange(running, e.id), 0);
-        else if (e.type == ClientRecorder::Finished)
-            QCOMPARE(std::exchange(running, 0), e.id);
-        else if (e.type != ClientRecorder::State)
-            QCOMPARE(e.currentId, running);
-    }
-
-    // A line break in an argument would smuggle in a command of its own; a
-    // character beyond Latin-1 has no byte to go out as, and a stand-in
-    // would name another file.
-    for (const QString &name : {QStringLiteral("a\r\nDELE x"), QStringLiteral("\u20AC.TXT")}) {
-        for (const bool folder : {true, false}) {
-            recorder.clear();
-            const int id = folder ? client.cd(name) : client.get(name, &targetG);
-            QVERIFY(recorder.waitForDone());
-            QVERIFY(recorder.finishedWithError(id));
-            QVERIFY2(client.errorString().contains(QStringLiteral("Invalid character in the ")),
-                     qPrintable(client.errorString()));
-            QCOMPARE(m_server->received, expected);
-        }
-    }
 }
 
 void TestFtpClientFaults::downloadEndings_data()
@@ -218,33 +149,36 @@ void TestFtpClientFaults::downloadEndings_data()
     QTest::addColumn<qint64>("announced");  // the size passed to get(); -1: asked with SIZE
     QTest::addColumn<QString>("error");     // empty: the download succeeds
     QTest::addColumn<int>("state");         // the client's, once the queue has run
+    QTest::addColumn<int>("kind");          // error() and replyCode() at the end
+    QTest::addColumn<int>("code");
 
     const int big = 3 * 1024 * 1024 + 5;
     const int loggedIn = FtpClient::LoggedIn, unconnected = FtpClient::Unconnected;
     const QString heading = QStringLiteral("Downloading file f failed:\n");
-    QTest::newRow("226 before the data end") << "replyFirst" << big << qint64(-1) << "" << loggedIn;
-    QTest::newRow("data end before 226") << "dataFirst" << big << qint64(-1) << "" << loggedIn;
-    QTest::newRow("size unknown, small file") << "noSize" << 777 << qint64(-1) << "" << loggedIn;
-    QTest::newRow("size given, no SIZE") << "dataFirst" << big << qint64(big) << "" << loggedIn;
-    QTest::newRow("size given: empty file") << "dataFirst" << 0 << qint64(0) << "" << loggedIn;
+    const int ok = FtpClient::NoError, tooMuch = FtpClient::DataLimitExceeded;
+    QTest::newRow("226 before the data end") << "replyFirst" << big << qint64(-1) << "" << loggedIn << ok << 0;
+    QTest::newRow("data end before 226") << "dataFirst" << big << qint64(-1) << "" << loggedIn << ok << 0;
+    QTest::newRow("size unknown, small file") << "noSize" << 777 << qint64(-1) << "" << loggedIn << ok << 0;
+    QTest::newRow("size given, no SIZE") << "dataFirst" << big << qint64(big) << "" << loggedIn << ok << 0;
+    QTest::newRow("size given: empty file") << "dataFirst" << 0 << qint64(0) << "" << loggedIn << ok << 0;
     // Data beyond the announced size is never written, and the late reply
     // to the stopped RETR is not taken for the next command's.
     QTest::newRow("one byte more than given") << "dataFirst" << 777 << qint64(776)
-        << heading + "The server sent more than the 776 bytes announced" << loggedIn;
+        << heading + "The server sent more than the 776 bytes announced" << loggedIn << tooMuch << 0;
     QTest::newRow("more than SIZE said") << "sizeTooSmall" << big << qint64(-1)
         << heading + QStringLiteral("The server sent more than the %1 bytes announced").arg(big - 1000)
-        << loggedIn;
+        << loggedIn << tooMuch << 0;
     // Data that ends short is the final reply's to judge; a success shows
     // the short count in the last progress report, for the caller.
-    QTest::newRow("short, then 226") << "cut" << 1000 << qint64(-1) << "" << loggedIn;
+    QTest::newRow("short, then 226") << "cut" << 1000 << qint64(-1) << "" << loggedIn << ok << 0;
     QTest::newRow("largest size given, less sent, then 226") << "dataFirst" << 777
-        << std::numeric_limits<qint64>::max() << "" << loggedIn;
+        << std::numeric_limits<qint64>::max() << "" << loggedIn << ok << 0;
     QTest::newRow("short, then 426") << "cut426" << 1000 << qint64(-1)
-        << heading + "426 Connection closed; transfer aborted" << loggedIn;
+        << heading + "426 Connection closed; transfer aborted" << loggedIn << int(FtpClient::ServerRefused) << 426;
     QTest::newRow("control connection dropped") << "dropControl" << 100000 << qint64(-1)
-        << heading + "Connection closed" << unconnected;
+        << heading + "Connection closed" << unconnected << int(FtpClient::ConnectionLost) << 0;
     QTest::newRow("aborted, the interrupted reply follows") << "abort" << 100000 << qint64(-1)
-        << heading + "Aborted" << loggedIn;
+        << heading + "Aborted" << loggedIn << int(FtpClient::Aborted) << 0;
 }
 
 void TestFtpClientFaults::downloadEndings()
@@ -254,6 +188,8 @@ void TestFtpClientFaults::downloadEndings()
     QFETCH(qint64, announced);
     QFETCH(QString, error);
     QFETCH(int, state);
+    QFETCH(int, kind);
+    QFETCH(int, code);
     const QByteArray content = randomBytes(size, 5);
     m_server->files.insert("f", content);
     if (script == QLatin1String("noSize"))
@@ -317,6 +253,8 @@ void TestFtpClientFaults::downloadEndings()
     const int get = client.get(QStringLiteral("f"), &target, FtpClient::Binary, announced);
     const int next = client.cd(QStringLiteral("NEXT"));
     QVERIFY(recorder.waitForDone());
+    QCOMPARE(int(client.error()), kind);
+    QCOMPARE(client.replyCode(), code);
     QCOMPARE(int(client.state()), state);
     QCOMPARE(recorder.ids(ClientRecorder::State).last(), state);
     const auto progress = recorder.progressOf(get);
@@ -352,98 +290,272 @@ void TestFtpClientFaults::downloadEndings()
     QVERIFY(recorder.waitForDone());
     QVERIFY(recorder.finishedWithError(after));
     QCOMPARE(client.errorString(), QStringLiteral("Changing directory failed:\n550 AFTER refused"));
+    QCOMPARE(client.error(), FtpClient::ServerRefused);
+    QCOMPARE(client.replyCode(), 550);
     QCOMPARE(m_server->received.last(), QByteArray("CWD AFTER"));
 }
 
-void TestFtpClientFaults::endlessListingIsCut_data()
+void TestFtpClientFaults::commandSequences_data()
 {
-    QTest::addColumn<QByteArray>("block");  // sent over and over
-    QTest::addColumn<QString>("error");
-    QByteArray entries;
-    while (entries.size() < 256 * 1024)
-        entries += "-rw-r--r-- 1 root root 1 Mar 12 13:06 F\r\n";
-    QTest::newRow("endless entries") << entries << "Listing directory failed:\nThe listing is longer than 200000 entries";
-    QTest::newRow("endless line") << QByteArray(256 * 1024, 'x') << "Listing directory failed:\nThe listing is larger than 64 MiB";
-}
+    QTest::addColumn<bool>("ipv6");             // the server on ::1, else on 127.0.0.1
+    QTest::addColumn<QString>("script");        // how the server misbehaves: scriptServer()
+    // After connect and login: "list [ARG]"; "get NAME" (size asked) or
+    // "known NAME" (size given); "put NAME" (3000 bytes) or "big NAME"
+    // (8 MiB); "unwritable" (a get into a device open for reading only);
+    // "cd ARG"; "mkdir ARG"; "reconnect".
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("idle");              // the client's idle limit, ms
+    QTest::addColumn<QStringList>("expected");  // every line the server receives
+    QTest::addColumn<int>("kind");              // error() and replyCode() at the end
+    QTest::addColumn<int>("code");
 
-void TestFtpClientFaults::endlessListingIsCut()
-{
-    QFETCH(QByteArray, block);
-    QFETCH(QString, error);
-    bool dataClosed = false;
-    qint64 sent = 0;
-    m_server->on("LIST", [&](const QByteArray &) {
-        m_server->reply("150 Here it comes");
-        m_server->withDataConnection([&](QTcpSocket *data) {
-            // Ends only when the client closes the data connection (or at 256 MiB).
-            const auto more = [&, data] {
-                for (; data->bytesToWrite() < 1024 * 1024 && sent < 256 * 1024 * 1024; sent += block.size())
-                    data->write(block);
-            };
-            connect(data, &QTcpSocket::bytesWritten, data, more);
-            connect(data, &QTcpSocket::disconnected, m_server, [&] {
-                dataClosed = true;
-                m_server->reply("426 Listing aborted");
-            });
-            more();
-        });
-    });
-    FtpClient client;
-    QSignalSpy done(&client, &FtpClient::done);
-    int entries = 0;
-    connect(&client, &FtpClient::listInfo, this, [&] { ++entries; });
-    connectAndLogin(client);
-    client.list();
-    QVERIFY(done.wait(60000));
-    QCOMPARE(done.first().first().toBool(), true);
-    QCOMPARE(client.errorString(), error);
-    QVERIFY(entries <= FtpClient::maxListingEntries);
-    QTRY_VERIFY_WITH_TIMEOUT(dataClosed, 10000);
-
-    // The late reply to LIST is not taken for the next command's.
-    client.cd(QStringLiteral("NEXT"));
-    QVERIFY(done.wait(10000));
-    QCOMPARE(done.last().first().toBool(), false);
-    QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
-}
-
-void TestFtpClientFaults::surplusReplyIsNotTakenForTheNextCommand()
-{
+    const QStringList login{"USER root", "PASS +00417263850"};
+    const int ok = FtpClient::NoError, timedOut = FtpClient::TimedOut, garbled = FtpClient::ProtocolError;
+    // A name is listed, requested and stored as the same bytes, one per
+    // character, whatever they mean; blanks stay as given.
+    const QString a = QString::fromLatin1("\xC4RGER.TXT");
+    QTest::newRow("IPv4: PASV; TYPE A to list, TYPE I once to transfer, ALLO before STOR; names verbatim")
+        << false << "listing" << QStringList{"cd  ..", "mkdir a b ", "get f", "known f", "get " + a, "put " + a,
+                                             "cd DATA/IPA_BD1", "list  x"}
+        << 5000 << login + QStringList{"CWD  ..", "MKD a b ", "TYPE I", "SIZE f", "PASV", "RETR f", "PASV", "RETR f",
+                                       "SIZE " + a, "PASV", "RETR " + a, "PASV", "ALLO 3000", "STOR " + a,
+                                       "CWD DATA/IPA_BD1", "TYPE A", "PASV", "LIST  x"} << ok << 0;
+    QTest::newRow("IPv6: EPSV instead of PASV") << true << "" << QStringList{"list", "get f", "known f", "put u"}
+        << 5000 << login + QStringList{"TYPE A", "EPSV", "LIST", "TYPE I", "SIZE f", "EPSV", "RETR f", "EPSV",
+                                       "RETR f", "EPSV", "ALLO 3000", "STOR u"} << ok << 0;
+    for (const char *code : {"425", "502"}) {
+        QTest::addRow("IPv6: EPSV refused (%s), PASV from then on", code) << true << "EPSV " + QString::fromLatin1(code)
+            << QStringList{"list", "known f"} << 5000
+            << login + QStringList{"TYPE A", "EPSV", "PASV", "LIST", "TYPE I", "PASV", "RETR f"} << ok << 0;
+    }
+    QTest::newRow("ALLO refused (502): STOR all the same") << false << "ALLO 502" << QStringList{"put u", "put u"}
+        << 5000 << login + QStringList{"TYPE I", "PASV", "ALLO 3000", "STOR u", "PASV", "ALLO 3000", "STOR u"}
+        << ok << 0;
+    QTest::newRow("each TYPE once per connection") << false << ""
+        << QStringList{"list", "list", "list", "known f", "put u", "known f", "reconnect", "list", "known f"} << 5000
+        << login + QStringList{"TYPE A", "PASV", "LIST", "PASV", "LIST", "PASV", "LIST", "TYPE I", "PASV", "RETR f",
+                               "PASV", "ALLO 3000", "STOR u", "PASV", "RETR f"}
+                 + login + QStringList{"TYPE A", "PASV", "LIST", "TYPE I", "PASV", "RETR f"} << ok << 0;
     // One reply too many, read together with the right one: the next command
     // must wait for its own reply instead of taking the surplus for it.
-    m_server->on("CWD", [&](const QByteArray &) { m_server->writeRaw("250 Changed\r\n550 Surplus\r\n"); });
-    FtpClient client;
-    ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.cd(QStringLiteral("DATA"));
-    client.cd(QStringLiteral(" .."));
-    client.mkdir(QStringLiteral("X"));
-    QVERIFY(recorder.waitForDone());
-    QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    const QList<QByteArray> expected { "USER root", "PASS +00417263850", "CWD DATA", "CWD  ..", "MKD X" };
-    QCOMPARE(m_server->received, expected);
+    QTest::newRow("surplus reply") << false << "surplus" << QStringList{"cd DATA", "cd  ..", "mkdir X"} << 5000
+        << login + QStringList{"CWD DATA", "CWD  ..", "MKD X"} << ok << 0;
+    // PASV names another loopback address: the data connection still goes
+    // to the control connection's peer, where alone the data port listens.
+    QTest::newRow("PASV names another address") << false << "elsewhere" << QStringList{"known f", "list"} << 5000
+        << login + QStringList{"TYPE I", "PASV", "RETR f", "TYPE A", "PASV", "LIST"} << ok << 0;
+    // A line break would smuggle in a command of its own; a character beyond
+    // Latin-1 has no byte to go out as, and a stand-in would name another file.
+    QTest::newRow("a line break in a folder name") << false << "" << QStringList{"cd a\r\nDELE x"} << 5000 << login
+        << int(FtpClient::InvalidArgument) << 0;
+    QTest::newRow("a file name beyond Latin-1") << false << "" << QStringList{"get \u20AC.TXT"} << 5000 << login
+        << int(FtpClient::InvalidArgument) << 0;
+    QTest::newRow("a download into a device open for reading") << false << "" << QStringList{"unwritable"} << 5000
+        << login << int(FtpClient::LocalFileError) << 0;
+    // A listing that never ends is cut by its count of lines or of bytes.
+    for (const char *endless : {"endless entries", "endless line"}) {
+        QTest::newRow(endless) << false << endless << QStringList{"list"} << 5000
+            << login + QStringList{"TYPE A", "PASV", "LIST"} << int(FtpClient::DataLimitExceeded) << 0;
+    }
+
+    // A reply is due within the idle limit of its command, however it
+    // trickles in; preliminary replies neither extend it nor go on for ever.
+    QTest::newRow("greeting trickled a byte every 300 ms") << false << "trickled greeting" << QStringList{}
+        << 1000 << QStringList{} << timedOut << 0;
+    QTest::newRow("120 every 50 ms") << false << "120 fast" << QStringList{} << 5000 << QStringList{} << garbled << 120;
+    QTest::newRow("120 every 700 ms") << false << "120 slow" << QStringList{} << 1000 << QStringList{} << timedOut << 0;
+    QTest::newRow("150, then 150 every 100 ms, no data") << false << "150 repeated" << QStringList{"known f"} << 5000
+        << login + QStringList{"TYPE I", "PASV", "RETR f"} << garbled << 150;
+    QTest::newRow("control chatter beside a stalled transfer") << false << "chatter" << QStringList{"known f"} << 1000
+        << login + QStringList{"TYPE I", "PASV", "RETR f"} << timedOut << 0;
+    // Data that keeps flowing keeps a transfer alive past the idle limit.
+    QTest::newRow("data flowing for 3 s, idle limit 1 s") << false << "flowing" << QStringList{"known f"} << 1000
+        << login + QStringList{"TYPE I", "PASV", "RETR f"} << ok << 0;
+    // Far more than the socket buffers hold: the client cannot have handed
+    // the file over, whatever the server replies.
+    QTest::newRow("100 bytes of 8 MiB stored, then 226") << false << "short store" << QStringList{"big u"} << 5000
+        << login + QStringList{"TYPE I", "PASV", "ALLO 8388608", "STOR u"} << int(FtpClient::ConnectionLost) << 0;
 }
 
-void TestFtpClientFaults::passiveAddressIsIgnored()
+void TestFtpClientFaults::scriptServer(const QString &script)
 {
-    // EPSV refused, and PASV names another address (a loopback one, so that
-    // a client which took it would still send nothing off this machine).
-    // The data listener is on 127.0.0.1 only: what arrives came there.
-    m_server->refuseExtendedPassive = true;
-    m_server->passiveAddress = "127,0,0,2";
+    ScriptedFtpServer *server = m_server;
+    if (script.startsWith(QLatin1String("EPSV ")) || script.startsWith(QLatin1String("ALLO "))) {
+        const QByteArray code = script.mid(5).toLatin1();
+        server->on(script.left(4).toLatin1(), [server, code](const QByteArray &) { server->reply(code + " Not now"); });
+    } else if (script == QLatin1String("listing")) {
+        server->files.insert("\xC4RGER.TXT", randomBytes(20, 2));
+        server->listing = "-rw-r--r-- 1 root root 20 Mar 12 13:06 \xC4RGER.TXT\r\n";
+        m_listed = QStringList{QString::fromLatin1("\xC4RGER.TXT")};
+    } else if (script.startsWith(QLatin1String("endless "))) {
+        QByteArray block(256 * 1024, 'x');
+        if (script == QLatin1String("endless entries")) {
+            for (block.clear(); block.size() < 256 * 1024;)
+                block += "-rw-r--r-- 1 root root 1 Mar 12 13:06 F\r\n";
+        }
+        server->on("LIST", [server, block](const QByteArray &) {
+            server->reply("150 Here it comes");
+            server->withDataConnection([server, block](QTcpSocket *data) {
+                // Ends only when the client closes the data connection (or at 256 MiB).
+                auto sent = std::make_shared<qint64>(0);
+                const auto more = [data, block, sent] {
+                    for (; data->bytesToWrite() < 1024 * 1024 && *sent < 256 * 1024 * 1024; *sent += block.size())
+                        data->write(block);
+                };
+                connect(data, &QTcpSocket::bytesWritten, data, more);
+                connect(data, &QTcpSocket::disconnected, server, [server] { server->reply("426 Listing aborted"); });
+                more();
+            });
+        });
+    } else if (script == QLatin1String("surplus")) {
+        server->on("CWD", [server](const QByteArray &) { server->writeRaw("250 Changed\r\n550 Surplus\r\n"); });
+    } else if (script == QLatin1String("elsewhere")) {
+        server->passiveAddress = "127,0,0,2";
+    } else if (script == QLatin1String("trickled greeting")) {
+        auto sent = std::make_shared<int>(0);
+        server->greet = [server, sent] {
+            server->every(300, 11, [server, sent] { server->writeRaw(QByteArray("220 Ready\r\n").mid((*sent)++, 1)); });
+        };
+    } else if (script.startsWith(QLatin1String("120 "))) {
+        const int pace = script == QLatin1String("120 fast") ? 50 : 700;
+        server->greet = [server, pace] { server->every(pace, 20, [server] { server->reply("120 Ready soon"); }); };
+    } else if (script == QLatin1String("150 repeated") || script == QLatin1String("chatter")) {
+        const bool chatter = script == QLatin1String("chatter");
+        server->on("RETR", [server, chatter](const QByteArray &) {
+            server->reply("150 Sending");
+            if (!chatter)
+                return server->every(100, 150, [server] { server->reply("150 Still sending"); });
+            // Some data, then none; on the control connection a reply that
+            // never ends.
+            server->withDataConnection([server](QTcpSocket *data) { data->write(server->files.value("f").left(1000)); });
+            server->writeRaw("226-Still busy\r\n");
+            server->every(200, 75, [server] { server->writeRaw(" busy\r\n"); });
+        });
+    } else if (script == QLatin1String("flowing")) {
+        // 32 chunks of 16 KiB, one every 100 ms.
+        server->files.insert("f", randomBytes(32 * 16384, 9));
+        server->on("RETR", [server](const QByteArray &) {
+            server->reply("150 Sending");
+            server->withDataConnection([server](QTcpSocket *socket) {
+                const QPointer<QTcpSocket> data(socket);
+                connect(socket, &QTcpSocket::disconnected, server, [server] { server->reply("226 Done"); });
+                auto sent = std::make_shared<int>(0);
+                server->every(100, 32, [server, data, sent] {
+                    if (!data)
+                        return;
+                    data->write(server->files.value("f").mid(16384 * (*sent)++, 16384));
+                    if (*sent == 32)
+                        data->disconnectFromHost();
+                });
+            });
+        });
+    } else if (script == QLatin1String("short store")) {
+        server->on("STOR", [server](const QByteArray &name) {
+            server->reply("150 Ready");
+            server->withDataConnection([server, name](QTcpSocket *data) {
+                // Reads 100 bytes and no more; the rest stays unread when it closes.
+                data->setReadBufferSize(100);
+                connect(data, &QTcpSocket::readyRead, server, [server, name, data] {
+                    if (data->bytesAvailable() < 100 || data->state() != QAbstractSocket::ConnectedState)
+                        return;
+                    server->files[name] = data->read(100);
+                    data->disconnectFromHost();
+                    server->reply("226 Stored");
+                });
+            });
+        });
+    }
+}
+
+void TestFtpClientFaults::commandSequences()
+{
+    QFETCH(bool, ipv6);
+    QFETCH(QString, script);
+    QFETCH(QStringList, calls);
+    QFETCH(int, idle);
+    QFETCH(QStringList, expected);
+    QFETCH(int, kind);
+    QFETCH(int, code);
+    if (ipv6) {
+        delete m_server;
+        m_server = new ScriptedFtpServer(this);
+        QVERIFY(m_server->listen(QHostAddress::LocalHostIPv6));
+    }
     m_server->files.insert("f", randomBytes(5000, 7));
-    QByteArray downloaded;
-    QBuffer target(&downloaded);
+    m_listed.clear();
+    scriptServer(script);
+
     FtpClient client;
+    client.setIdleTimeout(idle);
     ClientRecorder recorder(&client);
-    connectAndLogin(client);
-    client.get(QStringLiteral("f"), &target, FtpClient::Binary, 5000);
-    client.list();
-    QVERIFY(recorder.waitForDone());
+    const QString host = ipv6 ? QStringLiteral("::1") : QStringLiteral("127.0.0.1");
+    QObject devices;
+    QList<QPair<QByteArray, QBuffer *>> downloads, uploads;
+    connectAndLogin(client, host);
+    for (const QString &call : calls) {
+        const QString verb = call.section(QLatin1Char(' '), 0, 0);
+        const QString argument = call.section(QLatin1Char(' '), 1);
+        auto *device = new QBuffer(&devices);
+        if (verb == QLatin1String("list")) {
+            client.list(argument);
+        } else if (verb == QLatin1String("get") || verb == QLatin1String("known")) {
+            downloads.append({m_server->files.value(argument.toLatin1()), device}); // as it is now
+            const qint64 size = verb == QLatin1String("known") ? m_server->files.value(argument.toLatin1()).size() : -1;
+            client.get(argument, device, FtpClient::Binary, size);
+        } else if (verb == QLatin1String("put") || verb == QLatin1String("big")) {
+            device->setData(randomBytes(verb == QLatin1String("big") ? 8 * 1024 * 1024 : 3000, 8));
+            uploads.append({argument.toLatin1(), device});
+            client.put(device, argument);
+        } else if (verb == QLatin1String("unwritable")) {
+            QVERIFY(device->open(QIODevice::ReadOnly));
+            client.get(QStringLiteral("f"), device);
+        } else if (verb == QLatin1String("reconnect")) {
+            connectAndLogin(client, host);
+        } else {
+            verb == QLatin1String("cd") ? client.cd(argument) : client.mkdir(argument);
+        }
+    }
+    // Well before a misbehaving server stops on its own (10 s and more).
+    QVERIFY(recorder.waitForDone(1, qMax(10000, 4 * idle)));
+    QCOMPARE(int(client.error()), kind);
+    QCOMPARE(client.replyCode(), code);
+    QStringList received;
+    for (const QByteArray &line : std::as_const(m_server->received))
+        received << QString::fromLatin1(line);
+    QCOMPARE(received, expected);
+
+    // The queue's signals: each command's reports lie between its start and
+    // its finish, with currentId() naming it; done() last, once.
+    QCOMPARE(recorder.ids(ClientRecorder::Started), recorder.ids(ClientRecorder::Finished));
+    QCOMPARE(recorder.doneCount(), 1);
+    QCOMPARE(recorder.events.last().type, ClientRecorder::Done);
+    int running = 0;
+    for (const ClientRecorder::Event &e : std::as_const(recorder.events)) {
+        if (e.type == ClientRecorder::Started || e.type == ClientRecorder::Finished)
+            QCOMPARE(e.currentId, e.id);
+        if (e.type == ClientRecorder::Started)
+            QCOMPARE(std::exchange(running, e.id), 0);
+        else if (e.type == ClientRecorder::Finished)
+            QCOMPARE(std::exchange(running, 0), e.id);
+        else if (e.type != ClientRecorder::State)
+            QCOMPARE(e.currentId, running);
+    }
+    QVERIFY(recorder.entryNames().size() <= FtpClient::maxListingEntries);
+    if (kind == FtpClient::NoError) {
+        QCOMPARE(recorder.entryNames(), m_listed);
+        for (const auto &[content, download] : std::as_const(downloads))
+            QCOMPARE(download->data(), content);
+        for (const auto &[name, upload] : std::as_const(uploads))
+            QCOMPARE(m_server->files.value(name), upload->data());
+    }
+    if (client.state() != FtpClient::LoggedIn)
+        return;
+    // A reply still due for a command that failed is not taken for the next
+    // command's.
+    client.cd(QStringLiteral("NEXT"));
+    QVERIFY(recorder.waitForDone(2, 10000));
     QVERIFY2(!recorder.events.last().error, qPrintable(client.errorString()));
-    QCOMPARE(downloaded, randomBytes(5000, 7));
-    QCOMPARE(m_server->received.count("PASV"), 2);
-    QCOMPARE(m_server->dataPeers, QList<QHostAddress>(2, QHostAddress(QHostAddress::LocalHost)));
+    QCOMPARE(m_server->received.last(), QByteArray("CWD NEXT"));
 }
 
 QTEST_GUILESS_MAIN(TestFtpClientFaults)

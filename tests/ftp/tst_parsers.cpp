@@ -1,8 +1,8 @@
 // The parsers of what an FTP server sends: listing lines, replies, and the
 // addresses of passive replies.
-#include "listparser.h"
-#include "passivereply.h"
-#include "replyparser.h"
+#include "ftp/listparser.h"
+#include "ftp/passivereply.h"
+#include "ftp/replyparser.h"
 
 #include <QTest>
 

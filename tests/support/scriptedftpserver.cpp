@@ -2,6 +2,9 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
 
 ScriptedFtpServer::ScriptedFtpServer(QObject *parent)
     : QObject(parent)
@@ -12,9 +15,12 @@ ScriptedFtpServer::ScriptedFtpServer(QObject *parent)
 
 ScriptedFtpServer::~ScriptedFtpServer() = default;
 
-bool ScriptedFtpServer::listen()
+bool ScriptedFtpServer::listen(const QHostAddress &address)
 {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+    if (!address.isLoopback())
+        return false;
+    m_address = address;
+    return m_server->listen(address, 0);
 }
 
 quint16 ScriptedFtpServer::port() const
@@ -53,7 +59,10 @@ void ScriptedFtpServer::onNewConnection()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, &ScriptedFtpServer::onControlReadyRead);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        reply("220 scripted server ready");
+        if (greet)
+            greet();
+        else
+            reply("220 scripted server ready");
     }
 }
 
@@ -77,14 +86,13 @@ quint16 ScriptedFtpServer::openPassive()
     m_data = nullptr;
     m_dataServer = new QTcpServer(this);
     connect(m_dataServer, &QTcpServer::newConnection, this, &ScriptedFtpServer::onNewDataConnection);
-    m_dataServer->listen(QHostAddress::LocalHost, 0);
+    m_dataServer->listen(m_address, 0);
     return m_dataServer->serverPort();
 }
 
 void ScriptedFtpServer::onNewDataConnection()
 {
     while (QTcpSocket *socket = m_dataServer->nextPendingConnection()) {
-        dataPeers << socket->peerAddress();
         m_data = socket;
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         runDataAction();
@@ -116,6 +124,18 @@ void ScriptedFtpServer::sendData(const QByteArray &bytes, std::function<void()> 
     });
 }
 
+void ScriptedFtpServer::every(int msecs, int times, std::function<void()> action)
+{
+    auto *timer = new QTimer(this);
+    auto left = std::make_shared<int>(times);
+    connect(timer, &QTimer::timeout, this, [timer, left, action] {
+        if (--*left <= 0)
+            timer->deleteLater();
+        action();
+    });
+    timer->start(msecs);
+}
+
 void ScriptedFtpServer::handle(const QByteArray &verb, const QByteArray &argument)
 {
     if (const auto handler = m_handlers.value(verb)) {
@@ -138,10 +158,9 @@ void ScriptedFtpServer::handle(const QByteArray &verb, const QByteArray &argumen
         else
             reply("550 No such file");
     } else if (verb == "EPSV") {
-        if (refuseExtendedPassive)
-            reply("502 EPSV not implemented");
-        else
-            reply("229 Entering Extended Passive Mode (|||" + QByteArray::number(openPassive()) + "|)");
+        reply("229 Entering Extended Passive Mode (|||" + QByteArray::number(openPassive()) + "|)");
+    } else if (verb == "ALLO") {
+        reply("202 No storage allocation necessary");
     } else if (verb == "PASV") {
         const quint16 port = openPassive();
         reply("227 Entering Passive Mode (" + passiveAddress + "," + QByteArray::number(port / 256) + ","
@@ -155,7 +174,7 @@ void ScriptedFtpServer::handle(const QByteArray &verb, const QByteArray &argumen
         sendData(files.value(argument), [this] { reply("226 Transfer complete"); });
     } else if (verb == "LIST") {
         reply("150 Here comes the listing");
-        sendData(QByteArray(), [this] { reply("226 Listing sent"); });
+        sendData(listing, [this] { reply("226 Listing sent"); });
     } else if (verb == "STOR") {
         reply("150 Ready to receive");
         const QByteArray name = argument;

@@ -12,10 +12,10 @@
 
 class QTcpServer;
 
-// A small FTP server for tests, on 127.0.0.1: answers each command by a
-// default rule or by a handler the test installs, and records every line
+// A small FTP server for tests, on 127.0.0.1 or ::1: answers each command by
+// a default rule or by a handler the test installs, and records every line
 // it receives exactly as received. Passive data connections are accepted on
-// 127.0.0.1 whatever address the 227 reply names.
+// the same loopback address, whatever address the 227 reply names.
 class ScriptedFtpServer : public QObject
 {
     Q_OBJECT
@@ -27,14 +27,18 @@ public:
     explicit ScriptedFtpServer(QObject *parent = nullptr);
     ~ScriptedFtpServer() override;
 
-    bool listen();
+    // Loopback only: QHostAddress::LocalHost or QHostAddress::LocalHostIPv6.
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const;
 
     // The address written into 227 replies.
     QByteArray passiveAddress = "127,0,0,1";
-    bool refuseExtendedPassive = false;
+    // Greets a new connection instead of the default 220 reply.
+    std::function<void()> greet;
     // Remote files: served by RETR and SIZE, written by STOR.
     QHash<QByteArray, QByteArray> files;
+    // What LIST sends.
+    QByteArray listing;
 
     // Replaces the default answer to `verb` (upper case).
     void on(const QByteArray &verb, Handler handler);
@@ -50,10 +54,12 @@ public:
     // Sends `bytes` on the data connection, closes it and calls `then`
     // once it is closed.
     void sendData(const QByteArray &bytes, std::function<void()> then = {});
+    // Runs `action` every `msecs`, `times` times at most, while the server
+    // lives: the pace of a slow, trickling or chattering server.
+    void every(int msecs, int times, std::function<void()> action);
 
     // Every line received, without CR LF, across connections.
     QList<QByteArray> received;
-    QList<QHostAddress> dataPeers;
 
 private:
     void onNewConnection();
@@ -62,6 +68,7 @@ private:
     void handle(const QByteArray &verb, const QByteArray &argument);
     void runDataAction();
 
+    QHostAddress m_address;
     QTcpServer *m_server = nullptr;
     QTcpServer *m_dataServer = nullptr;
     QPointer<QTcpSocket> m_control;
