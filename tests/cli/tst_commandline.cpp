@@ -216,6 +216,13 @@ void tst_CommandLine::sameAsTheButton_data()
         << QStringList{"refuse", "RETR", "550", "C.DAT"} << 2
         << "FTP Error: Downloading file C.DAT failed:\n550 Requested action not taken. File unavailable.\n"
            "Backup Incomplete · 5 of 7 files missing\n" << 2 << 0;
+    // Nothing in FTP confirms a store: the instrument's listing afterwards does.
+    QTest::newRow("update to an instrument that keeps 100 bytes of each file, and says 226")
+        << "update" << QByteArray("updateButton") << exampleInstrument << updateSet << QStringList{"short", "100"} << 1
+        << "File Update Incomplete · 3 of 10 files missing\n"
+           "  DATA/IPA_BD1/A.DAT (the instrument kept 100 of 5,000 bytes)\n"
+           "  DATA/IPS_BD1/S1.DAT (the instrument kept 100 of 777 bytes)\n"
+           "  TEXT/LANG_EN.TXT (the instrument kept 100 of 300 bytes)\n" << 10 << 0;
     QTest::newRow("update, a data set only") << "update" << QByteArray("updateButton") << exampleInstrument << dataSet
                                              << QStringList() << 2
                                              << "Incorrect file in Selected Directory\na complete file set holds DATA, "
@@ -247,6 +254,8 @@ void tst_CommandLine::sameAsTheButton()
             f.server.reportWrongSize(fault.at(1), fault.at(2).toLongLong());
         else if (fault.value(0) == QLatin1String("rate"))
             f.server.setRateLimit(fault.at(1).toLongLong());
+        else if (fault.value(0) == QLatin1String("short"))
+            f.server.storeOnlyFirst(fault.at(1).toLongLong());
     };
 
     // The window, as a technician uses it: Connect, the button, and

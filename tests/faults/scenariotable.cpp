@@ -77,6 +77,12 @@ const QList<FaultEntry> &faultList()
         add(Uploads, fault(K::Refuse, "STOR of the last file refused (452)", "STOR", 452, Role::Last));
         add(Uploads, fault(K::Refuse, "MKD DATA/IPS_BD1 refused on an emptied instrument (550)", "MKD", 550,
                            Role::None, "DATA/IPS_BD1", true));
+        // The walk found no file, but the folders are there: their MKDs
+        // are answered "550 File exists", and the upload goes on.
+        Fault keptFolders = fault(K::None, "an emptied instrument whose folders remain (MKD: 550 File exists)", {}, 0,
+                                  Role::None, QString(), true);
+        keptFolders.foldersKept = true;
+        add(Uploads, keptFolders);
         add(Operations, fault(K::Refuse, "QUIT refused (500)", "QUIT", 500));
 
         // The control connection dropped on receipt of a command.
@@ -355,6 +361,11 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
         } else if (f.verb == QLatin1String("ALLO")) {
             completed(); // only a courtesy to the server
             e.fallbackVerb = QStringLiteral("ALLO");
+        } else if (f.verb == QLatin1String("MKD")) {
+            // A refused folder creation stops nothing by itself (the folder
+            // may exist); entering the folder that is not there does.
+            failAt(lineOf(p.commands, QStringLiteral("CWD"), f.argument), true,
+                   QString::number(f.code) + QStringLiteral(" .*"), FtpClient::LoggedIn);
         } else {
             FtpClient::State state = FtpClient::LoggedIn;
             if (f.code == 421)

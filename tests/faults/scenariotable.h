@@ -72,6 +72,7 @@ struct Fault
     QString localFolder;      // FolderIsFile: below the base folder
     bool linkInstead = false; // FolderIsFile: a link to a folder elsewhere instead of a file
     bool emptyInstrument = false; // the walk finds folders but no files
+    bool foldersKept = false;     // ... and they are still there when the operation runs
 };
 
 struct Expectation

@@ -120,6 +120,36 @@ QString differences(const FileTree &actual, const FileTree &expected)
     return lines.join(QStringLiteral("; "));
 }
 
+// The whole of what goes out for `commands` on one connection, as QFtp sent
+// it: a listing in ASCII type, a transfer in binary type, each type sent
+// only when the connection's differs; every data connection passive over
+// IPv4; the size of every upload announced first.
+QStringList wireOf(const QStringList &commands)
+{
+    QStringList wire;
+    QString type;
+    const auto ensureType = [&](const QString &wanted) {
+        if (type != wanted)
+            wire << QStringLiteral("TYPE ") + wanted;
+        type = wanted;
+    };
+    for (const QString &line : commands) {
+        if (line.startsWith(QLatin1String("LIST"))) {
+            ensureType(QStringLiteral("A"));
+            wire << QStringLiteral("PASV");
+        } else if (line.startsWith(QLatin1String("RETR "))) {
+            ensureType(QStringLiteral("I"));
+            wire << QStringLiteral("PASV");
+        } else if (line.startsWith(QLatin1String("STOR "))) {
+            ensureType(QStringLiteral("I"));
+            wire << QStringLiteral("PASV")
+                 << QStringLiteral("ALLO %1").arg(instrumentFile(line.mid(5)).size);
+        }
+        wire << line;
+    }
+    return wire;
+}
+
 } // namespace
 
 class tst_FaultMatrix : public QObject
@@ -218,10 +248,12 @@ void tst_FaultMatrix::scenario()
     if (plan.isWalk() || fault.kind == FaultKind::WrongSize)
         armServer(f, s, &context);
     int walkLength = 0;
+    qsizetype wireLength = 0;
     if (!plan.isWalk()) {
         QVERIFY(f.connectAndWalk());
         walkLength = f.toolCommands().size();
-        if (fault.emptyInstrument) {
+        wireLength = f.server.commandLines().size();
+        if (fault.emptyInstrument && !fault.foldersKept) {
             // Formatted since the walk: the operation has to make the folders.
             for (const char *folder : {"DATA", "TEXT", "FONTS"})
                 QVERIFY(QDir(f.instrumentPath(QString::fromLatin1(folder))).removeRecursively());
@@ -323,6 +355,9 @@ void tst_FaultMatrix::scenario()
 
     // What went out, and what the tool looks like afterwards.
     QCOMPARE(f.toolCommands().mid(walkLength), expected.commands);
+    // Without a fault, every line of it, the transfers' own included.
+    if (fault.kind == FaultKind::None && !fault.emptyInstrument)
+        QCOMPARE(f.server.commandLines().mid(wireLength), wireOf(expected.commands));
     if (!expected.fallbackVerb.isEmpty()) {
         bool used = false;
         for (const InstrumentServer::LoggedCommand &command : f.server.commandLog())
