@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -292,13 +294,35 @@ void tst_MainWindow::walk()
     // from part of it: the buttons stay off while its entries arrive.
     QList<bool> buttonsBeforeRootListing;
     QList<QList<bool>> buttonsAtRootEntries;
+    QStringList labelsAtRootEntries;
     connect(ftpClient, &FtpClient::commandStarted, this, [&] {
         if (ftpClient->currentCommand() == FtpClient::List && f.state().listCount() == 5)
             buttonsBeforeRootListing = f.buttonStates();
     });
     connect(ftpClient, &FtpClient::listInfo, this, [&] {
-        if (f.state().listCount() == 5)
+        if (f.state().listCount() == 5) {
             buttonsAtRootEntries << f.buttonStates();
+            labelsAtRootEntries << f.disp()->text();
+        }
+    });
+    // Service scripts read the trace: each entry of the top folder's listing
+    // shows the logged-in state again, label and trace line alike.
+    static int stateLines = 0;
+    static QLoggingCategory::CategoryFilter previousFilter = nullptr;
+    stateLines = 0;
+    previousFilter = QLoggingCategory::installFilter([](QLoggingCategory *category) {
+        if (previousFilter)
+            previousFilter(category);
+        if (qstrcmp(category->categoryName(), "default") == 0)
+            category->setEnabled(QtDebugMsg, true);
+    });
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+        if (text == QLatin1String("io sono lo stato:  4"))
+            ++stateLines;
+    });
+    const auto restore = qScopeGuard([previous] {
+        qInstallMessageHandler(previous);
+        QLoggingCategory::installFilter(previousFilter);
     });
 
     // Blanks are a folder name as good as any for connecting.
@@ -311,9 +335,12 @@ void tst_MainWindow::walk()
     for (const QList<bool> &states : buttonsAtStates)
         QCOMPARE(states, idleButtons);
     QCOMPARE(buttonsBeforeRootListing, idleButtons);
-    QVERIFY(!buttonsAtRootEntries.isEmpty());
+    // DATA, FONTS, TEXT, INIE91.CFG, R9DIGIT; and the login.
+    QCOMPARE(buttonsAtRootEntries.size(), 5);
     for (const QList<bool> &states : buttonsAtRootEntries)
         QCOMPARE(states, idleButtons);
+    QCOMPARE(labelsAtRootEntries, QStringList(5, QStringLiteral("LoggedIn")));
+    QCOMPARE(stateLines, 1 + 5);
     QCOMPARE(f.buttonStates(), readyButtons);
     QCOMPARE(f.toolCommands(), walkCommands);
     QCOMPARE(describe(f.state().remoteList()), expectedEntries);
