@@ -20,6 +20,7 @@
 #include <iterator>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -246,13 +247,28 @@ bool wantsCommandLine(const QStringList &arguments)
     return false;
 }
 
-int runCommandLine(QCoreApplication &app)
+QString argumentFromSystem(const char *argument)
+{
+    const QString decoded = QString::fromLocal8Bit(argument);
+#if defined(Q_OS_LINUX)
+    if (QFile::encodeName(decoded) != QByteArray(argument)) {
+        // The kernel resolves the handle's name to the very folder, and the
+        // handle stays open for the whole run.
+        const int fd = ::open(argument, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0)
+            return QStringLiteral("/proc/self/fd/%1").arg(fd);
+    }
+#endif
+    return decoded;
+}
+
+int runCommandLine(QCoreApplication &app, const QStringList &arguments)
 {
     QFile out;
     QFile err;
     out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
     err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    const ParsedArguments parsed = parseArguments(app.arguments(), instrumentEndpoint());
+    const ParsedArguments parsed = parseArguments(arguments, instrumentEndpoint());
     if (!parsed.request) {
         out.write(parsed.output.toUtf8());
         err.write(parsed.error.toUtf8());
@@ -327,8 +343,10 @@ void CommandLine::start()
     // folder it is told to write into, and says so.
     const bool writes = m_request.command == CommandRequest::Backup || m_request.command == CommandRequest::Clone;
     const QFileInfo folder(m_request.folder);
+    // A name that lost characters in decoding is never made: it would not
+    // be the folder asked for.
     if (writes && !folder.exists() && !folder.isSymLink() && QFileInfo(folder.path()).isDir()
-        && QDir().mkdir(m_request.folder)) {
+        && !m_request.folder.contains(QChar::ReplacementCharacter) && QDir().mkdir(m_request.folder)) {
         m_err << "r9-update: made the folder " << QDir::toNativeSeparators(m_request.folder) << '\n';
         m_err.flush();
     }

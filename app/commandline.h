@@ -45,8 +45,14 @@ ParsedArguments parseArguments(const QStringList &arguments, const InstrumentEnd
 // Qt's own options (-platform, -style...) alone still open the window.
 bool wantsCommandLine(const QStringList &arguments);
 
-// Reads the arguments of `app` and runs what they ask; the exit status.
-int runCommandLine(QCoreApplication &app);
+// One argument of the program as the system gave it. A folder whose name is
+// not in the system's encoding (not valid UTF-8, say) cannot be told in a
+// QString without changing it: it is opened here and named by its handle.
+QString argumentFromSystem(const char *argument);
+
+// Runs what `arguments` (the program's, read by argumentFromSystem) ask;
+// the exit status.
+int runCommandLine(QCoreApplication &app, const QStringList &arguments);
 
 // One run of the command line: connects, walks, does the one thing asked
 // through the same engine as the window, says how it went as soon as that

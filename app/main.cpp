@@ -1,6 +1,6 @@
-#include "commandline.h"
-#include "r9_update.h"
-#include "windowplacement.h"
+#include "app/commandline.h"
+#include "app/r9_update.h"
+#include "app/windowplacement.h"
 
 #include <QApplication>
 #include <QFont>
@@ -16,10 +16,10 @@ int main(int argc, char *argv[])
     // there is no display at all.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << argumentFromSystem(argv[i]);
     if (wantsCommandLine(arguments)) {
         QCoreApplication app(argc, argv);
-        return runCommandLine(app);
+        return runCommandLine(app, arguments);
     }
 
 #ifdef Q_OS_WIN

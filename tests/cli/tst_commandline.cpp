@@ -22,6 +22,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -420,6 +425,9 @@ void tst_CommandLine::executable_data()
                                              << "PATH ERROR: Select a Valid Folder: " << FileTree();
     QTest::newRow("clone into a folder to be made") << standIn << QStringList{"clone", "{DIR}/NEW"} << FileTree()
                                                     << 0 << "^Backup Completed · 7 files\\n$" << FileTree();
+    QTest::newRow("clone into a folder whose name is no UTF-8") << standIn << QStringList{"clone", "{LATIN1DIR}"}
+                                                              << FileTree() << 0 << "^Backup Completed · 7 files\\n$"
+                                                              << FileTree();
     QTest::newRow("stand-in: clone, with the trace") << standIn << QStringList{"clone", "--verbose"} + dir << FileTree()
                                                      << 0 << "^Backup Completed · 7 files\\n$" << FileTree();
     QTest::newRow("pyftpdlib: list") << pyftpdlib << QStringList{"list"} << FileTree() << 0
@@ -473,14 +481,34 @@ void tst_CommandLine::executable()
         }, 30000) && port, serverProcess.readAllStandardError().constData());
     }
     arguments << QStringLiteral("--port") << QString::number(port);
+    // A folder whose name is no UTF-8 ("caf\xe9", as Latin-1 wrote it):
+    // given as those bytes, and looked at through a handle of this test's.
+    const QByteArray latin1Folder = QFile::encodeName(localDir.path()) + "/caf\xe9";
+    std::optional<int> latin1Handle;
+    if (arguments.contains(QStringLiteral("{LATIN1DIR}"))) {
+        QCOMPARE(::mkdir(latin1Folder.constData(), 0700), 0);
+        latin1Handle = ::open(latin1Folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(*latin1Handle >= 0);
+    }
+    const auto closeHandle = qScopeGuard([&] { if (latin1Handle) ::close(*latin1Handle); });
     arguments.replaceInStrings(QStringLiteral("{DIR}"), localDir.path());
     const QStringList named = arguments.filter(QRegularExpression(u'^' + QRegularExpression::escape(localDir.path())));
-    const QString target = named.value(0, localDir.path());
+    const QString target = latin1Handle ? QStringLiteral("/proc/self/fd/%1").arg(*latin1Handle)
+                                        : named.value(0, localDir.path());
     const bool madeHere = !QFileInfo::exists(target);
 
     QProcess process;
-    process.setProcessEnvironment(m_environment);
-    process.start(QStringLiteral(R9_UPDATE_EXECUTABLE), arguments);
+    QProcessEnvironment environment = m_environment;
+    environment.insert(QStringLiteral("R9_DIR"), localDir.path());
+    process.setProcessEnvironment(environment);
+    if (latin1Handle) {
+        // QProcess would encode the name as UTF-8: the shell passes the bytes.
+        process.start(QStringLiteral("/bin/bash"),
+                      QStringList{"-c", "exec \"$0\" \"${@/\\{LATIN1DIR\\}/$(printf '%s/caf\\351' \"$R9_DIR\")}\"",
+                                  R9_UPDATE_EXECUTABLE} + arguments);
+    } else {
+        process.start(QStringLiteral(R9_UPDATE_EXECUTABLE), arguments);
+    }
     QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 60000));
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     const QString err = QString::fromUtf8(process.readAllStandardError());
