@@ -48,15 +48,10 @@ StopSignals::StopSignals(QObject *parent) : QObject(parent)
     ::signal(SIGPIPE, SIG_IGN);
 }
 
-StopSignals::~StopSignals()
-{
-    setHandler(SIG_DFL);
-    for (int &fd : signalPipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-}
+// The handler and its pipe stay to the end of the process: a signal while
+// the program ends (a second Ctrl+C) must not kill it with the files half
+// put in place, and a closed descriptor could be another file's by then.
+StopSignals::~StopSignals() = default;
 
 void StopSignals::onReadable()
 {
