@@ -1,6 +1,7 @@
 #include "operations/operationplan.h"
 
 #include "transfer/diagnostics.h"
+#include "transfer/folderhandle.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/locallinks.h"
 #include "transfer/localnames.h"
@@ -44,7 +45,7 @@ public:
     {
     }
 
-    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
+    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0, {}}); }
 
     // A name that could lead outside its folder, a size the PC cannot count
     // and a second file for one local file are left out, and named.
@@ -79,7 +80,7 @@ public:
             return;
         }
         m_targets.insert(key, entry.name);
-        plan.calls.append({ClientCall::Get, entry.name, target, entry.size});
+        plan.calls.append({ClientCall::Get, entry.name, target, entry.size, localFolder});
     }
 
     OperationPlan plan;
@@ -114,8 +115,8 @@ class UploadPlanner
 public:
     explicit UploadPlanner(const QString &base) : m_base(base) { plan.setRoot = QDir(base).canonicalPath(); }
 
-    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
-    void mkdir(const QString &folder) { plan.calls.append({ClientCall::Mkdir, folder, {}, 0}); }
+    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0, {}}); }
+    void mkdir(const QString &folder) { plan.calls.append({ClientCall::Mkdir, folder, {}, 0, {}}); }
 
     // One stage: the files of `folder`, in name order without regard to
     // letter case; a link to a file inside the base folder with that file's
@@ -138,7 +139,7 @@ public:
                 UploadSource readable(source.path, plan.setRoot);
                 if (!readable.open(QIODevice::ReadOnly))
                     refuse(readable.errorString());
-                plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size});
+                plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size, {}});
                 sends = true;
             } else if (source.kind == UploadCandidate::Unsafe) {
                 qCWarning(lcOperations) << "not sent:" << shown << source.reason;
@@ -164,11 +165,11 @@ public:
         plan.confirmationFrom = plan.calls.size();
         for (const QString &folder : folders) {
             cd(folder);
-            plan.calls.append({ClientCall::List, folder, {}, 0});
+            plan.calls.append({ClientCall::List, folder, {}, 0, {}});
             cd(upToTop);
         }
         if (top)
-            plan.calls.append({ClientCall::List, topFolderTag, {}, 0});
+            plan.calls.append({ClientCall::List, topFolderTag, {}, 0, {}});
     }
 
     OperationPlan plan;
@@ -257,45 +258,80 @@ static OperationPlan planCompare(const QString &base, const QList<RemoteEntry> &
             if (file.folder != tag || file.state != ComparedFile::Same)
                 continue;
             if (!top && !entered)
-                plan.calls.append({ClientCall::Cd, tag, {}, 0});
+                plan.calls.append({ClientCall::Cd, tag, {}, 0, {}});
             entered = true;
-            plan.calls.append({ClientCall::Check, file.name, file.localPath, file.instrumentSize});
+            plan.calls.append({ClientCall::Check, file.name, file.localPath, file.instrumentSize, {}});
         }
         if (entered && !top)
-            plan.calls.append({ClientCall::Cd, upToTop, {}, 0});
+            plan.calls.append({ClientCall::Cd, upToTop, {}, 0, {}});
     }
+    return plan;
+}
+
+static QString folderRefusalText(const QString &why, const QString &path)
+{
+    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
+}
+
+static OperationPlan folderRefusal(const QString &text)
+{
+    OperationPlan plan;
+    plan.refused = true;
+    plan.refusedFolder = true;
+    plan.refusalText = text;
+    return plan;
+}
+
+// After the checks that write nothing, the folders are made and opened,
+// each level without following a link, and whatever a killed run left is
+// removed through them: from here on every file goes into the folders as
+// they are now, whatever is later put at their paths.
+static OperationPlan planDownloadOperation(Operation operation, const QString &base,
+                                           const QList<RemoteEntry> &remote)
+{
+    const bool clone = operation == Operation::Clone;
+    const bool ignoreCase = folderIgnoresCase(base);
+    OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+    const QStringList &folders = clone ? cloneLocalFolders : backupLocalFolders;
+    if (const QString unfit = prepareDownloadFolders(base, folders); !unfit.isEmpty())
+        return folderRefusal(unfit);
+    QString why;
+    const std::shared_ptr<const FolderHandle> baseFolder = FolderHandle::openBase(base, &why);
+    if (!baseFolder)
+        return folderRefusal(why);
+    plan.folders.insert(QString(), baseFolder);
+    for (const QString &folder : folders) {
+        std::shared_ptr<const FolderHandle> opened = FolderHandle::openBelow(baseFolder, folder, &why);
+        if (!opened)
+            return folderRefusal(why);
+        plan.folders.insert(folder, std::move(opened));
+    }
+    for (const std::shared_ptr<const FolderHandle> &folder : std::as_const(plan.folders))
+        StagedFile::removeLeftovers(*folder);
+    if (!clone)
+        plan.note = restoreNote(remote);
     return plan;
 }
 
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote, bool content)
 {
+    OperationPlan plan;
     switch (operation) {
     case Operation::DataBackup:
-    case Operation::Clone: {
-        const bool clone = operation == Operation::Clone;
-        const QString unfit = prepareDownloadFolders(base, clone ? cloneLocalFolders : backupLocalFolders);
-        if (!unfit.isEmpty()) {
-            OperationPlan plan;
-            plan.refused = true;
-            plan.refusedFolder = true;
-            plan.refusalText = unfit;
-            return plan;
-        }
-        const bool ignoreCase = folderIgnoresCase(base);
-        OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
-        if (!clone)
-            plan.note = restoreNote(remote);
-        return plan;
-    }
+    case Operation::Clone:
+        plan = planDownloadOperation(operation, base, remote);
+        break;
     case Operation::DataRestore:
-    case Operation::Update: {
-        return operation == Operation::Update ? planUpdate(base, remote.isEmpty())
-                                              : planDataRestore(base, remote.isEmpty());
-    }
+        plan = planDataRestore(base, remote.isEmpty());
+        break;
+    case Operation::Update:
+        plan = planUpdate(base, remote.isEmpty());
+        break;
     case Operation::Compare:
-        return planCompare(base, remote, content);
+        plan = planCompare(base, remote, content);
+        break;
     }
-    return OperationPlan();
+    return plan;
 }
 
 // The two download operations differ only in what they fetch: Data Backup
@@ -471,12 +507,8 @@ static int makeFolder(const QString &path)
 #endif
 }
 
-// Leftovers of an earlier run that was killed go before the new files arrive.
 QString prepareDownloadFolders(const QString &base, const QStringList &folders)
 {
-    const auto refusal = [](const QString &why, const QString &path) {
-        return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
-    };
     // Level by level, each checked before the next is made in it: a link
     // standing for DATA must not get folders made through it. A folder the
     // PC does not let us make is named as such.
@@ -488,18 +520,15 @@ QString prepareDownloadFolders(const QString &base, const QStringList &folders)
             const QFileInfo info(path);
             if (!info.exists() && !isLink(info) && makeFolder(path) != 0
                 && (errno == EACCES || errno == EPERM || errno == EROFS))
-                return refusal(qt_error_string(errno), path);
+                return folderRefusalText(qt_error_string(errno), path);
             if (const QString unfit = firstUnfitFolder(base, {relative}); !unfit.isEmpty())
-                return refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
+                return folderRefusalText(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
         }
     }
     for (const QString &folder : QStringList{QString()} + folders) {
         const QString path = localFilePath(base, folder, QString());
         if (!QFileInfo(path).isWritable())
-            return refusal(qt_error_string(EACCES), path);
+            return folderRefusalText(qt_error_string(EACCES), path);
     }
-    StagedFile::removeLeftovers(base);
-    for (const QString &folder : folders)
-        StagedFile::removeLeftovers(localFilePath(base, folder, QString()));
     return QString();
 }

@@ -4,11 +4,15 @@
 #include "operations/operation.h"
 #include "transfer/transferrecord.h"
 
+#include <QHash>
 #include <QList>
-
-#include <limits>
 #include <QString>
 #include <QStringList>
+
+#include <limits>
+#include <memory>
+
+class FolderHandle;
 
 // One call an operation makes on the FTP client, in queue order.
 struct ClientCall
@@ -21,13 +25,14 @@ struct ClientCall
     QString argument;   // the folder, or the remote file name
     QString localPath;  // Get: the target; Put: the file to read; Check: the PC's copy
     qint64 size = 0;    // Get, Put, Check: the bytes announced
+    QString localFolder; // Get: the target's folder below the base folder, empty for the base itself
 
     bool isTransfer() const { return kind == Get || kind == Put || kind == Check; }
 
     bool operator==(const ClientCall &other) const
     {
         return kind == other.kind && argument == other.argument && localPath == other.localPath
-            && size == other.size;
+            && size == other.size && localFolder == other.localFolder;
     }
 };
 
@@ -56,6 +61,9 @@ struct OperationPlan
     qsizetype confirmationFrom = std::numeric_limits<qsizetype>::max();
     // What the technician should know besides the result, in one line.
     QString note;
+    // Downloads: each local folder written into, by its path below the base
+    // folder (empty for the base itself), opened before anything is written.
+    QHash<QString, std::shared_ptr<const FolderHandle>> folders;
 
     int transferCount() const;
 };
@@ -69,7 +77,7 @@ inline constexpr NameRule platformNameRule = NameRule::Posix;
 #endif
 
 // The plan of `operation` on the local folder `base`: a download operation
-// first makes and readies its folders; a comparison (by content when
+// first makes, readies and opens its folders; a comparison (by content when
 // `content`) sets the two sides side by side.
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote,
                             bool content = false);
@@ -98,7 +106,7 @@ QString updateFolderProblem(const QString &base);
 // folder; empty when all are folders of their own.
 QString firstUnfitFolder(const QString &base, const QStringList &folders);
 
-// Makes the download folders and readies them; returns, for the first that
+// Makes the download folders and checks them; returns, for the first that
 // cannot be written into, why and which ("Permission denied:\n/path"), or
 // an empty string.
 QString prepareDownloadFolders(const QString &base, const QStringList &folders);
