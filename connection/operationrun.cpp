@@ -52,9 +52,13 @@ OperationRun::OperationRun(Operation operation, OperationPlan plan, FtpClient *c
     connect(m_staged, &StagedBatch::committed, this, &OperationRun::onCommitted);
 }
 
-// Files that arrived whole are put in place by the batch as it goes; the
-// transfers' own files (temporaries, sources) close with their objects.
-OperationRun::~OperationRun() = default;
+// Files that arrived whole are put in place by the batch as it goes, the
+// last of them here, while the base folder is still locked; the transfers'
+// own files (temporaries, sources) close with their objects.
+OperationRun::~OperationRun()
+{
+    delete m_staged;
+}
 
 // --- Queueing ----------------------------------------------------------------------
 
@@ -398,7 +402,9 @@ void OperationRun::decide()
 {
     m_phase = Phase::Finished;
     checkFoldersStayed();
+    // Nothing more is written: another run may use the folder.
     m_plan.folders.clear();
+    m_plan.lock.reset();
     OperationResult result;
     result.operation = m_operation;
     result.compared = m_plan.compared;

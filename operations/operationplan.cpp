@@ -1,5 +1,6 @@
 #include "operations/operationplan.h"
 
+#include "transfer/baselock.h"
 #include "transfer/diagnostics.h"
 #include "transfer/folderhandle.h"
 #include "transfer/instrumentlayout.h"
@@ -94,12 +95,13 @@ private:
 
 // --- Uploads ---------------------------------------------------------------------
 
-// The listing of the chosen folder. A download's leftover temporary is no
-// part of a set: on Windows its leading dot does not hide it.
+// The listing of the chosen folder. A file of this tool's own (a download's
+// leftover temporary, a run's lock) is no part of a set: on Windows its
+// leading dot does not hide it.
 QFileInfoList setEntries(const QDir &dir)
 {
     QFileInfoList entries = dir.entryInfoList();
-    entries.removeIf([](const QFileInfo &entry) { return StagedFile::isTemporaryName(entry.fileName()); });
+    entries.removeIf([](const QFileInfo &entry) { return isOwnFileName(entry.fileName()); });
     return entries;
 }
 
@@ -282,18 +284,32 @@ static OperationPlan folderRefusal(const QString &text)
     return plan;
 }
 
+// Why a download cannot lock its base folder, when no other run holds it.
+static QString unlockableReason(const BaseFolderLock &lock)
+{
+    const QFileInfo base(lock.folder());
+    if (!base.exists())
+        return folderRefusalText(qt_error_string(ENOENT), lock.folder());
+    if (!base.isDir())
+        return folderRefusalText(QStringLiteral("Not a folder"), lock.folder());
+    if (!base.isWritable())
+        return folderRefusalText(qt_error_string(EACCES), lock.folder());
+    return folderRefusalText(QStringLiteral("Cannot make the lock file"), lock.path());
+}
+
 // After the checks that write nothing, the folders are made and opened,
 // each level without following a link, and whatever a killed run left is
 // removed through them: from here on every file goes into the folders as
 // they are now, whatever is later put at their paths.
-static OperationPlan planDownloadOperation(Operation operation, const QString &base,
+static OperationPlan planDownloadOperation(Operation operation, const std::shared_ptr<BaseFolderLock> &lock,
                                            const QList<RemoteEntry> &remote)
 {
+    const QString &base = lock->folder();
     const bool clone = operation == Operation::Clone;
     const bool ignoreCase = folderIgnoresCase(base);
     OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
     const QStringList &folders = clone ? cloneLocalFolders : backupLocalFolders;
-    if (const QString unfit = prepareDownloadFolders(base, folders); !unfit.isEmpty())
+    if (const QString unfit = prepareDownloadFolders(*lock, folders); !unfit.isEmpty())
         return folderRefusal(unfit);
     QString why;
     const std::shared_ptr<const FolderHandle> baseFolder = FolderHandle::openBase(base, &why);
@@ -315,11 +331,19 @@ static OperationPlan planDownloadOperation(Operation operation, const QString &b
 
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote, bool content)
 {
+    // Before anything else looks into the folder or writes there. A set
+    // that cannot be locked (read-only) is still sent or compared: no
+    // download can write into it either.
+    auto lock = std::make_shared<BaseFolderLock>(base);
+    const bool locked = lock->tryLock();
+    if (!locked && lock->heldByAnother())
+        return folderRefusal(QStringLiteral("another r9-update is writing into this folder\n")
+                             + QDir::toNativeSeparators(lock->path()));
     OperationPlan plan;
     switch (operation) {
     case Operation::DataBackup:
     case Operation::Clone:
-        plan = planDownloadOperation(operation, base, remote);
+        plan = locked ? planDownloadOperation(operation, lock, remote) : folderRefusal(unlockableReason(*lock));
         break;
     case Operation::DataRestore:
         plan = planDataRestore(base, remote.isEmpty());
@@ -331,6 +355,8 @@ OperationPlan planOperation(Operation operation, const QString &base, const QLis
         plan = planCompare(base, remote, content);
         break;
     }
+    if (locked)
+        plan.lock = std::move(lock);
     return plan;
 }
 
@@ -507,8 +533,9 @@ static int makeFolder(const QString &path)
 #endif
 }
 
-QString prepareDownloadFolders(const QString &base, const QStringList &folders)
+QString prepareDownloadFolders(const BaseFolderLock &lock, const QStringList &folders)
 {
+    const QString &base = lock.folder();
     // Level by level, each checked before the next is made in it: a link
     // standing for DATA must not get folders made through it. A folder the
     // PC does not let us make is named as such.

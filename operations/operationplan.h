@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 
+class BaseFolderLock;
 class FolderHandle;
 
 // One call an operation makes on the FTP client, in queue order.
@@ -61,6 +62,9 @@ struct OperationPlan
     qsizetype confirmationFrom = std::numeric_limits<qsizetype>::max();
     // What the technician should know besides the result, in one line.
     QString note;
+    // The base folder's lock, held until the run that carries out the plan
+    // ends; null where the folder takes no lock (an upload's read-only set).
+    std::shared_ptr<BaseFolderLock> lock;
     // Downloads: each local folder written into, by its path below the base
     // folder (empty for the base itself), opened before anything is written.
     QHash<QString, std::shared_ptr<const FolderHandle>> folders;
@@ -76,9 +80,10 @@ inline constexpr NameRule platformNameRule = NameRule::Windows;
 inline constexpr NameRule platformNameRule = NameRule::Posix;
 #endif
 
-// The plan of `operation` on the local folder `base`: a download operation
-// first makes, readies and opens its folders; a comparison (by content when
-// `content`) sets the two sides side by side.
+// The plan of `operation` on the local folder `base`, which it locks first:
+// a second run into a folder that a live run holds is refused. A download
+// operation makes, readies and opens its folders. A comparison (by content
+// when `content`) sets the two sides side by side.
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote,
                             bool content = false);
 
@@ -106,7 +111,7 @@ QString updateFolderProblem(const QString &base);
 // folder; empty when all are folders of their own.
 QString firstUnfitFolder(const QString &base, const QStringList &folders);
 
-// Makes the download folders and checks them; returns, for the first that
-// cannot be written into, why and which ("Permission denied:\n/path"), or
-// an empty string.
-QString prepareDownloadFolders(const QString &base, const QStringList &folders);
+// Makes the download folders below the locked base folder and checks them;
+// returns, for the first that cannot be written into, why and which
+// ("Permission denied:\n/path"), or an empty string.
+QString prepareDownloadFolders(const BaseFolderLock &lock, const QStringList &folders);
