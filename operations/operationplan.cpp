@@ -3,6 +3,7 @@
 #include "transfer/baselock.h"
 #include "transfer/diagnostics.h"
 #include "transfer/folderhandle.h"
+#include "transfer/freespace.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/locallinks.h"
 #include "transfer/localnames.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 
 #include <cerrno>
 #if defined(Q_OS_WIN)
@@ -284,6 +286,29 @@ static OperationPlan folderRefusal(const QString &text)
     return plan;
 }
 
+// A hostile listing may announce sizes whose sum passes 2^63.
+static qint64 addSaturated(qint64 a, qint64 b)
+{
+    return b > std::numeric_limits<qint64>::max() - a ? std::numeric_limits<qint64>::max() : a + b;
+}
+
+// A download that cannot fit would fill the disk before it failed: every
+// file it fetches is compared with the free space first. Earlier copies
+// are not counted as room: each stays until its new file is whole.
+static QString spaceShortage(const QString &base, const OperationPlan &plan)
+{
+    qint64 needed = 0;
+    for (const ClientCall &call : plan.calls) {
+        if (call.kind == ClientCall::Get)
+            needed = addSaturated(needed, call.size);
+    }
+    const qint64 available = freeBytes(base);
+    if (available < 0 || needed <= available)
+        return QString();
+    const auto shown = [](qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat); };
+    return QStringLiteral("Not enough space on the PC: needs %1, %2 free").arg(shown(needed), shown(available));
+}
+
 // Why a download cannot lock its base folder, when no other run holds it.
 static QString unlockableReason(const BaseFolderLock &lock)
 {
@@ -308,6 +333,8 @@ static OperationPlan planDownloadOperation(Operation operation, const std::share
     const bool clone = operation == Operation::Clone;
     const bool ignoreCase = folderIgnoresCase(base);
     OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+    if (const QString shortage = spaceShortage(base, plan); !shortage.isEmpty())
+        return folderRefusal(shortage);
     const QStringList &folders = clone ? cloneLocalFolders : backupLocalFolders;
     if (const QString unfit = prepareDownloadFolders(*lock, folders); !unfit.isEmpty())
         return folderRefusal(unfit);

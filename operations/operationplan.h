@@ -82,8 +82,9 @@ inline constexpr NameRule platformNameRule = NameRule::Posix;
 
 // The plan of `operation` on the local folder `base`, which it locks first:
 // a second run into a folder that a live run holds is refused. A download
-// operation makes, readies and opens its folders. A comparison (by content
-// when `content`) sets the two sides side by side.
+// operation is refused when the PC lacks the space for what it fetches;
+// otherwise it makes, readies and opens its folders. A comparison (by
+// content when `content`) sets the two sides side by side.
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote,
                             bool content = false);
 
