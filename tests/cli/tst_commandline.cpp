@@ -517,6 +517,8 @@ void tst_CommandLine::stoppedBySignal_data()
     QTest::newRow("a second Ctrl+C while the close waits") << int(SIGINT) << "twice" << 130;
     // As `clone DIR 2>&1 | head -2`: nothing reads the output any more.
     QTest::newRow("output closed mid-transfer, no signal") << 0 << "none" << 0;
+    // Nothing of the program runs: its lock and its temporary files stay.
+    QTest::newRow("killed (SIGKILL) mid-transfer, then a run into the same folder") << int(SIGKILL) << "transfer" << -1;
 }
 
 void tst_CommandLine::stoppedBySignal()
@@ -568,6 +570,17 @@ void tst_CommandLine::stoppedBySignal()
     // Far sooner than the client's 30 s wait for an answer, and than the
     // close's own 5 s.
     QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; }, 4000));
+    if (signalNumber == SIGKILL) {
+        // The lock of a process that is gone holds nothing up: the next run
+        // takes the folder over and clears the leftovers away.
+        QVERIFY(QFileInfo::exists(f.localPath(".r9-update.lock")));
+        QCOMPARE(temporariesBelow(f.localDir.path()).size(), 2);
+        f.server.setRateLimit(0);
+        QCOMPARE(runCommandLine({"clone", f.localDir.path()}, f.server.serverPort()).out,
+                 QStringLiteral("Backup Completed · 7 files\n"));
+        QCOMPARE(readTree(f.localDir.path()), exampleInstrument);
+        return;
+    }
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);

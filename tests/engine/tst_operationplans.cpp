@@ -342,8 +342,9 @@ void tst_OperationPlans::folderChecks_data()
                                                                    << false << false;
     QTest::newRow("update set, INIE91.CFG a link to INIE91.FLS") << wholeSet + QStringList{"INIE91.CFG->INIE91.FLS"}
                                                                  << false << true;
-    QTest::newRow("update set and a download temporary") << wholeSet + QStringList{".r9-part-abc12345"}
-                                                         << false << true;
+    // Where a leading dot hides nothing (Windows), they count by name alone.
+    QTest::newRow("update set, a download temporary and a run's lock")
+        << wholeSet + QStringList{".r9-part-abc12345", ".r9-update.lock"} << false << true;
     QTest::newRow("update set, INIE91.CFG a link to a download temporary")
         << wholeSet + QStringList{".r9-part-abc12345", "INIE91.CFG->.r9-part-abc12345"} << false << false;
     QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",
