@@ -50,8 +50,9 @@ public:
 
     void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0, {}}); }
 
-    // A name that could lead outside its folder, a size the PC cannot count
-    // and a second file for one local file are left out, and named.
+    // A name that could lead outside its folder or that the tool keeps for
+    // its own files, a size the PC cannot count and a second file for one
+    // local file are left out, and named.
     void get(const QString &localFolder, const RemoteEntry &entry)
     {
         const QString shown = printableName(localFolder.isEmpty() ? entry.name : localFolder + u'/' + entry.name);
@@ -64,6 +65,12 @@ public:
         if (m_names == NameRule::Windows && !windowsCanHold(entry.name)) {
             qCWarning(lcOperations) << "not fetched, a name Windows cannot hold:" << entry.name;
             plan.leftOut << shown + QStringLiteral(" (a name Windows cannot hold)");
+            return;
+        }
+        // Fetched, it would pass for a killed run's leftover, or go over the
+        // run's own lock (in any letter case, on a disk that ignores it).
+        if (isOwnFileName(entry.name.toLower())) {
+            plan.leftOut << shown + QStringLiteral(" (a name the tool keeps for its own files)");
             return;
         }
         if (entry.size < 0) {
