@@ -74,7 +74,8 @@ bool FolderHandle::createFile(const QString &name, QFile &file, QIODevice::OpenM
                               bool *nameTaken) const
 {
     file.setFileName(filePath(name));
-    if (file.open(mode | QIODevice::NewOnly)) {
+    // QFile's own open: `file` may be a subclass whose open() comes here.
+    if (file.QFile::open(mode | QIODevice::NewOnly)) {
         *nameTaken = false;
         return true;
     }
