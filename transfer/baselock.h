@@ -18,6 +18,7 @@ public:
     static inline const QString fileName = QStringLiteral(".r9-update.lock");
 
     explicit BaseFolderLock(const QString &folder);
+    ~BaseFolderLock();
 
     // Takes the lock at once or not at all; a stale lock is taken over.
     bool tryLock();
@@ -29,4 +30,5 @@ public:
 private:
     QString m_folder;
     QLockFile m_file;
+    QString m_held; // the lock file's canonical path, while this holds it
 };
