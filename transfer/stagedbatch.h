@@ -17,9 +17,9 @@ class FolderHandle;
 // to be put in place. A commit makes them durable and puts them in place on
 // a worker thread, so that the event loop never waits on the disk: it syncs
 // their data (one sync for all), renames each over its target within the
-// folder opened for it, and syncs the folders' new names. A crash at any point leaves every target either as it was or
-// replaced by a complete file. Commits run one after another, in the order
-// they were asked for.
+// folder opened for it, and syncs the folders' new names. A crash at any
+// point leaves every target either as it was or replaced by a complete
+// file. Commits run one after another, in the order they were asked for.
 class StagedBatch : public QObject
 {
     Q_OBJECT
