@@ -329,10 +329,12 @@ static QString unlockableReason(const BaseFolderLock &lock)
     return folderRefusalText(QStringLiteral("Cannot make the lock file"), lock.path());
 }
 
-// After the checks that write nothing, the folders are made and opened,
-// each level without following a link, and whatever a killed run left is
-// removed through them: from here on every file goes into the folders as
-// they are now, whatever is later put at their paths.
+// Under the base folder's lock. The free space is told before anything is
+// made: a refusal leaves the folder as it was (the letter-case probe is
+// gone at once, the lock when the run ends). Then the folders are made and
+// opened, each level without following a link, and whatever a killed run
+// left is removed through them: from here on every file goes into the
+// folders as they are now, whatever is later put at their paths.
 static OperationPlan planDownloadOperation(Operation operation, const std::shared_ptr<BaseFolderLock> &lock,
                                            const QList<RemoteEntry> &remote)
 {
