@@ -5,6 +5,7 @@
 #include "ftp/urlinfo.h"
 #include "transfer/contentcheck.h"
 #include "transfer/diagnostics.h"
+#include "transfer/folderhandle.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/localnames.h"
 #include "transfer/stagedbatch.h"
@@ -52,9 +53,13 @@ OperationRun::OperationRun(Operation operation, OperationPlan plan, FtpClient *c
     connect(m_staged, &StagedBatch::committed, this, &OperationRun::onCommitted);
 }
 
-// Files that arrived whole are put in place by the batch as it goes; the
-// transfers' own files (temporaries, sources) close with their objects.
-OperationRun::~OperationRun() = default;
+// Files that arrived whole are put in place by the batch as it goes, the
+// last of them here, while the base folder is still locked; the transfers'
+// own files (temporaries, sources) close with their objects.
+OperationRun::~OperationRun()
+{
+    delete m_staged;
+}
 
 // --- Queueing ----------------------------------------------------------------------
 
@@ -77,12 +82,12 @@ void OperationRun::start()
 }
 
 // Each transfer's local file: a download goes to a temporary file beside
-// its target and replaces the target only when it has arrived whole and is
-// on disk, so that a failed transfer never costs an earlier copy; an
-// upload's source is only read, and only while it lies inside the set's
-// folder; a comparison's fetch is checked against the PC's copy as it
-// arrives and writes nothing. Each file is opened by the client when its
-// command starts and released when it ends.
+// its target, in the folder the plan opened, and replaces the target only
+// when it has arrived whole and is on disk, so that a failed transfer never
+// costs an earlier copy; an upload's source is only read, and only while it
+// lies inside the set's folder; a comparison's fetch is checked against the
+// PC's copy as it arrives and writes nothing. Each file is opened by the
+// client when its command starts and released when it ends.
 void OperationRun::prepareTransfers()
 {
     QString folder;
@@ -101,7 +106,7 @@ void OperationRun::prepareTransfers()
         m_bytesTotal = addSaturated(m_bytesTotal, call.size);
         switch (call.kind) {
         case ClientCall::Get:
-            transfer.device = std::make_unique<StagedFile>(call.localPath);
+            transfer.device = std::make_unique<StagedFile>(m_plan.folders.value(call.localFolder), call.argument);
             break;
         case ClientCall::Put:
             transfer.device = std::make_unique<UploadSource>(call.localPath, m_plan.setRoot);
@@ -262,7 +267,7 @@ void OperationRun::finishDownload(int index, Transfer &transfer, bool error)
         qCWarning(lcTransfer) << "not kept:" << target->targetPath() << "arrived with" << size << "of"
                               << callOf(transfer).size << "bytes";
     } else {
-        m_staged->add({target->release(), target->targetPath(), size, index});
+        m_staged->add({target->folder(), target->release(), target->targetName(), size, index});
         transfer.state = Transfer::State::Staged;
     }
     transfer.device.reset(); // removes the temporary file unless staged
@@ -376,10 +381,34 @@ void OperationRun::confirmUploads()
     }
 }
 
+// A download went into its folder as it stood at the start. Where that
+// folder has since been moved away, or replaced by another or by a link,
+// its files are not where the technician will look for them, and nothing
+// went into what stands there now.
+void OperationRun::checkFoldersStayed()
+{
+    if (!isDownload(m_operation))
+        return;
+    QHash<QString, QString> replaced;
+    for (auto it = m_plan.folders.cbegin(); it != m_plan.folders.cend(); ++it)
+        replaced.insert(it.key(), it.value()->replacedLevel());
+    for (Transfer &transfer : m_transfers) {
+        const QString level = replaced.value(callOf(transfer).localFolder);
+        if (transfer.state != Transfer::State::Done || level.isEmpty())
+            continue;
+        transfer.state = Transfer::State::NotDone;
+        transfer.reason = level + QStringLiteral(" was replaced during the run");
+    }
+}
+
 // The one place where an operation's end is decided.
 void OperationRun::decide()
 {
     m_phase = Phase::Finished;
+    checkFoldersStayed();
+    // Nothing more is written: another run may use the folder.
+    m_plan.folders.clear();
+    m_plan.lock.reset();
     OperationResult result;
     result.operation = m_operation;
     result.compared = m_plan.compared;

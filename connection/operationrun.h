@@ -99,6 +99,7 @@ private:
     void onCommitted(const QList<int> &inPlace, const QList<int> &failed);
     void settle();
     void confirmUploads();
+    void checkFoldersStayed();
     void decide();
     QString incompleteReport(const QString &heading) const;
 

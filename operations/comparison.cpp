@@ -2,7 +2,6 @@
 
 #include "transfer/instrumentlayout.h"
 #include "transfer/localnames.h"
-#include "transfer/stagedfile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,13 +13,14 @@
 namespace {
 
 // The regular files of one local folder (links to files count, as Update
-// sends them), without a download's leftover temporaries.
+// sends them), without this tool's own files: a download's leftover
+// temporaries, the lock of the run itself.
 QHash<QString, QFileInfo> localFiles(const QString &folder)
 {
     QHash<QString, QFileInfo> files;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
     for (const QFileInfo &entry : entries) {
-        if (!StagedFile::isTemporaryName(entry.fileName()))
+        if (!isOwnFileName(entry.fileName()))
             files.insert(entry.fileName(), entry);
     }
     return files;

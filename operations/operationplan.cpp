@@ -1,6 +1,9 @@
 #include "operations/operationplan.h"
 
+#include "transfer/baselock.h"
 #include "transfer/diagnostics.h"
+#include "transfer/folderhandle.h"
+#include "transfer/freespace.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/locallinks.h"
 #include "transfer/localnames.h"
@@ -11,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QLocale>
 
 #include <cerrno>
 #if defined(Q_OS_WIN)
@@ -44,10 +48,11 @@ public:
     {
     }
 
-    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
+    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0, {}}); }
 
-    // A name that could lead outside its folder, a size the PC cannot count
-    // and a second file for one local file are left out, and named.
+    // A name that could lead outside its folder or that the tool keeps for
+    // its own files, a size the PC cannot count and a second file for one
+    // local file are left out, and named.
     void get(const QString &localFolder, const RemoteEntry &entry)
     {
         const QString shown = printableName(localFolder.isEmpty() ? entry.name : localFolder + u'/' + entry.name);
@@ -60,6 +65,12 @@ public:
         if (m_names == NameRule::Windows && !windowsCanHold(entry.name)) {
             qCWarning(lcOperations) << "not fetched, a name Windows cannot hold:" << entry.name;
             plan.leftOut << shown + QStringLiteral(" (a name Windows cannot hold)");
+            return;
+        }
+        // Fetched, it would pass for a killed run's leftover, or go over the
+        // run's own lock (in any letter case, on a disk that ignores it).
+        if (isOwnFileName(entry.name.toLower())) {
+            plan.leftOut << shown + QStringLiteral(" (a name the tool keeps for its own files)");
             return;
         }
         if (entry.size < 0) {
@@ -79,7 +90,7 @@ public:
             return;
         }
         m_targets.insert(key, entry.name);
-        plan.calls.append({ClientCall::Get, entry.name, target, entry.size});
+        plan.calls.append({ClientCall::Get, entry.name, target, entry.size, localFolder});
     }
 
     OperationPlan plan;
@@ -93,12 +104,13 @@ private:
 
 // --- Uploads ---------------------------------------------------------------------
 
-// The listing of the chosen folder. A download's leftover temporary is no
-// part of a set: on Windows its leading dot does not hide it.
+// The listing of the chosen folder. A file of this tool's own (a download's
+// leftover temporary, a run's lock) is no part of a set: on Windows its
+// leading dot does not hide it.
 QFileInfoList setEntries(const QDir &dir)
 {
     QFileInfoList entries = dir.entryInfoList();
-    entries.removeIf([](const QFileInfo &entry) { return StagedFile::isTemporaryName(entry.fileName()); });
+    entries.removeIf([](const QFileInfo &entry) { return isOwnFileName(entry.fileName()); });
     return entries;
 }
 
@@ -114,8 +126,8 @@ class UploadPlanner
 public:
     explicit UploadPlanner(const QString &base) : m_base(base) { plan.setRoot = QDir(base).canonicalPath(); }
 
-    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0}); }
-    void mkdir(const QString &folder) { plan.calls.append({ClientCall::Mkdir, folder, {}, 0}); }
+    void cd(const QString &folder) { plan.calls.append({ClientCall::Cd, folder, {}, 0, {}}); }
+    void mkdir(const QString &folder) { plan.calls.append({ClientCall::Mkdir, folder, {}, 0, {}}); }
 
     // One stage: the files of `folder`, in name order without regard to
     // letter case; a link to a file inside the base folder with that file's
@@ -138,7 +150,7 @@ public:
                 UploadSource readable(source.path, plan.setRoot);
                 if (!readable.open(QIODevice::ReadOnly))
                     refuse(readable.errorString());
-                plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size});
+                plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size, {}});
                 sends = true;
             } else if (source.kind == UploadCandidate::Unsafe) {
                 qCWarning(lcOperations) << "not sent:" << shown << source.reason;
@@ -164,11 +176,11 @@ public:
         plan.confirmationFrom = plan.calls.size();
         for (const QString &folder : folders) {
             cd(folder);
-            plan.calls.append({ClientCall::List, folder, {}, 0});
+            plan.calls.append({ClientCall::List, folder, {}, 0, {}});
             cd(upToTop);
         }
         if (top)
-            plan.calls.append({ClientCall::List, topFolderTag, {}, 0});
+            plan.calls.append({ClientCall::List, topFolderTag, {}, 0, {}});
     }
 
     OperationPlan plan;
@@ -257,45 +269,131 @@ static OperationPlan planCompare(const QString &base, const QList<RemoteEntry> &
             if (file.folder != tag || file.state != ComparedFile::Same)
                 continue;
             if (!top && !entered)
-                plan.calls.append({ClientCall::Cd, tag, {}, 0});
+                plan.calls.append({ClientCall::Cd, tag, {}, 0, {}});
             entered = true;
-            plan.calls.append({ClientCall::Check, file.name, file.localPath, file.instrumentSize});
+            plan.calls.append({ClientCall::Check, file.name, file.localPath, file.instrumentSize, {}});
         }
         if (entered && !top)
-            plan.calls.append({ClientCall::Cd, upToTop, {}, 0});
+            plan.calls.append({ClientCall::Cd, upToTop, {}, 0, {}});
     }
+    return plan;
+}
+
+static QString folderRefusalText(const QString &why, const QString &path)
+{
+    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
+}
+
+static OperationPlan folderRefusal(const QString &text)
+{
+    OperationPlan plan;
+    plan.refused = true;
+    plan.refusedFolder = true;
+    plan.refusalText = text;
+    return plan;
+}
+
+// A hostile listing may announce sizes whose sum passes 2^63.
+static qint64 addSaturated(qint64 a, qint64 b)
+{
+    return b > std::numeric_limits<qint64>::max() - a ? std::numeric_limits<qint64>::max() : a + b;
+}
+
+// A download that cannot fit would fill the disk before it failed: every
+// file it fetches is compared with the free space first. Earlier copies
+// are not counted as room: each stays until its new file is whole.
+static QString spaceShortage(const QString &base, const OperationPlan &plan)
+{
+    qint64 needed = 0;
+    for (const ClientCall &call : plan.calls) {
+        if (call.kind == ClientCall::Get)
+            needed = addSaturated(needed, call.size);
+    }
+    const qint64 available = freeBytes(base);
+    if (available < 0 || needed <= available)
+        return QString();
+    const auto shown = [](qint64 bytes) { return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat); };
+    return QStringLiteral("Not enough space on the PC: needs %1, %2 free").arg(shown(needed), shown(available));
+}
+
+// Why a download cannot lock its base folder, when no other run holds it.
+static QString unlockableReason(const BaseFolderLock &lock)
+{
+    const QFileInfo base(lock.folder());
+    if (!base.exists())
+        return folderRefusalText(qt_error_string(ENOENT), lock.folder());
+    if (!base.isDir())
+        return folderRefusalText(QStringLiteral("Not a folder"), lock.folder());
+    if (!base.isWritable())
+        return folderRefusalText(qt_error_string(EACCES), lock.folder());
+    return folderRefusalText(QStringLiteral("Cannot make the lock file"), lock.path());
+}
+
+// Under the base folder's lock. The free space is told before anything is
+// made: a refusal leaves the folder as it was (the letter-case probe is
+// gone at once, the lock when the run ends). Then the folders are made and
+// opened, each level without following a link, and whatever a killed run
+// left is removed through them: from here on every file goes into the
+// folders as they are now, whatever is later put at their paths.
+static OperationPlan planDownloadOperation(Operation operation, const std::shared_ptr<BaseFolderLock> &lock,
+                                           const QList<RemoteEntry> &remote)
+{
+    const QString &base = lock->folder();
+    const bool clone = operation == Operation::Clone;
+    const bool ignoreCase = folderIgnoresCase(base);
+    OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
+    if (const QString shortage = spaceShortage(base, plan); !shortage.isEmpty())
+        return folderRefusal(shortage);
+    const QStringList &folders = clone ? cloneLocalFolders : backupLocalFolders;
+    if (const QString unfit = prepareDownloadFolders(*lock, folders); !unfit.isEmpty())
+        return folderRefusal(unfit);
+    QString why;
+    const std::shared_ptr<const FolderHandle> baseFolder = FolderHandle::openBase(base, &why);
+    if (!baseFolder)
+        return folderRefusal(why);
+    plan.folders.insert(QString(), baseFolder);
+    for (const QString &folder : folders) {
+        std::shared_ptr<const FolderHandle> opened = FolderHandle::openBelow(baseFolder, folder, &why);
+        if (!opened)
+            return folderRefusal(why);
+        plan.folders.insert(folder, std::move(opened));
+    }
+    for (const std::shared_ptr<const FolderHandle> &folder : std::as_const(plan.folders))
+        StagedFile::removeLeftovers(*folder);
+    if (!clone)
+        plan.note = restoreNote(remote);
     return plan;
 }
 
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote, bool content)
 {
+    // Before anything else looks into the folder or writes there. A set
+    // that cannot be locked (read-only) is still sent or compared: no
+    // download can write into it either.
+    auto lock = std::make_shared<BaseFolderLock>(base);
+    const bool locked = lock->tryLock();
+    if (!locked && lock->heldByAnother())
+        return folderRefusal(QStringLiteral("another r9-update is writing into this folder\n")
+                             + QDir::toNativeSeparators(lock->path()));
+    OperationPlan plan;
     switch (operation) {
     case Operation::DataBackup:
-    case Operation::Clone: {
-        const bool clone = operation == Operation::Clone;
-        const QString unfit = prepareDownloadFolders(base, clone ? cloneLocalFolders : backupLocalFolders);
-        if (!unfit.isEmpty()) {
-            OperationPlan plan;
-            plan.refused = true;
-            plan.refusedFolder = true;
-            plan.refusalText = unfit;
-            return plan;
-        }
-        const bool ignoreCase = folderIgnoresCase(base);
-        OperationPlan plan = clone ? planClone(base, remote, ignoreCase) : planDataBackup(base, remote, ignoreCase);
-        if (!clone)
-            plan.note = restoreNote(remote);
-        return plan;
-    }
+    case Operation::Clone:
+        plan = locked ? planDownloadOperation(operation, lock, remote) : folderRefusal(unlockableReason(*lock));
+        break;
     case Operation::DataRestore:
-    case Operation::Update: {
-        return operation == Operation::Update ? planUpdate(base, remote.isEmpty())
-                                              : planDataRestore(base, remote.isEmpty());
-    }
+        plan = planDataRestore(base, remote.isEmpty());
+        break;
+    case Operation::Update:
+        plan = planUpdate(base, remote.isEmpty());
+        break;
     case Operation::Compare:
-        return planCompare(base, remote, content);
+        plan = planCompare(base, remote, content);
+        break;
     }
-    return OperationPlan();
+    if (locked)
+        plan.lock = std::move(lock);
+    return plan;
 }
 
 // The two download operations differ only in what they fetch: Data Backup
@@ -471,12 +569,9 @@ static int makeFolder(const QString &path)
 #endif
 }
 
-// Leftovers of an earlier run that was killed go before the new files arrive.
-QString prepareDownloadFolders(const QString &base, const QStringList &folders)
+QString prepareDownloadFolders(const BaseFolderLock &lock, const QStringList &folders)
 {
-    const auto refusal = [](const QString &why, const QString &path) {
-        return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
-    };
+    const QString &base = lock.folder();
     // Level by level, each checked before the next is made in it: a link
     // standing for DATA must not get folders made through it. A folder the
     // PC does not let us make is named as such.
@@ -488,18 +583,15 @@ QString prepareDownloadFolders(const QString &base, const QStringList &folders)
             const QFileInfo info(path);
             if (!info.exists() && !isLink(info) && makeFolder(path) != 0
                 && (errno == EACCES || errno == EPERM || errno == EROFS))
-                return refusal(qt_error_string(errno), path);
+                return folderRefusalText(qt_error_string(errno), path);
             if (const QString unfit = firstUnfitFolder(base, {relative}); !unfit.isEmpty())
-                return refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
+                return folderRefusalText(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
         }
     }
     for (const QString &folder : QStringList{QString()} + folders) {
         const QString path = localFilePath(base, folder, QString());
         if (!QFileInfo(path).isWritable())
-            return refusal(qt_error_string(EACCES), path);
+            return folderRefusalText(qt_error_string(EACCES), path);
     }
-    StagedFile::removeLeftovers(base);
-    for (const QString &folder : folders)
-        StagedFile::removeLeftovers(localFilePath(base, folder, QString()));
     return QString();
 }

@@ -4,11 +4,16 @@
 #include "operations/operation.h"
 #include "transfer/transferrecord.h"
 
+#include <QHash>
 #include <QList>
-
-#include <limits>
 #include <QString>
 #include <QStringList>
+
+#include <limits>
+#include <memory>
+
+class BaseFolderLock;
+class FolderHandle;
 
 // One call an operation makes on the FTP client, in queue order.
 struct ClientCall
@@ -21,13 +26,14 @@ struct ClientCall
     QString argument;   // the folder, or the remote file name
     QString localPath;  // Get: the target; Put: the file to read; Check: the PC's copy
     qint64 size = 0;    // Get, Put, Check: the bytes announced
+    QString localFolder; // Get: the target's folder below the base folder, empty for the base itself
 
     bool isTransfer() const { return kind == Get || kind == Put || kind == Check; }
 
     bool operator==(const ClientCall &other) const
     {
         return kind == other.kind && argument == other.argument && localPath == other.localPath
-            && size == other.size;
+            && size == other.size && localFolder == other.localFolder;
     }
 };
 
@@ -56,6 +62,12 @@ struct OperationPlan
     qsizetype confirmationFrom = std::numeric_limits<qsizetype>::max();
     // What the technician should know besides the result, in one line.
     QString note;
+    // The base folder's lock, held until the run that carries out the plan
+    // ends; null where the folder takes no lock (an upload's read-only set).
+    std::shared_ptr<BaseFolderLock> lock;
+    // Downloads: each local folder written into, by its path below the base
+    // folder (empty for the base itself), opened before anything is written.
+    QHash<QString, std::shared_ptr<const FolderHandle>> folders;
 
     int transferCount() const;
 };
@@ -68,9 +80,11 @@ inline constexpr NameRule platformNameRule = NameRule::Windows;
 inline constexpr NameRule platformNameRule = NameRule::Posix;
 #endif
 
-// The plan of `operation` on the local folder `base`: a download operation
-// first makes and readies its folders; a comparison (by content when
-// `content`) sets the two sides side by side.
+// The plan of `operation` on the local folder `base`, which it locks first:
+// a second run into a folder that a live run holds is refused. A download
+// operation is refused when the PC lacks the space for what it fetches;
+// otherwise it makes, readies and opens its folders. A comparison (by
+// content when `content`) sets the two sides side by side.
 OperationPlan planOperation(Operation operation, const QString &base, const QList<RemoteEntry> &remote,
                             bool content = false);
 
@@ -98,7 +112,7 @@ QString updateFolderProblem(const QString &base);
 // folder; empty when all are folders of their own.
 QString firstUnfitFolder(const QString &base, const QStringList &folders);
 
-// Makes the download folders and readies them; returns, for the first that
-// cannot be written into, why and which ("Permission denied:\n/path"), or
-// an empty string.
-QString prepareDownloadFolders(const QString &base, const QStringList &folders);
+// Makes the download folders below the locked base folder and checks them;
+// returns, for the first that cannot be written into, why and which
+// ("Permission denied:\n/path"), or an empty string.
+QString prepareDownloadFolders(const BaseFolderLock &lock, const QStringList &folders);

@@ -1,5 +1,8 @@
 #include "localnames.h"
 
+#include "transfer/baselock.h"
+#include "transfer/stagedfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +17,13 @@ bool isPlainFileName(const QString &name)
             return false;
     }
     return true;
+}
+
+bool isOwnFileName(const QString &name)
+{
+    // QLockFile takes a stale lock over through a second lock beside it.
+    return StagedFile::isTemporaryName(name) || name == BaseFolderLock::fileName
+        || name == BaseFolderLock::fileName + QLatin1String(".rmlock");
 }
 
 QString printableName(QString name)

@@ -14,6 +14,11 @@ QString localFilePath(const QString &base, const QString &folder, const QString 
 // Found by trying, since it depends on the file system, not the platform.
 bool folderIgnoresCase(const QString &folder);
 
+// Whether `name` is one of this tool's own files in a local folder: a
+// download's temporary file (perhaps a killed run's leftover) or a run's
+// lock. None is ever part of a set: none is sent, counted or compared.
+bool isOwnFileName(const QString &name);
+
 // `name` fit to be shown to the technician: control characters, which a
 // hostile listing may hold, are shown as '?'.
 QString printableName(QString name);

@@ -1,97 +1,45 @@
 #include "transfer/stagedbatch.h"
 
 #include "transfer/diagnostics.h"
+#include "transfer/folderhandle.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QSet>
-
+#include <algorithm>
 #include <utility>
-
-#if defined(Q_OS_WIN)
-#include "windowsfiles.h"
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
-#if defined(Q_OS_LINUX)
-QSet<QString> foldersOf(const std::vector<StagedBatch::Entry> &entries)
+// Each folder once, in the order first met.
+std::vector<const FolderHandle *> foldersOf(const std::vector<StagedBatch::Entry> &entries)
 {
-    QSet<QString> folders;
-    for (const StagedBatch::Entry &entry : entries)
-        folders.insert(QFileInfo(entry.targetPath).path());
+    std::vector<const FolderHandle *> folders;
+    for (const StagedBatch::Entry &entry : entries) {
+        if (std::find(folders.cbegin(), folders.cend(), entry.folder.get()) == folders.cend())
+            folders.push_back(entry.folder.get());
+    }
     return folders;
 }
 
-// One folder of each file system the folders are on, open for syncfs().
-std::vector<int> openFileSystemsOf(const QSet<QString> &folders, bool *ok)
+#if defined(Q_OS_LINUX)
+// One sync per file system writes out everything written there, with a
+// single flush of the disk's cache. (Elsewhere each file is synced on its
+// own.)
+bool syncFileSystemsOf(const std::vector<const FolderHandle *> &folders)
 {
-    std::vector<int> opened;
-    QSet<dev_t> seen;
-    *ok = true;
-    for (const QString &folder : folders) {
-        const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat info;
-        if (fd < 0 || ::fstat(fd, &info) != 0) {
-            *ok = false;
-        } else if (!seen.contains(info.st_dev)) {
-            seen.insert(info.st_dev);
-            opened.push_back(fd);
+    std::vector<quint64> synced;
+    for (const FolderHandle *folder : folders) {
+        if (std::find(synced.cbegin(), synced.cend(), folder->fileSystemId()) != synced.cend())
             continue;
-        }
-        if (fd >= 0)
-            ::close(fd);
+        if (!folder->syncFileSystem())
+            return false;
+        synced.push_back(folder->fileSystemId());
     }
-    return opened;
-}
-
-// One syncfs() per file system writes out everything written there, with
-// a single flush of the disk's cache. Touches nothing but the descriptors,
-// so that it can run on a worker thread.
-bool syncAndClose(const std::vector<int> &fileSystems)
-{
-    bool ok = true;
-    for (const int fd : fileSystems) {
-        if (::syncfs(fd) != 0)
-            ok = false;
-        ::close(fd);
-    }
-    return ok;
-}
-
-bool syncFileSystemsOf(const QSet<QString> &folders)
-{
-    bool opened = false;
-    const std::vector<int> fileSystems = openFileSystemsOf(folders, &opened);
-    return syncAndClose(fileSystems) && opened;
-}
-#else
-// Elsewhere each file is synced on its own.
-bool syncFile(const QString &path)
-{
-#if defined(Q_OS_WIN)
-    return WindowsFiles::flush(path);
-#else
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    return ::fsync(file.handle()) == 0;
-#endif
+    return true;
 }
 #endif
 
-// Replaces the target in one step: no moment without a complete file.
-bool replace(const QString &from, const QString &to)
+bool syncNamesOf(const std::vector<const FolderHandle *> &folders)
 {
-#if defined(Q_OS_WIN)
-    return WindowsFiles::replace(from, to);
-#else
-    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
+    return std::all_of(folders.cbegin(), folders.cend(), [](const FolderHandle *folder) { return folder->syncNames(); });
 }
 
 } // namespace
@@ -170,14 +118,16 @@ void StagedBatch::runWorker()
 
 // The data must be on disk before any name points at it: otherwise a power
 // cut could leave an empty file where the earlier copy was. The new names
-// are synced before the files count as in place.
+// are synced before the files count as in place. Everything goes through
+// the folders as they were opened: a folder swapped meanwhile for another,
+// or for a link, receives nothing.
 StagedBatch::Outcome StagedBatch::putInPlace(const std::vector<Entry> &batch)
 {
     Outcome outcome;
     if (batch.empty())
         return outcome;
+    const std::vector<const FolderHandle *> folders = foldersOf(batch);
 #if defined(Q_OS_LINUX)
-    const QSet<QString> folders = foldersOf(batch);
     const bool synced = syncFileSystemsOf(folders);
 #else
     const bool synced = true; // file by file, below
@@ -187,22 +137,20 @@ StagedBatch::Outcome StagedBatch::putInPlace(const std::vector<Entry> &batch)
 #if defined(Q_OS_LINUX)
         const bool onDisk = synced;
 #else
-        const bool onDisk = synced && syncFile(entry.stagedPath);
+        const bool onDisk = synced && entry.folder->syncFile(entry.stagedName);
 #endif
-        if (onDisk && replace(entry.stagedPath, entry.targetPath)) {
+        if (onDisk && entry.folder->rename(entry.stagedName, entry.targetName)) {
             renamed.append(entry.id);
         } else {
-            qCWarning(lcTransfer) << "could not put" << entry.targetPath << "in place";
-            QFile::remove(entry.stagedPath);
+            qCWarning(lcTransfer) << "could not put" << entry.folder->filePath(entry.targetName) << "in place";
+            entry.folder->remove(entry.stagedName);
             outcome.failed.append(entry.id);
         }
     }
-#if defined(Q_OS_LINUX)
-    if (!renamed.isEmpty() && !syncFileSystemsOf(folders)) {
+    if (!renamed.isEmpty() && !syncNamesOf(folders)) {
         outcome.failed += renamed;
         return outcome;
     }
-#endif
     outcome.inPlace = renamed;
     return outcome;
 }

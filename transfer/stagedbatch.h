@@ -6,17 +6,20 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+class FolderHandle;
+
 // Downloads that have arrived whole and wait, under their temporary names,
 // to be put in place. A commit makes them durable and puts them in place on
 // a worker thread, so that the event loop never waits on the disk: it syncs
-// their data (one sync for all), renames each over its target, and syncs the
-// new names. A crash at any point leaves every target either as it was or
-// replaced by a complete file. Commits run one after another, in the order
-// they were asked for.
+// their data (one sync for all), renames each over its target within the
+// folder opened for it, and syncs the folders' new names. A crash at any
+// point leaves every target either as it was or replaced by a complete
+// file. Commits run one after another, in the order they were asked for.
 class StagedBatch : public QObject
 {
     Q_OBJECT
@@ -24,8 +27,9 @@ class StagedBatch : public QObject
 public:
     struct Entry
     {
-        QString stagedPath;
-        QString targetPath;
+        std::shared_ptr<const FolderHandle> folder;
+        QString stagedName;
+        QString targetName;
         qint64 size = 0;
         int id = 0; // the caller's, to tell the files apart in committed()
     };

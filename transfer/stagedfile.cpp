@@ -1,9 +1,8 @@
 #include "stagedfile.h"
 
-#include "locallinks.h"
+#include "transfer/folderhandle.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRandomGenerator>
 
 #if defined(Q_OS_LINUX)
@@ -31,8 +30,8 @@ QString randomSuffix()
 
 } // namespace
 
-StagedFile::StagedFile(const QString &targetPath, QObject *parent)
-    : QFile(parent), target(targetPath)
+StagedFile::StagedFile(std::shared_ptr<const FolderHandle> folder, const QString &targetName, QObject *parent)
+    : QFile(parent), m_folder(std::move(folder)), m_target(targetName)
 {
 }
 
@@ -41,8 +40,13 @@ StagedFile::~StagedFile()
     // A file that never arrived whole must not linger, whatever the reason.
     if (isOpen())
         QFile::close();
-    if (!released && !fileName().isEmpty())
-        QFile::remove(fileName());
+    if (!m_released && !m_temporary.isEmpty())
+        m_folder->remove(m_temporary);
+}
+
+QString StagedFile::targetPath() const
+{
+    return m_folder ? m_folder->filePath(m_target) : m_target;
 }
 
 // The temporary name is hidden (and the uploads pass over it by name), so
@@ -52,31 +56,29 @@ StagedFile::~StagedFile()
 // of the operation.
 bool StagedFile::open(OpenMode mode)
 {
-    if (!(mode & WriteOnly) || (mode & ReadOnly) || !fileName().isEmpty()) {
+    if (!(mode & WriteOnly) || (mode & ReadOnly) || !m_temporary.isEmpty() || !m_folder) {
         setErrorString(QStringLiteral("A staged file is written once"));
         return false;
     }
-    const QFileInfo info(target);
-    const QString stem = info.path() + u'/' + temporaryPrefix;
+    QString reason;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        setFileName(stem + randomSuffix());
-        if (QFile::open(mode | NewOnly)) {
+        const QString name = temporaryPrefix + randomSuffix();
+        bool taken = false;
+        if (m_folder->createFile(name, *this, mode, &reason, &taken)) {
+            m_temporary = name;
 #if defined(Q_OS_WIN)
             // A leading dot hides nothing on Windows: the attribute does.
-            WindowsFiles::setHidden(fileName(), true);
+            WindowsFiles::setHidden(m_folder->filePath(m_temporary), true);
 #endif
             // A replaced file keeps the permissions the technician gave it.
-            if (info.exists())
-                setPermissions(info.permissions());
+            m_folder->copyPermissions(m_target, *this);
             return true;
         }
-        if (!QFile::exists(fileName()))
+        if (!taken)
             break; // not a clash of names: the folder refuses
     }
     // Name the file the technician knows, not the temporary one.
-    const QString reason = QDir::toNativeSeparators(target) + QStringLiteral(": ") + errorString();
-    setFileName(QString());
-    setErrorString(reason);
+    setErrorString(QDir::toNativeSeparators(targetPath()) + QStringLiteral(": ") + reason);
     return false;
 }
 
@@ -95,10 +97,10 @@ QString StagedFile::release()
         close();
 #if defined(Q_OS_WIN)
     // The attribute would move with the file onto its target.
-    WindowsFiles::setHidden(fileName(), false);
+    WindowsFiles::setHidden(m_folder->filePath(m_temporary), false);
 #endif
-    released = true;
-    return fileName();
+    m_released = true;
+    return m_temporary;
 }
 
 qint64 StagedFile::writeData(const char *data, qint64 length)
@@ -106,7 +108,7 @@ qint64 StagedFile::writeData(const char *data, qint64 length)
     const qint64 result = QFile::writeData(data, length);
     // pos() moves only after this returns.
     const qint64 end = pos() + qMax<qint64>(result, 0);
-    if (end - writebackStart >= writebackStep && flush())
+    if (end - m_writebackStart >= writebackStep && flush())
         startWriteback(end);
     return result;
 }
@@ -122,12 +124,11 @@ bool StagedFile::isTemporaryName(const QString &fileName)
     return true;
 }
 
-void StagedFile::removeLeftovers(const QString &folder)
+void StagedFile::removeLeftovers(const FolderHandle &folder)
 {
-    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QFileInfo &entry : entries) {
-        if (isTemporaryName(entry.fileName()) && !isLink(entry))
-            QFile::remove(entry.filePath());
+    for (const QString &name : folder.regularFiles()) {
+        if (isTemporaryName(name))
+            folder.remove(name);
     }
 }
 
@@ -136,8 +137,8 @@ void StagedFile::removeLeftovers(const QString &folder)
 void StagedFile::startWriteback(qint64 end)
 {
 #if defined(Q_OS_LINUX)
-    if (end > writebackStart && handle() >= 0)
-        ::sync_file_range(handle(), writebackStart, end - writebackStart, SYNC_FILE_RANGE_WRITE);
+    if (end > m_writebackStart && handle() >= 0)
+        ::sync_file_range(handle(), m_writebackStart, end - m_writebackStart, SYNC_FILE_RANGE_WRITE);
 #endif
-    writebackStart = end;
+    m_writebackStart = end;
 }

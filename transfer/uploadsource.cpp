@@ -1,7 +1,7 @@
 #include "uploadsource.h"
 
 #include "locallinks.h"
-#include "stagedfile.h"
+#include "transfer/localnames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -99,7 +99,7 @@ bool UploadSource::open(OpenMode mode)
 
 UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
 {
-    if (StagedFile::isTemporaryName(entry.fileName()))
+    if (isOwnFileName(entry.fileName()))
         return {UploadCandidate::Temporary, {}, 0, {}};
     if (!isLink(entry)) {
         if (entry.isDir())
@@ -118,7 +118,7 @@ UploadCandidate uploadCandidate(const QFileInfo &entry, const QString &setRoot)
         return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link leading outside the chosen folder")};
     if (!target.isFile())
         return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to no regular file")};
-    if (StagedFile::isTemporaryName(target.fileName()))
-        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to a download's temporary file")};
+    if (isOwnFileName(target.fileName()))
+        return {UploadCandidate::Unsafe, {}, 0, QStringLiteral("a link to a download's temporary file or a lock")};
     return {UploadCandidate::File, target.filePath(), target.size(), {}};
 }

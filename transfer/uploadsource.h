@@ -28,7 +28,7 @@ struct UploadCandidate
         File,      // sent: a regular file, or a link to one inside the base folder
         Folder,    // never sent: a folder, or a link to one
         Unsafe,    // not sent: leads outside the base folder, or to no regular file
-        Temporary, // a download's leftover, never part of a set
+        Temporary, // a file of this tool's own (a download's leftover, a lock), never part of a set
     };
     Kind kind = Unsafe;
     QString path;   // the file to read: the entry, or the file its link leads to

@@ -10,6 +10,7 @@
 #include "connection/instrumentendpoint.h"
 #include "ftpclient.h"
 #include "samplegenerator.h"
+#include "transfer/folderhandle.h"
 #include "transfer/stagedbatch.h"
 #include "transfer/stagedfile.h"
 #include "transfer/transfertracker.h"
@@ -152,9 +153,11 @@ void buildExampleInstrument(InstrumentFixture &f)
 
 // Writes `content` the way the FTP client does: opened by the writer, then
 // in pieces.
-std::unique_ptr<StagedFile> staged(const QString &target, const QByteArray &content, int piece = 4096)
+std::unique_ptr<StagedFile> staged(const QString &folder, const QString &name, const QByteArray &content,
+                                   int piece = 4096)
 {
-    auto file = std::make_unique<StagedFile>(target);
+    QString why;
+    auto file = std::make_unique<StagedFile>(FolderHandle::openBase(folder, &why), name);
     if (!file->open(QIODevice::WriteOnly))
         return nullptr;
     for (qsizetype at = 0; at < content.size(); at += piece)
@@ -523,7 +526,7 @@ void tst_MainWindow::putInPlace()
     }
     const QByteArray content = randomBytes(size, 3);
 
-    std::unique_ptr<StagedFile> file = staged(target, content, piece);
+    std::unique_ptr<StagedFile> file = staged(dir.path(), QStringLiteral("B.DAT"), content, piece);
     QVERIFY(file);
     QCOMPARE(file->error(), QFileDevice::NoError);
     // Until it is put in place, only a hidden temporary file is new.
@@ -539,7 +542,7 @@ void tst_MainWindow::putInPlace()
         inPlace += done;
         failed += notDone;
     });
-    batch.add({file->release(), file->targetPath(), content.size(), 7});
+    batch.add({file->folder(), file->release(), file->targetName(), content.size(), 7});
     file.reset(); // a released file is not removed with its object
     QStringList calls;
     {

@@ -557,6 +557,8 @@ void tst_CommandLine::stoppedBySignal_data()
     // The outcome does not wait for a QUIT that is never answered, nor
     // the run for longer than the close's 5 s.
     QTest::newRow("a complete clone whose QUIT is never answered, no signal") << 0 << "quit" << 0;
+    // Nothing of the program runs: its lock and its temporary files stay.
+    QTest::newRow("killed (SIGKILL) mid-transfer, then a run into the same folder") << int(SIGKILL) << "transfer" << -1;
 }
 
 void tst_CommandLine::stoppedBySignal()
@@ -608,6 +610,17 @@ void tst_CommandLine::stoppedBySignal()
     // close's own 5 s (unless that is what it waits for).
     QVERIFY(waitUntil([&] { return process.state() == QProcess::NotRunning; },
                       moment == QLatin1String("quit") ? 20000 : 4000));
+    if (signalNumber == SIGKILL) {
+        // The lock of a process that is gone holds nothing up: the next run
+        // takes the folder over and clears the leftovers away.
+        QVERIFY(QFileInfo::exists(f.localPath(".r9-update.lock")));
+        QCOMPARE(temporariesBelow(f.localDir.path()).size(), 2);
+        f.server.setRateLimit(0);
+        QCOMPARE(runCommandLine({"clone", f.localDir.path()}, f.server.serverPort()).out,
+                 QStringLiteral("Backup Completed · 7 files\n"));
+        QCOMPARE(readTree(f.localDir.path()), exampleInstrument);
+        return;
+    }
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);

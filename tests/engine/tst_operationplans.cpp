@@ -195,15 +195,16 @@ void tst_OperationPlans::downloads_data()
                        up, "CWD TEXT", "RETR X.TXT > TEXT/X.TXT 6",
                        up, "CWD FONTS", "RETR F.FNT > FONTS/F.FNT 9",
                        up, "RETR INIE91.CFG > INIE91.CFG 7", up, "RETR Z.CFG > Z.CFG 0", up};
-    QTest::newRow("Clone: unsafe names, sizes too large and a name listed twice are left out, and named")
+    QTest::newRow("Clone: unsafe names, the tool's own names, sizes too large and a name listed twice are left out")
         << true << QStringList{"TEXT|../EVIL|1", "TEXT|A\x01.TXT|1", "ROOT|..|1", "TEXT|HUGE.TXT|-1",
-                               "TEXT|T.TXT|2", "TEXT|T.TXT|2", "ROOT|\u00c4RGER.TXT|3"}
+                               "TEXT|T.TXT|2", "TEXT|T.TXT|2", "ROOT|\u00c4RGER.TXT|3", "ROOT|.R9-update.lock|4"}
         << false << false
         << QStringList{up, "CWD TEXT", up, "CWD TEXT", up, up, "CWD TEXT", up, "CWD TEXT", "RETR T.TXT > TEXT/T.TXT 2",
-                       up, "CWD TEXT", up, "RETR \u00c4RGER.TXT > \u00c4RGER.TXT 3", up,
+                       up, "CWD TEXT", up, "RETR \u00c4RGER.TXT > \u00c4RGER.TXT 3", up, up,
                        "left out: TEXT/../EVIL (not a plain file name)", "left out: TEXT/A?.TXT (not a plain file name)",
                        "left out: .. (not a plain file name)", "left out: TEXT/HUGE.TXT (listed size too large)",
-                       "left out: TEXT/T.TXT (the same file on the PC as T.TXT)"};
+                       "left out: TEXT/T.TXT (the same file on the PC as T.TXT)",
+                       "left out: .R9-update.lock (a name the tool keeps for its own files)"};
     QTest::newRow("Clone onto a disk that ignores letter case")
         << true << QStringList{"ROOT|A.DAT|1", "ROOT|a.dat|2", "TEXT|a.dat|3"} << true << false
         << QStringList{up, "RETR A.DAT > A.DAT 1", up, up, "CWD TEXT", "RETR a.dat > TEXT/a.dat 3", up,
@@ -342,8 +343,9 @@ void tst_OperationPlans::folderChecks_data()
                                                                    << false << false;
     QTest::newRow("update set, INIE91.CFG a link to INIE91.FLS") << wholeSet + QStringList{"INIE91.CFG->INIE91.FLS"}
                                                                  << false << true;
-    QTest::newRow("update set and a download temporary") << wholeSet + QStringList{".r9-part-abc12345"}
-                                                         << false << true;
+    // Where a leading dot hides nothing (Windows), they count by name alone.
+    QTest::newRow("update set, a download temporary and a run's lock")
+        << wholeSet + QStringList{".r9-part-abc12345", ".r9-update.lock"} << false << true;
     QTest::newRow("update set, INIE91.CFG a link to a download temporary")
         << wholeSet + QStringList{".r9-part-abc12345", "INIE91.CFG->.r9-part-abc12345"} << false << false;
     QTest::newRow("worked example") << QStringList({"commands.txt", "CONSYS.INI", "DATA/", "FONTS/", "INIE91.CFG",

@@ -1,9 +1,10 @@
 // The whole tool against a hostile FTP server on 127.0.0.1: listings whose
 // names try to leave the base folder, or that name one file twice, a size
-// beyond 64 bits or a name the PC cannot take. Whatever the server does,
-// nothing is written outside the base folder, and a backup that left a name
-// out never says "Backup Completed".
+// beyond 64 bits or a name the PC cannot take; and the PC's side changing
+// under a clone. Whatever happens, nothing is written outside the base
+// folder, and a backup that left a name out never says "Backup Completed".
 
+#include "eventwait.h"
 #include "instrumentfixture.h"
 #include "scriptedftpserver.h"
 #include "testfiles.h"
@@ -14,6 +15,7 @@
 #include "transfer/transfertracker.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QLineEdit>
@@ -22,6 +24,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <functional>
 #include <optional>
 
 namespace {
@@ -71,6 +74,8 @@ public:
                                            [&](const PlainFile &f) { return f.name == argument; });
             if (file == files[cwd].cend())
                 server.reply("550 No such file");
+            else if (atRetr && atRetr(argument))
+                heldRetr = [this, content = file->content] { send(content); };
             else
                 send(file->content);
         });
@@ -151,6 +156,9 @@ public:
     QString cwd;
     QMap<QString, QList<PlainFile>> files;      // by folder; the empty name is the top folder
     QHash<QString, QByteArray> extraLines;      // raw bytes added to a folder's listing
+    // Called as each RETR arrives; true holds its answer back in heldRetr.
+    std::function<bool(const QByteArray &name)> atRetr;
+    std::function<void()> heldRetr;
     QList<PlainFile> plain;
     QStringList earlier;
 
@@ -219,6 +227,8 @@ private slots:
     void lyingTransfers();
     void boundedWalk_data();
     void boundedWalk();
+    void localFolderChanges_data();
+    void localFolderChanges();
 };
 
 void tst_HostileServer::unsafeNamesAreNeverFetched_data()
@@ -354,6 +364,92 @@ void tst_HostileServer::boundedWalk()
     QVERIFY(h.f.state().remoteList().size() <= TransferTracker::maxWalkEntries);
     QVERIFY(h.f.button("connectbotton")->isEnabled());
     QVERIFY(!h.f.button("BackupBotton")->isEnabled());
+}
+
+void tst_HostileServer::localFolderChanges_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<QStringList>("arrived");  // the plain files that arrive whole
+    QTest::addColumn<QString>("boxes");        // pattern for the boxes' texts, joined by " | "
+    const QStringList every = allPlain + QStringList{"S2.DAT"};
+    QTest::newRow("a file listed with 10^15 bytes: refused before anything is sent or written")
+            << QByteArray("space") << QStringList()
+            << "PATH ERROR: Not enough space on the PC: needs 1\\.0 PB, [0-9.]+ (bytes|[kMGT]B) free";
+    // Both files of the folder, written where they began: into the folder
+    // that was moved away, never into what stands in its place.
+    QTest::newRow("DATA/IPS_BD1 replaced by a link to another folder at its first RETR")
+            << QByteArray("swap") << every
+            << "FTP Error: Backup Incomplete\n\nNot done:\n"
+               "DATA/IPS_BD1/S1\\.DAT \\(DATA/IPS_BD1 was replaced during the run\\)\n"
+               "DATA/IPS_BD1/S2\\.DAT \\(DATA/IPS_BD1 was replaced during the run\\)";
+    QTest::newRow("a second run, the program itself, into the folder while the first fetches")
+            << QByteArray("second") << every << QString();
+}
+
+// What stands in the base folder changes while a clone runs.
+void tst_HostileServer::localFolderChanges()
+{
+    QFETCH(QByteArray, fault);
+    QFETCH(QStringList, arrived);
+    QFETCH(QString, boxes);
+
+    HostileSetup h;
+    h.addPlainFiles();
+    h.plain << HostileSetup::PlainFile{"DATA/IPS_BD1", "S2.DAT", randomBytes(900, 6)};
+    h.files[QStringLiteral("DATA/IPS_BD1")] << h.plain.last();
+    h.addEarlierCopy(QStringLiteral("DATA/IPS_BD1"), QStringLiteral("S1.DAT"));
+    if (fault == "space")
+        h.extraLines[QStringLiteral("DATA/IPS_BD1")] = listingLine(1000000000000000, "HUGE.DAT");
+    const QString swapped = h.base + QStringLiteral("/DATA/IPS_BD1");
+    const QString moved = h.f.localDir.filePath(QStringLiteral("moved"));
+    bool swappedNow = false;
+    h.atRetr = [&](const QByteArray &name) {
+        if (fault == "swap" && name == "S1.DAT")
+            swappedNow = QDir().rename(swapped, moved) && QFile::link(h.outside, swapped);
+        return fault == "second" && name == "A1.DAT";
+    };
+    const auto entriesBelow = [&h] {
+        QStringList entries;
+        for (QDirIterator it(h.base, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories); it.hasNext();)
+            entries << it.next();
+        entries.sort();
+        return entries;
+    };
+
+    QVERIFY(h.f.clickAndWaitForDone("connectbotton"));
+    const QStringList before = entriesBelow();
+    LabelTrace labels(h.f);
+    h.f.button("BackupBotton")->click();
+    if (fault == "second") {
+        // The program itself, from an instrument of its own, while the
+        // first run has A1.DAT's temporary file open.
+        ftpClient->setIdleTimeout(60000);
+        QVERIFY(waitUntil([&] { return bool(h.heldRetr); }, 20000));
+        for (const char *folder : {"DATA/IPA_BD1", "DATA/IPS_BD1", "TEXT", "FONTS"})
+            QVERIFY(QDir().mkpath(h.f.instrumentPath(QLatin1String(folder))));
+        writeFile(h.f.instrumentPath(QStringLiteral("DATA/IPA_BD1/A1.DAT")), "the other instrument's");
+        QProcess second;
+        second.start(QStringLiteral(R9_UPDATE_EXECUTABLE),
+                     {"clone", h.base, "--port", QString::number(h.f.server.serverPort())});
+        QVERIFY(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(QString::fromUtf8(second.readAllStandardOutput()),
+                 "PATH ERROR: another r9-update is writing into this folder\n" + h.base + "/.r9-update.lock\n");
+        QCOMPARE(second.exitCode(), 2);
+        std::exchange(h.heldRetr, {})();
+    }
+    QVERIFY(waitUntil([&] { return !h.f.results.isEmpty(); }, 60000));
+    const QRegularExpression pattern(QRegularExpression::anchoredPattern(boxes));
+    QVERIFY2(pattern.match(h.f.boxes.texts().join(QStringLiteral(" | "))).hasMatch(),
+             qPrintable(h.f.boxes.texts().join(QStringLiteral(" | "))));
+    QCOMPARE(labels.texts.contains(QStringLiteral("Backup Completed")), boxes.isEmpty());
+    if (fault == "space") {
+        QCOMPARE(h.retrieved(), QList<QByteArray>());
+        QCOMPARE(entriesBelow(), before);
+    }
+    if (fault == "swap")
+        QVERIFY(swappedNow && QFile::remove(swapped) && QDir().rename(moved, swapped));
+    QCOMPARE(h.localFilesAre(arrived), QString());
 }
 
 QTEST_MAIN(tst_HostileServer)
