@@ -149,7 +149,7 @@ public:
             } else if (source.kind == UploadCandidate::File) {
                 UploadSource readable(source.path, plan.setRoot);
                 if (!readable.open(QIODevice::ReadOnly))
-                    refuse(readable.errorString());
+                    refuse(shown + QStringLiteral(": ") + readable.failureReason());
                 plan.calls.append({ClientCall::Put, entry.fileName(), source.path, source.size, {}});
                 sends = true;
             } else if (source.kind == UploadCandidate::Unsafe) {

@@ -1,6 +1,6 @@
-#include "uploadsource.h"
+#include "transfer/uploadsource.h"
 
-#include "locallinks.h"
+#include "transfer/locallinks.h"
 #include "transfer/localnames.h"
 
 #include <QDir>
@@ -30,35 +30,35 @@ bool isInside(const QString &path, const QString &root)
 } // namespace
 
 UploadSource::UploadSource(const QString &path, const QString &setRoot, QObject *parent)
-    : QFile(path, parent), root(setRoot)
+    : QFile(path, parent), m_root(setRoot)
 {
+}
+
+bool UploadSource::fail(const QString &reason)
+{
+    m_failureReason = reason;
+    setErrorString(QDir::toNativeSeparators(fileName()) + QStringLiteral(": ") + reason);
+    return false;
 }
 
 bool UploadSource::open(OpenMode mode)
 {
-    const QString shown = QDir::toNativeSeparators(fileName()) + QStringLiteral(": ");
-    if (mode & (WriteOnly | Append | Truncate | NewOnly)) {
-        setErrorString(shown + QStringLiteral("an upload source is only read"));
-        return false;
-    }
+    m_failureReason.clear();
+    if (mode & (WriteOnly | Append | Truncate | NewOnly))
+        return fail(QStringLiteral("an upload source is only read"));
     // A folder of the path swapped for a link since the click could lead
     // anywhere. (A file that is gone is left to open() to report.)
     const QString real = QFileInfo(fileName()).canonicalFilePath();
-    if (!root.isEmpty() && !real.isEmpty() && !isInside(real, root)) {
-        setErrorString(shown + QStringLiteral("it no longer lies inside the chosen folder"));
-        return false;
-    }
+    if (!m_root.isEmpty() && !real.isEmpty() && !isInside(real, m_root))
+        return fail(QStringLiteral("it no longer lies inside the chosen folder"));
 #if defined(Q_OS_UNIX)
     const QByteArray path = QFile::encodeName(fileName());
     int fd;
     do {
         fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        setErrorString(shown + (errno == ELOOP ? QStringLiteral("a link now stands where the file was")
-                                               : qt_error_string(errno)));
-        return false;
-    }
+    if (fd < 0)
+        return fail(errno == ELOOP ? QStringLiteral("a link now stands where the file was") : qt_error_string(errno));
     struct stat status;
     QString failure;
     if (::fstat(fd, &status) != 0)
@@ -69,8 +69,7 @@ bool UploadSource::open(OpenMode mode)
         failure = qt_error_string(errno);
     if (!failure.isEmpty()) {
         ::close(fd);
-        setErrorString(shown + failure);
-        return false;
+        return fail(failure);
     }
     if (!QFile::open(fd, mode, AutoCloseHandle)) {
         ::close(fd);
@@ -78,20 +77,15 @@ bool UploadSource::open(OpenMode mode)
     }
     return true;
 #else
-    if (isLink(QFileInfo(fileName()))) {
-        setErrorString(shown + QStringLiteral("a link now stands where the file was"));
-        return false;
-    }
-    if (!QFileInfo(fileName()).isFile()) {
-        setErrorString(shown + QStringLiteral("not a regular file"));
-        return false;
-    }
+    if (isLink(QFileInfo(fileName())))
+        return fail(QStringLiteral("a link now stands where the file was"));
+    if (!QFileInfo(fileName()).isFile())
+        return fail(QStringLiteral("not a regular file"));
     if (!QFile::open(mode))
-        return false;
+        return fail(errorString());
     if (isSequential()) {
         QFile::close();
-        setErrorString(shown + QStringLiteral("not a regular file"));
-        return false;
+        return fail(QStringLiteral("not a regular file"));
     }
     return true;
 #endif

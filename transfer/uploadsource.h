@@ -16,9 +16,14 @@ public:
     explicit UploadSource(const QString &path, const QString &setRoot = QString(), QObject *parent = nullptr);
 
     bool open(OpenMode mode) override;
+    // Why the last open() failed, without the file's name.
+    QString failureReason() const { return m_failureReason; }
 
 private:
-    QString root;
+    bool fail(const QString &reason);
+
+    QString m_root;
+    QString m_failureReason;
 };
 
 // What an entry of a local set folder is to an upload.

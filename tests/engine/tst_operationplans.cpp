@@ -15,7 +15,9 @@
 #include <QTest>
 
 #ifdef Q_OS_UNIX
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #endif
 
@@ -39,6 +41,12 @@ QString outsideFile()
 // its own name and CR LF.
 void makeEntry(const QString &base, const QString &what)
 {
+    // "name!": a file that cannot be read.
+    if (what.endsWith(u'!')) {
+        makeEntry(base, what.chopped(1));
+        QFile::setPermissions(base + u'/' + what.chopped(1), QFileDevice::Permissions());
+        return;
+    }
     const bool remove = what.startsWith(u'-');
     const qsizetype arrow = what.indexOf(QLatin1String("->"));
     QString path = base + u'/' + (remove ? what.mid(1) : arrow < 0 ? what : what.left(arrow));
@@ -91,6 +99,33 @@ bool makeableHere(const QStringList &entries)
                         [](const QString &entry) { return entry.contains(QLatin1String("->")) || entry.endsWith(u'|'); });
 #endif
 }
+
+// While it lives, file permissions hold for this thread even when it runs
+// as root: the capabilities that override them are put aside, and back.
+class PermissionsHonoured
+{
+public:
+    PermissionsHonoured()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {m_saved[0], m_saved[1]};
+        lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_lowered = ::syscall(SYS_capset, &m_header, lowered) == 0;
+    }
+    ~PermissionsHonoured()
+    {
+        if (m_lowered)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+    PermissionsHonoured(const PermissionsHonoured &) = delete;
+    PermissionsHonoured &operator=(const PermissionsHonoured &) = delete;
+
+private:
+    __user_cap_header_struct m_header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2] = {};
+    bool m_lowered = false;
+};
 
 QStringList lowerCased(const QStringList &names)
 {
@@ -279,6 +314,10 @@ void tst_OperationPlans::uploads_data()
                              "left out: DATA/IPS_BD1/OUT.DAT (a link leading outside the chosen folder)",
                              "left out: TEXT/P.TXT (not a regular file)",
                              "left out: FONTS/Q.FNT (a link to no regular file)"};
+    // Refused before anything is sent, not halfway through the set.
+    QTest::newRow("Update: a file that cannot be read refuses the set")
+        << true << false << updateSet + QStringList{"TEXT/SECRET.TXT!"}
+        << QStringList{"refused: TEXT/SECRET.TXT: Permission denied"};
     QTest::newRow("Update: a name beyond Latin-1 refuses the set")
         << true << false << updateSet + QStringList{"TEXT/\u20ac.TXT"}
         << QStringList{"refused: TEXT/\u20ac.TXT: a name beyond Latin-1, which the instrument cannot take"};
@@ -301,6 +340,8 @@ void tst_OperationPlans::uploads()
     const QString base = QDir(dir.filePath(QStringLiteral("set"))).canonicalPath();
     for (const QString &entry : local)
         makeEntry(base, entry);
+    // Root reads every file: the test reads as a technician does.
+    const PermissionsHonoured honoured;
     const OperationPlan plan = update ? planUpdate(base, instrumentEmpty) : planDataRestore(base, instrumentEmpty);
     QCOMPARE(describe(plan, base), expected);
 }
