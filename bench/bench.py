@@ -158,28 +158,42 @@ def curl_config(path, groups):
                 cfg.write('%s = "%s"\n' % ("upload-file" if upload else "output", local))
 
 
-def lftp_script(path, port, lines):
+def lftp_script(path, port, lines, same_sequence=False):
+    settings = [
+        "set ftp:ssl-allow no",
+        # PASV over IPv4, as the tool; lftp's default, said outright.
+        "set ftp:passive-mode on",
+        "set ftp:prefer-epsv no",
+        "set cmd:fail-exit yes",
+        "set net:max-retries 1",
+        "set net:timeout 60",
+        "set xfer:clobber on",
+        # An empty folder lists as nothing; lftp would then try NLST, which
+        # the instrument does not know.
+        "set ftp:list-empty-ok yes",
+        # Extras the instrument does not know; each would cost a round trip.
+        "set ftp:use-mdtm no",
+        "set ftp:use-site-utime no",
+        "set ftp:use-site-utime2 no",
+    ]
+    if same_sequence:
+        settings += [
+            # The tool sends neither FEAT nor SIZE.
+            "set ftp:use-feat no",
+            "set ftp:use-size no",
+            # lftp's own ALLO stops after the first 202 ("superfluous"): the
+            # script quotes one before every file instead, as the tool sends.
+            "set ftp:use-allo no",
+            # Every `ls` of the upload's confirmation goes to the instrument.
+            "set cache:enable no",
+        ]
     with open(path, "w") as script:
-        script.write("\n".join([
-            "set ftp:ssl-allow no",
-            "set ftp:passive-mode on",
-            "set cmd:fail-exit yes",
-            "set net:max-retries 1",
-            "set net:timeout 60",
-            "set xfer:clobber on",
-            # An empty folder lists as nothing; lftp would then try NLST, which
-            # the instrument does not know.
-            "set ftp:list-empty-ok yes",
-            # Extras the instrument does not know; each would cost a round trip.
-            "set ftp:use-mdtm no",
-            "set ftp:use-site-utime no",
-            "set ftp:use-site-utime2 no",
-            "open -u %s,%s -p %d 127.0.0.1" % (USER, PASSWORD, port),
-        ] + lines + ["quit"]) + "\n")
+        script.write("\n".join(settings + ["open -u %s,%s -p %d 127.0.0.1" % (USER, PASSWORD, port)]
+                               + lines + ["quit"]) + "\n")
 
 
-def lftp_quote_cwd(folder):
-    return 'quote "CWD %s"' % folder
+def lftp_quote(command):
+    return 'quote "%s"' % command
 
 
 class Client:
@@ -207,22 +221,25 @@ TOOL_UNPAINTED = Client("r9-update, no fsync, hidden", True, "diagnostic: as *no
                         "never shown (`--hidden`), so nothing is painted; not a peer", nofsync=True, hidden=True)
 TOOL_CLIENTS = (TOOL, TOOL_NOFSYNC, TOOL_UNPAINTED)
 DOWNLOAD_PEERS = [
-    Client("curl -Q", True, "one curl run, connection reused; `-Q` sends the tool's folder changes before "
-                            "each file"),
+    Client("curl -Q", True, "one curl run, connection reused, `--disable-epsv --ignore-content-length` (PASV, "
+                            "no SIZE); `-Q` sends the tool's folder changes before each file"),
     Client("curl singlecwd", False, "one curl run, `--ftp-method singlecwd`: a folder change only when "
                                     "the folder changes", stalls=True),
     Client("curl nocwd", False, "one curl run, `--ftp-method nocwd`: paths in SIZE/RETR, no folder changes",
            stalls=True),
-    Client("lftp quote+get", True, "one lftp script: `quote CWD` with the tool's folder changes, then "
-                                   "`get`, per file"),
+    Client("lftp quote+get", True, "one lftp script (PASV, no FEAT, no SIZE): `quote CWD` with the tool's "
+                                   "folder changes, then `get`, per file"),
     Client("lftp mirror", False, "`lftp mirror` of the folders: lists them and fetches, no constraints"),
 ]
 UPLOAD_PEERS = [
-    Client("curl -Q", True, "one curl run, connection reused; `-Q` sends the tool's folder changes before "
-                            "the first file of each folder", stalls=True),
+    Client("curl -Q", True, "one curl run, connection reused, `--disable-epsv`; `-Q` sends the tool's folder "
+                            "changes before the first file of each folder and `+ALLO <size>` right before each "
+                            "STOR; then the tool's closing listings, `/` between quoted folder changes",
+           stalls=True),
     Client("curl singlecwd", False, "one curl run, `--ftp-method singlecwd`, `-T` per file", stalls=True),
-    Client("lftp quote+put", True, "one lftp script: `quote CWD` with the tool's folder changes, then "
-                                   "`put` per file"),
+    Client("lftp quote+put", True, "one lftp script (PASV, no FEAT): `quote CWD` with the tool's folder "
+                                   "changes, `quote ALLO <size>` and `put` per file; then the tool's closing "
+                                   "listings, `ls` between quoted folder changes"),
     Client("lftp mirror -R", False, "`lftp mirror -R --transfer-all --overwrite`, no constraints"),
 ]
 
@@ -250,65 +267,135 @@ def tool_folder_changes(previous, folder, operation):
     return [UP_TO_TOP] + ([folder] if folder else [])
 
 
-def folder_changes_from_log(commands, operation, items):
-    """The tool's folder changes as its command log shows them: the `CWD`
-    arguments before each file's transfer, and those after the last one
-    (Data Backup changes to the top folder once for every top-folder file,
-    fetched or not; the operations end with a last `CWD  ..`). None when the
-    log does not hold one transfer per file of `items`."""
+class Sequence:
+    """What the same-sequence peers send of the tool's own: `changes`, the
+    folder changes before each file, and `tail`, its steps after the last
+    file: ("CWD", folder) and ("LIST", None). Uploads end with a listing of
+    each folder written (`CWD <folder>`, `LIST`, `CWD  ..`) and of the top
+    folder, to see what the instrument kept."""
+
+    def __init__(self, changes, tail):
+        self.changes, self.tail = changes, tail
+
+    def for_items(self, items):
+        """The sequence of the first len(items) files: no tail for fewer
+        files than the set."""
+        if len(items) < len(self.changes):
+            return Sequence(self.changes[:len(items)], [])
+        return self
+
+
+def sequence_from_log(commands, operation, items):
+    """The tool's sequence as its command log shows it: the `CWD` arguments
+    before each file's transfer, and its steps after the last one (Data
+    Backup changes to the top folder once for every top-folder file, fetched
+    or not; every operation ends with a `CWD  ..`; uploads then list).
+    None when the log does not hold one transfer per file of `items`, or a
+    listing before the last file."""
     verb = "STOR" if operation == "update" else "RETR"
     changes, pending = [], []
     for _, command_verb, line in commands:
         if command_verb == "CWD":
-            pending.append(line[len("CWD "):])
+            pending.append(("CWD", line[len("CWD "):]))
+        elif command_verb == "LIST":
+            pending.append(("LIST", None))
         elif command_verb == verb:
-            changes.append(pending)
+            if any(kind == "LIST" for kind, _ in pending):
+                return None
+            changes.append([folder for _, folder in pending])
             pending = []
     if len(changes) != len(items):
         return None
-    return changes, pending
+    return Sequence(changes, pending)
 
 
-def modelled_folder_changes(operation, items):
-    """The tool's folder changes before each file, as its rules give them,
-    for when no log of the tool is at hand."""
+def modelled_sequence(operation, items):
+    """The tool's sequence as its rules give it, for when no log of the tool
+    is at hand."""
     changes, previous = [], None
     for item in items:
         changes.append(tool_folder_changes(previous, item.folder, operation))
         previous = item.folder
-    return changes, []
+    tail = [("CWD", UP_TO_TOP)] if items and operation != "backup" else []
+    if operation == "update":
+        written = []
+        for item in items:
+            if item.folder and item.folder not in written:
+                written.append(item.folder)
+        for folder in written:
+            tail += [("CWD", folder), ("LIST", None), ("CWD", UP_TO_TOP)]
+        if any(not item.folder for item in items):
+            tail.append(("LIST", None))
+    return Sequence(changes, tail)
+
+
+def curl_same_sequence(operation, items, port, local, sequence):
+    """curl groups (see curl_config) that send the tool's sequence: its
+    folder changes as quoted commands before each file, PASV (no EPSV), no
+    SIZE, an upload's `ALLO <size>` right before its STOR (a "+" quote), and
+    the upload's closing listings as listings of the current folder ("/" with
+    the quoted folder changes around it)."""
+    upload = operation == "update"
+    # curl asks SIZE before RETR unless told to ignore the length; it then
+    # reads to the end of the data, as the tool does.
+    common = ["disable-epsv"] + ([] if upload else ["ignore-content-length"])
+    groups = []
+    for item, quotes in zip(items, sequence.changes):
+        # The file is named bare: the quoted folder changes choose its folder.
+        transfer = (ftp_url(port, item.name), os.path.join(local, item.relpath), upload)
+        options = common + ['quote = "CWD %s"' % q for q in quotes]
+        if upload:
+            # Each file its own group: a group's quotes go before each of its files.
+            groups.append((options + ['quote = "+ALLO %d"' % item.size], [transfer]))
+        elif groups and groups[-1][0] == options:
+            groups[-1][1].append(transfer)
+        else:
+            groups.append((options, [transfer]))
+    pending = []
+    for kind, folder in sequence.tail:
+        if kind == "CWD":
+            pending.append(folder)
+        else:
+            groups.append((["disable-epsv"] + ['quote = "CWD %s"' % q for q in pending],
+                           [(ftp_url(port, ""), os.devnull, False)]))
+            pending = []
+    if pending and groups:
+        # Sent after the transfer (a leading "-"): the last transfer gets a
+        # group of its own.
+        options, transfers = groups.pop()
+        if transfers[:-1]:
+            groups.append((options, transfers[:-1]))
+        groups.append((options + ['quote = "-CWD %s"' % q for q in pending], transfers[-1:]))
+    return groups
+
+
+def lftp_same_sequence(operation, items, local, sequence):
+    """lftp script lines that send the tool's sequence: `quote CWD` for its
+    folder changes, `quote ALLO <size>` before each `put`, and `ls` for the
+    upload's closing listings."""
+    upload = operation == "update"
+    lines = []
+    for item, quotes in zip(items, sequence.changes):
+        lines += [lftp_quote("CWD " + q) for q in quotes]
+        if upload:
+            lines.append(lftp_quote("ALLO %d" % item.size))
+            lines.append('put "%s" -o "%s"' % (os.path.join(local, item.relpath), item.name))
+        else:
+            lines.append('get "%s" -o "%s"' % (item.name, os.path.join(local, item.relpath)))
+    for kind, folder in sequence.tail:
+        lines.append(lftp_quote("CWD " + folder) if kind == "CWD" else "ls > %s" % os.devnull)
+    return lines
 
 
 def peer_argv(client, operation, items, port, local, scratch, sequence):
     """argv of a peer doing `operation` on `items`; downloads go below `local`,
-    uploads come from `local`. `sequence`: the tool's folder changes, per file
-    of the whole set and after its last file, which the same-sequence peers
-    send (for fewer files than the set, those of these files only)."""
+    uploads come from `local`. `sequence`: the tool's (a Sequence of the
+    whole set), which the same-sequence peers send."""
     upload = operation == "update"
-    changes, trailing = sequence
-    if len(items) < len(changes):
-        changes, trailing = changes[:len(items)], []
+    sequence = sequence.for_items(items)
     if client.name == "curl -Q":
-        groups = []
-        for item, quotes in zip(items, changes):
-            # The file is named bare: the quoted folder changes choose its folder.
-            transfer = (ftp_url(port, item.name), os.path.join(local, item.relpath), upload)
-            options = ['quote = "CWD %s"' % q for q in quotes]
-            # curl sends a group's quotes before each of its files: an upload's
-            # folder changes, once per folder, need a group of their own.
-            if groups and groups[-1][0] == options and not (upload and options):
-                groups[-1][1].append(transfer)
-            else:
-                groups.append((options, [transfer]))
-        if trailing:
-            # Sent after the transfer (a leading "-"): the last file gets a
-            # group of its own.
-            options, transfers = groups.pop()
-            if transfers[:-1]:
-                groups.append((options, transfers[:-1]))
-            groups.append((options + ['quote = "-CWD %s"' % q for q in trailing], transfers[-1:]))
         cfg = os.path.join(scratch, "curl.cfg")
-        curl_config(cfg, groups)
+        curl_config(cfg, curl_same_sequence(operation, items, port, local, sequence))
         return ["curl", "-K", cfg]
     if client.name.startswith("curl "):
         method = client.name.split()[1]
@@ -317,16 +404,8 @@ def peer_argv(client, operation, items, port, local, scratch, sequence):
         curl_config(cfg, [(["ftp-method = %s" % method], transfers)])
         return ["curl", "-K", cfg]
     if client.name in ("lftp quote+get", "lftp quote+put"):
-        lines = []
-        for item, quotes in zip(items, changes):
-            lines += [lftp_quote_cwd(q) for q in quotes]
-            if upload:
-                lines.append('put "%s" -o "%s"' % (os.path.join(local, item.relpath), item.name))
-            else:
-                lines.append('get "%s" -o "%s"' % (item.name, os.path.join(local, item.relpath)))
-        lines += [lftp_quote_cwd(q) for q in trailing]
         script = os.path.join(scratch, "lftp.scr")
-        lftp_script(script, port, lines)
+        lftp_script(script, port, lftp_same_sequence(operation, items, local, sequence), same_sequence=True)
         return ["lftp", "-f", script]
     if client.name == "lftp mirror -R":
         script = os.path.join(scratch, "lftp.scr")
@@ -509,7 +588,10 @@ class Scenario:
         self.key, self.title, self.generate, self.delay_ms = key, title, generate, delay_ms
         self.large, self.diagnose = large, diagnose
         self.files = {}  # operation -> files in the whole set
-        self.sequences = {}  # operation -> the tool's folder changes (see peer_argv)
+        self.sequences = {}  # operation -> the tool's Sequence (see peer_argv)
+        # (operation, client name) -> the command lines of one whole run of
+        # the tool and of each same-sequence peer, to set side by side
+        self.command_lines = {}
         self.runs = 0
         self.repeat, self.operations = repeat, operations
         self.folder = os.path.join(work, key)
@@ -538,14 +620,15 @@ def run_scenario(args, scenario, results, failures):
             # tool's, and its command log gives the same-sequence peers their
             # folder changes.
             assert order[0] is TOOL
-            scenario.sequences[operation] = modelled_folder_changes(operation, items)
+            scenario.sequences[operation] = modelled_sequence(operation, items)
             try:
                 m = run_once(args, scenario, standin, operation, order[0], items, scratch)
-                logged = folder_changes_from_log(m.commands, operation, items)
+                scenario.command_lines[(operation, TOOL.name)] = [line for _, _, line in m.commands]
+                logged = sequence_from_log(m.commands, operation, items)
                 if logged:
                     scenario.sequences[operation] = logged
                 else:
-                    print("  %-11s the tool's log does not match its files; the peers' folder changes are "
+                    print("  %-11s the tool's log does not match its files; the peers' sequence is "
                           "modelled" % operation, flush=True)
             except RuntimeError:
                 pass  # a real fault shows again in the measured runs
@@ -565,6 +648,9 @@ def run_scenario(args, scenario, results, failures):
                         continue
                     runs = results.setdefault(key, [])
                     runs.append(m)
+                    if client.same_sequence and client not in TOOL_CLIENTS:
+                        scenario.command_lines.setdefault((operation, client.name),
+                                                          [line for _, _, line in m.commands])
                     print("  %-11s %-20s %8.3f s %8.1f files/s %8.1f MB/s %5.2f cmds/file  CPU %6.3f s  RSS %6.1f MiB"
                           % (operation, client.name, m.seconds, m.files / m.seconds, m.bytes / m.seconds / 1e6,
                              len(m.commands) / m.files, m.cpu_seconds, m.rss_kib / 1024), flush=True)
@@ -579,6 +665,137 @@ def run_scenario(args, scenario, results, failures):
 
 # --------------------------------------------------------------------------
 # The report
+
+
+# The command sequences side by side
+
+
+def normalised(line):
+    """A command without what changes from file to file: the file's name,
+    the ALLO size and the folder (the way back to the top folder stays)."""
+    verb, _, argument = line.partition(" ")
+    verb = verb.upper()
+    if verb in ("RETR", "STOR"):
+        return verb + " <file>"
+    if verb == "ALLO":
+        return "ALLO <size>"
+    if verb == "CWD":
+        return "CWD " + UP_TO_TOP if argument == UP_TO_TOP else "CWD <folder>"
+    return line
+
+
+def steps_of(lines):
+    """`lines` cut after each transfer and each listing; what follows the
+    last of them is the last step."""
+    steps, current = [], []
+    for line in lines:
+        current.append(line)
+        if line.partition(" ")[0].upper() in ("RETR", "STOR", "LIST"):
+            steps.append(current)
+            current = []
+    steps.append(current)
+    return steps
+
+
+def compare_sequences(tool_lines, peer_lines):
+    """A peer's commands against the tool's, step by step. A peer that moved
+    only the first files of the set (a stalling curl) is set against the
+    tool's steps for those files: its closing steps then stand against
+    nothing. None when they do not move the same files in the same order;
+    else (steps compared, steps as the tool's, Counter of (tool's step,
+    peer's step) as normalised commands, Counter of the commands only the
+    peer sent, of those only the tool sent, whether the peer moved the
+    whole set)."""
+    tool_steps, peer_steps = steps_of(tool_lines), steps_of(peer_lines)
+    whole = len(tool_steps) == len(peer_steps)
+    if not whole:
+        if len(peer_steps) > len(tool_steps):
+            return None
+        tool_steps = tool_steps[:len(peer_steps) - 1] + [[]]
+    if any(t[-1] != p[-1] for t, p in zip(tool_steps[:-1], peer_steps[:-1])):
+        return None
+    differences, only_peer, only_tool = collections.Counter(), collections.Counter(), collections.Counter()
+    same = 0
+    for tool_step, peer_step in zip(tool_steps, peer_steps):
+        if tool_step == peer_step:
+            same += 1
+            continue
+        tool_names = tuple(normalised(line) for line in tool_step)
+        peer_names = tuple(normalised(line) for line in peer_step)
+        differences[(tool_names, peer_names)] += 1
+        only_peer.update(collections.Counter(peer_names) - collections.Counter(tool_names))
+        only_tool.update(collections.Counter(tool_names) - collections.Counter(peer_names))
+    return len(tool_steps), same, differences, only_peer, only_tool, whole
+
+
+def commands_text(names):
+    return ", ".join("`%s`" % name for name in names) if names else "nothing"
+
+
+def counts_text(counter):
+    return ", ".join("`%s` × %d" % (name, n) for name, n in sorted(counter.items(), key=lambda kv: -kv[1])) \
+        or "none"
+
+
+def sequence_section(scenarios):
+    """The tool's commands of each operation, step by step, and how each
+    same-sequence peer's differ, from the stand-in's log of one whole run
+    of each. The tool's are shown from the first scenario that has them;
+    a peer is compared in the first scenario where it moved the whole set
+    (a stalling curl does on the large file's 17 files), else in the first
+    where it ran."""
+    with_logs = [s for s in scenarios if s.command_lines]
+    if not with_logs:
+        return []
+    lines = ["## Command sequences: the tool and the same-sequence peers", "",
+             "From the stand-in's log (`--log`) of one whole run of each: the tool's uncounted run (from the "
+             "click on; its login and walk come before, and its closing `QUIT` after the driver has ended), a "
+             "peer's first measured run (from its login on). A step ends with a transfer or a listing; file "
+             "names, ALLO sizes and folders are shown as `<file>`, `<size>`, `<folder>` (`CWD  ..` stays). "
+             "Only the steps that differ from the tool's are listed.", ""]
+    for operation in OPERATIONS:
+        shown = next((s for s in with_logs if (operation, TOOL.name) in s.command_lines), None)
+        if not shown:
+            continue
+        tool_lines = shown.command_lines[(operation, TOOL.name)]
+        steps = collections.Counter(tuple(normalised(line) for line in step) for step in steps_of(tool_lines))
+        lines += ["### %s" % OPERATION_TITLES[operation], "",
+                  "The tool's steps in *%s* (%d commands):" % (shown.title, len(tool_lines)), ""]
+        for step, n in sorted(steps.items(), key=lambda kv: -kv[1]):
+            lines.append("- × %d: %s" % (n, commands_text(step)))
+        lines.append("")
+        for client in peers_of(operation):
+            if not client.same_sequence:
+                continue
+            chosen = None
+            for scenario in with_logs:
+                tool = scenario.command_lines.get((operation, TOOL.name))
+                peer = scenario.command_lines.get((operation, client.name))
+                if tool is None or peer is None:
+                    continue
+                compared = compare_sequences(tool, peer)
+                if chosen is None or (compared and compared[-1] and not (chosen[2] and chosen[2][-1])):
+                    chosen = (scenario, peer, compared)
+            if chosen is None:
+                lines += ["%s: no run to compare." % client.name, ""]
+                continue
+            scenario, peer_lines, compared = chosen
+            if compared is None:
+                lines += ["%s, in *%s* (%d commands): moved other files, or in another order; not compared." %
+                          (client.name, scenario.title, len(peer_lines)), ""]
+                continue
+            total, same, differences, only_peer, only_tool, whole = compared
+            part = "" if whole else (" of the first %d files, set against the tool's steps for them (the "
+                                     "tool's closing steps left out)" % (total - 1))
+            lines += ["%s, in *%s* (%d commands%s): %d of %d steps exactly as the tool's. Commands only %s "
+                      "sent: %s. Only the tool's: %s." % (
+                          client.name, scenario.title, len(peer_lines), part, same, total, client.name,
+                          counts_text(only_peer), counts_text(only_tool)), ""]
+            for (tool_step, peer_step), n in sorted(differences.items(), key=lambda kv: -kv[1]):
+                lines.append("- × %d: the tool %s; %s %s" % (n, commands_text(tool_step), client.name,
+                                                            commands_text(peer_step)))
+            lines.append("")
+    return lines
 
 
 def measured_time(m):
@@ -699,22 +916,30 @@ def write_report(args, scenarios, results, failures, started):
         "machine single runs of one client vary by up to three times, and comparing fastest runs would "
         "set the luckiest of all the peers' runs, five clients' worth, against the luckiest of the tool's. "
         "RSS is the largest of the runs (GNU time).",
-        "- The tool's time runs from the click on the operation button to the FTP client's `done` (its "
-        "Connect and listing walk come before and are not counted; the closing QUIT is). A peer's time is "
+        "- The tool's time runs from the click on the operation button to the operation's result "
+        "(`InstrumentSession::operationFinished`, told once the last downloads are synced and in place; its "
+        "Connect and listing walk come before and are not counted, the closing QUIT after). A peer's time is "
         "its whole process: start, login, work and QUIT.",
         "- Commands per file: the stand-in's command log (`--log`) of the run, after the login (the tool: "
         "after the click), divided by the files moved. Each command waits for its reply, so this is the "
         "number of round trips per file.",
-        "- *Same sequence*: the peer sends the tool's folder changes, taken from the stand-in's log of the "
-        "tool's uncounted run: `CWD  ..` and `CWD <folder>` before every file of a download, one pair per folder "
-        "for Update, and those the tool sends without a transfer (Data Backup: a `CWD  ..` for every top-folder "
-        "file, fetched or not; a last `CWD  ..` before QUIT). Only its own additions differ (SIZE, PWD, PASV for "
-        "EPSV). The small-file and slow-link targets compare with the best of these; the large-file target with "
-        "the best of all peers. Only peers that moved the whole set count.",
+        "- *Same sequence*: the peer sends the tool's commands, taken from the stand-in's log of the tool's "
+        "uncounted run: its folder changes (`CWD  ..` and `CWD <folder>` before every file of a download, one "
+        "pair per folder for Update, and those it sends without a transfer: Data Backup a `CWD  ..` for every "
+        "top-folder file, fetched or not; a last `CWD  ..`), PASV and no EPSV, no SIZE, `ALLO <size>` before "
+        "every STOR, and Update's closing listings of each folder written (`CWD <folder>`, `LIST`, `CWD  ..`) "
+        "and of the top folder. curl: `--disable-epsv`, `--ignore-content-length` (no SIZE), `-Q` for the "
+        "folder changes, `-Q \"+ALLO <size>\"` (sent right before the STOR), listings of `/` between quoted "
+        "folder changes. lftp: `ftp:prefer-epsv no`, `ftp:use-feat no`, `ftp:use-size no`, `quote CWD`, "
+        "`quote ALLO <size>` before each `put` (lftp's own ALLO stops after the stand-in's first `202`), `ls` "
+        "for the listings. What still differs is under *Command sequences*. The small-file and slow-link "
+        "targets compare with the best of these; the large-file target with the best of all peers. Only peers "
+        "that moved the whole set count.",
         "- Rows marked *(first N files)*: curl 7.88.1 sometimes waits a whole second before it opens a data "
-        "connection when nothing but EPSV comes before the transfer and the reply is immediate (strace: it "
-        "then polls only its wake-up pipe, with its 1 s timeout). It does so against this fast stand-in, not "
-        "against a slower server, and not when a `-Q` command precedes the transfer. Those rows move only the "
+        "connection when nothing but EPSV (or PASV) comes before the transfer and the reply is immediate "
+        "(strace: it then polls only its wake-up pipe, with its 1 s timeout). It does so against this fast "
+        "stand-in, not against a slower server, and not when a `-Q` command precedes the transfer (Update's "
+        "`+ALLO` comes after the PASV, and does not help). Those rows move only the "
         "first %d files, once, and are shown, not compared. Where the whole set is no larger, they move all "
         "of it, as often as the others, and are compared." % args.stalling_files,
         own_network_note(),
@@ -825,142 +1050,145 @@ def write_report(args, scenarios, results, failures, started):
                 verdicts.append(commands_verdict(scenario, operation, m))
 
     lines += ["## Targets", ""] + ["- " + v for v in verdicts] + [""]
+    lines += sequence_section(scenarios)
 
-    lines += ["## Until the files are on disk", "",
-              "A downloaded file is safe once it is on disk. The tool syncs its files before it reports the "
-              "operation complete, so its time above includes writing them out; a peer exits with its files "
-              "still in the page cache and leaves the writing to the system, which the next run's `sync` then "
-              "pays. Here every client's time includes a `sync` run right after it ended (for the tool, the "
-              "little its own syncs left over). Median runs by this time. Shown beside the targets, not in "
-              "place of them.", "",
-              "| Scenario | Operation | r9-update | Best same-sequence peer | Best peer "
-              "| Ratio to best same-sequence peer | Ratio to best peer |",
-              "|---|---|---|---|---|---|---|"]
-    for scenario in scenarios:
-        if scenario.delay_ms:
-            continue
-        for operation in scenario.operations:
-            runs = results.get((scenario.key, operation, TOOL.name))
-            if operation == "update" or not runs:
-                continue
-            tool = time_on_disk(typical(runs, time_on_disk))
-            peers = best_peers(results, scenario, operation, time_on_disk)
-            times = [time_on_disk(m) if m else None for m in peers]
-            lines.append("| %s | %s | %.3f s | %s | %s | %s | %s |" % (
-                scenario.title, OPERATION_TITLES[operation], tool,
-                *["%.3f s" % t if t else "–" for t in times],
-                *["%.2f" % (t / tool) if t else "–" for t in times]))
-    lines.append("")
-
-    lines += ["## Where the tool's time goes", "",
-              "From the diagnostic rows of the same run: the tool as built, without its syncs to disk, and "
-              "also without painting its window, beside the best peer on the same command sequence. Time "
-              "per file and CPU per file of the median runs.", "",
-              "| Scenario | Operation | As built | No fsync | No fsync, hidden | Best same-sequence peer "
-              "| Share of the syncs | Share of the painting |",
-              "|---|---|---|---|---|---|---|---|"]
-    for scenario in scenarios:
-        if not scenario.diagnose:
-            continue
-        for operation in scenario.operations:
-            def row(client):
-                runs = results.get((scenario.key, operation, client.name))
-                return typical(runs) if runs else None
-            tool, nofsync, hidden = row(TOOL), row(TOOL_NOFSYNC), row(TOOL_UNPAINTED)
-            peer, _ = best_peers(results, scenario, operation)
-
-            def cell(m):
-                if not m:
-                    return "–"
-                return "%.2f ms (CPU %.2f ms)" % (m.seconds / m.files * 1000, m.cpu_seconds / m.files * 1000)
-
-            sync_share = paint_share = "–"
-            if tool and nofsync:
-                sync_share = "%.0f %%" % (100 * max(0.0, tool.seconds - nofsync.seconds) / tool.seconds)
-            if tool and hidden:
-                base = nofsync if nofsync else tool
-                paint_share = "%.0f %%" % (100 * max(0.0, base.seconds - hidden.seconds) / tool.seconds)
-            lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-                scenario.title, OPERATION_TITLES[operation], cell(tool), "–" if operation == "update" else
-                cell(nofsync), cell(hidden), cell(peer), "–" if operation == "update" else sync_share,
-                paint_share))
-    lines.append("")
-
-    if delayed:
-        lines += ["## Slow links: the stand-in delays each reply", "",
-                  "Every reply of the stand-in comes the given delay late, as over a real instrument's link, so "
-                  "each command costs at least one delay and a transfer two (its 150 and its 226). The last three "
-                  "columns divide a row's time per file by that of a peer: of curl -Q and of lftp quote+get (Update: "
-                  "quote+put), which send the tool's command sequence, and of lftp mirror (Update: mirror -R), "
-                  "which sends what it likes. Below 1 the row is faster. Only peers that moved the whole set "
-                  "are divided by (–: not).", "",
-                  "| Reply delay | Operation | Client | Same sequence | Files | Time per file | Cmds/file "
-                  "| Time per file / delay | × curl -Q | × lftp quote+get/put | × lftp mirror |",
-                  "|---|---|---|---|---|---|---|---|---|---|---|"]
-        for scenario in delayed:
-            for operation in scenario.operations:
-                full = scenario.files.get(operation, 0)
-                references = [whole_set_run(results, scenario, operation, name)
-                              for name in reference_peers(operation)]
-                for client in clients_of(scenario, operation):
-                    key = (scenario.key, operation, client.name)
-                    if key not in results:
-                        lines.append("| %d ms | %s | %s | | | failed: %s | | | | | |" % (
-                            scenario.delay_ms, OPERATION_TITLES[operation], client.name,
-                            failures.get(key, "?").replace("|", "/")[:200]))
-                        continue
-                    m = typical(results[key])
-                    ratios = ["%.2f" % (per_file(m) / per_file(r)) if r else "–" for r in references]
-                    lines.append("| %d ms | %s | %s | %s | %d | %.1f ms | %.2f | %.1f | %s | %s | %s |" % (
-                        scenario.delay_ms, OPERATION_TITLES[operation], label(client, m, full),
-                        "yes" if client.same_sequence else "no", m.files, per_file(m) * 1000,
-                        len(m.commands) / m.files, per_file(m) * 1000 / scenario.delay_ms, *ratios))
-        lines.append("")
-        lines += ["Commands per file, by command (median run):", ""]
-        for scenario in delayed:
-            for operation in scenario.operations:
-                for client in clients_of(scenario, operation):
-                    key = (scenario.key, operation, client.name)
-                    if key in results:
-                        lines.append("- %d ms, %s, %s: %s" % (scenario.delay_ms, OPERATION_TITLES[operation],
-                                                              client.name, per_file_verbs(typical(results[key]))))
-        lines.append("")
-
-    lines += ["## Memory and open files of the tool", "",
-              "Read by the driver from /proc/self: resident memory just before the click (after Connect and "
-              "the listing walk), the peak (VmHWM) at the end, and /proc/self/fd counted before the click and "
-              "while transfers move bytes (the local file and the data connection are then open): in every 16th "
-              "transfer, whose first bytes it waits for, and in every transfer once it has moved 1 MiB. A leak "
-              "would grow with the transfers; looking at every one would cost as many system calls as a small "
-              "file's transfer.", "",
-              "| Scenario | Operation | Files | MiB | RSS before | Peak RSS | Growth | Open files before "
-              "| Peak open files |",
-              "|---|---|---|---|---|---|---|---|---|"]
-    for scenario in scenarios:
-        for operation in scenario.operations:
-            runs = results.get((scenario.key, operation, TOOL.name))
-            if not runs:
-                continue
-            before = max(r.tool["rss_before_kib"] for r in runs)
-            peak = max(r.tool["hwm_kib"] for r in runs)
-            lines.append("| %s | %s | %d | %.1f | %.1f MiB | %.1f MiB | %+.1f MiB | %d | %d |" % (
-                scenario.title, OPERATION_TITLES[operation], runs[0].files, runs[0].bytes / MiB,
-                before / 1024, peak / 1024, (peak - before) / 1024,
-                max(r.tool["open_files_before"] for r in runs), max(r.tool["peak_open_files"] for r in runs)))
-    lines.append("")
-    growth = []
-    for operation in OPERATIONS:
-        points = []
+    # The tables of the transfer scenarios, when any ran.
+    if scenarios:
+        lines += ["## Until the files are on disk", "",
+                  "A downloaded file is safe once it is on disk. The tool syncs its files before it reports the "
+                  "operation complete, so its time above includes writing them out; a peer exits with its files "
+                  "still in the page cache and leaves the writing to the system, which the next run's `sync` then "
+                  "pays. Here every client's time includes a `sync` run right after it ended (for the tool, the "
+                  "little its own syncs left over). Median runs by this time. Shown beside the targets, not in "
+                  "place of them.", "",
+                  "| Scenario | Operation | r9-update | Best same-sequence peer | Best peer "
+                  "| Ratio to best same-sequence peer | Ratio to best peer |",
+                  "|---|---|---|---|---|---|---|"]
         for scenario in scenarios:
-            runs = results.get((scenario.key, operation, TOOL.name))
-            if runs and not scenario.large:
-                points.append((runs[0].files, max(r.tool["hwm_kib"] - r.tool["rss_before_kib"] for r in runs)))
-        if len(points) >= 2 and max(points)[0] > min(points)[0]:
-            (few, low), (many, high) = min(points), max(points)
-            growth.append("%s %.1f KiB" % (OPERATION_TITLES[operation], (high - low) / (many - few)))
-    if growth:
-        lines += ["Growth of the peak per file moved, between the runs with the fewest and the most small "
-                  "files: %s." % ", ".join(growth), ""]
+            if scenario.delay_ms:
+                continue
+            for operation in scenario.operations:
+                runs = results.get((scenario.key, operation, TOOL.name))
+                if operation == "update" or not runs:
+                    continue
+                tool = time_on_disk(typical(runs, time_on_disk))
+                peers = best_peers(results, scenario, operation, time_on_disk)
+                times = [time_on_disk(m) if m else None for m in peers]
+                lines.append("| %s | %s | %.3f s | %s | %s | %s | %s |" % (
+                    scenario.title, OPERATION_TITLES[operation], tool,
+                    *["%.3f s" % t if t else "–" for t in times],
+                    *["%.2f" % (t / tool) if t else "–" for t in times]))
+        lines.append("")
+
+        lines += ["## Where the tool's time goes", "",
+                  "From the diagnostic rows of the same run: the tool as built, without its syncs to disk, and "
+                  "also without painting its window, beside the best peer on the same command sequence. Time "
+                  "per file and CPU per file of the median runs.", "",
+                  "| Scenario | Operation | As built | No fsync | No fsync, hidden | Best same-sequence peer "
+                  "| Share of the syncs | Share of the painting |",
+                  "|---|---|---|---|---|---|---|---|"]
+        for scenario in scenarios:
+            if not scenario.diagnose:
+                continue
+            for operation in scenario.operations:
+                def row(client):
+                    runs = results.get((scenario.key, operation, client.name))
+                    return typical(runs) if runs else None
+                tool, nofsync, hidden = row(TOOL), row(TOOL_NOFSYNC), row(TOOL_UNPAINTED)
+                peer, _ = best_peers(results, scenario, operation)
+
+                def cell(m):
+                    if not m:
+                        return "–"
+                    return "%.2f ms (CPU %.2f ms)" % (m.seconds / m.files * 1000, m.cpu_seconds / m.files * 1000)
+
+                sync_share = paint_share = "–"
+                if tool and nofsync:
+                    sync_share = "%.0f %%" % (100 * max(0.0, tool.seconds - nofsync.seconds) / tool.seconds)
+                if tool and hidden:
+                    base = nofsync if nofsync else tool
+                    paint_share = "%.0f %%" % (100 * max(0.0, base.seconds - hidden.seconds) / tool.seconds)
+                lines.append("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
+                    scenario.title, OPERATION_TITLES[operation], cell(tool), "–" if operation == "update" else
+                    cell(nofsync), cell(hidden), cell(peer), "–" if operation == "update" else sync_share,
+                    paint_share))
+        lines.append("")
+
+        if delayed:
+            lines += ["## Slow links: the stand-in delays each reply", "",
+                      "Every reply of the stand-in comes the given delay late, as over a real instrument's link, "
+                      "so each command costs at least one delay and a transfer two (its 150 and its 226). The last "
+                      "three columns divide a row's time per file by that of a peer: of curl -Q and of lftp "
+                      "quote+get (Update: quote+put), which send the tool's command sequence, and of lftp mirror "
+                      "(Update: mirror -R), which sends what it likes. Below 1 the row is faster. Only peers that "
+                      "moved the whole set are divided by (–: not).", "",
+                      "| Reply delay | Operation | Client | Same sequence | Files | Time per file | Cmds/file "
+                      "| Time per file / delay | × curl -Q | × lftp quote+get/put | × lftp mirror |",
+                      "|---|---|---|---|---|---|---|---|---|---|---|"]
+            for scenario in delayed:
+                for operation in scenario.operations:
+                    full = scenario.files.get(operation, 0)
+                    references = [whole_set_run(results, scenario, operation, name)
+                                  for name in reference_peers(operation)]
+                    for client in clients_of(scenario, operation):
+                        key = (scenario.key, operation, client.name)
+                        if key not in results:
+                            lines.append("| %d ms | %s | %s | | | failed: %s | | | | | |" % (
+                                scenario.delay_ms, OPERATION_TITLES[operation], client.name,
+                                failures.get(key, "?").replace("|", "/")[:200]))
+                            continue
+                        m = typical(results[key])
+                        ratios = ["%.2f" % (per_file(m) / per_file(r)) if r else "–" for r in references]
+                        lines.append("| %d ms | %s | %s | %s | %d | %.1f ms | %.2f | %.1f | %s | %s | %s |" % (
+                            scenario.delay_ms, OPERATION_TITLES[operation], label(client, m, full),
+                            "yes" if client.same_sequence else "no", m.files, per_file(m) * 1000,
+                            len(m.commands) / m.files, per_file(m) * 1000 / scenario.delay_ms, *ratios))
+            lines.append("")
+            lines += ["Commands per file, by command (median run):", ""]
+            for scenario in delayed:
+                for operation in scenario.operations:
+                    for client in clients_of(scenario, operation):
+                        key = (scenario.key, operation, client.name)
+                        if key in results:
+                            lines.append("- %d ms, %s, %s: %s" % (scenario.delay_ms, OPERATION_TITLES[operation],
+                                                                  client.name, per_file_verbs(typical(results[key]))))
+            lines.append("")
+
+        lines += ["## Memory and open files of the tool", "",
+                  "Read by the driver from /proc/self: resident memory just before the click (after Connect and "
+                  "the listing walk), the peak (VmHWM) at the end, and /proc/self/fd counted before the click and "
+                  "while transfers move bytes (the local file and the data connection are then open): in every 16th "
+                  "transfer, whose first bytes it waits for, and in every transfer once it has moved 1 MiB. A leak "
+                  "would grow with the transfers; looking at every one would cost as many system calls as a small "
+                  "file's transfer.", "",
+                  "| Scenario | Operation | Files | MiB | RSS before | Peak RSS | Growth | Open files before "
+                  "| Peak open files |",
+                  "|---|---|---|---|---|---|---|---|---|"]
+        for scenario in scenarios:
+            for operation in scenario.operations:
+                runs = results.get((scenario.key, operation, TOOL.name))
+                if not runs:
+                    continue
+                before = max(r.tool["rss_before_kib"] for r in runs)
+                peak = max(r.tool["hwm_kib"] for r in runs)
+                lines.append("| %s | %s | %d | %.1f | %.1f MiB | %.1f MiB | %+.1f MiB | %d | %d |" % (
+                    scenario.title, OPERATION_TITLES[operation], runs[0].files, runs[0].bytes / MiB,
+                    before / 1024, peak / 1024, (peak - before) / 1024,
+                    max(r.tool["open_files_before"] for r in runs), max(r.tool["peak_open_files"] for r in runs)))
+        lines.append("")
+        growth = []
+        for operation in OPERATIONS:
+            points = []
+            for scenario in scenarios:
+                runs = results.get((scenario.key, operation, TOOL.name))
+                if runs and not scenario.large:
+                    points.append((runs[0].files, max(r.tool["hwm_kib"] - r.tool["rss_before_kib"] for r in runs)))
+            if len(points) >= 2 and max(points)[0] > min(points)[0]:
+                (few, low), (many, high) = min(points), max(points)
+                growth.append("%s %.1f KiB" % (OPERATION_TITLES[operation], (high - low) / (many - few)))
+        if growth:
+            lines += ["Growth of the peak per file moved, between the runs with the fewest and the most small "
+                      "files: %s." % ", ".join(growth), ""]
 
     with open(args.out, "w") as f:
         f.write("\n".join(lines) + "\n")
