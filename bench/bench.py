@@ -9,14 +9,17 @@ the ratios. Everything runs on 127.0.0.1.
 import argparse
 import collections
 import datetime
+import filecmp
 import json
 import os
 import platform
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.parse
 
@@ -664,6 +667,310 @@ def run_scenario(args, scenario, results, failures):
 
 
 # --------------------------------------------------------------------------
+# The command line against a lying listing, and stopped during its last sync
+
+# Targets: the tool's peak memory against any server, and the earlier time
+# from Ctrl+C to the end of a clone of 20 MB onto a disk that writes 2 MB/s,
+# when the event loop waited on the sync.
+PEAK_MEMORY_TARGET_MIB = 256
+EARLIER_STOP_SECONDS = 5.5
+SLOW_DISK_BYTES_PER_SECOND = 2000000
+
+
+def run_bounded(argv, stdout, stderr, limit, timed=True):
+    """Runs argv (under GNU time when `timed`) in a process group of its own,
+    killed whole after `limit` seconds. Returns (seconds, peak RSS KiB,
+    exit status or None when killed)."""
+    with tempfile.NamedTemporaryFile("r") as rss_file:
+        if timed:
+            argv = ["/usr/bin/time", "-f", "%M", "-o", rss_file.name] + argv
+        start = time.perf_counter()
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                start_new_session=True)
+        try:
+            status = proc.wait(timeout=limit)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, 9)
+            proc.wait()
+            status = None
+        seconds = time.perf_counter() - start
+        try:
+            rss = int((rss_file.read().strip().splitlines() or [""])[-1])
+        except ValueError:
+            rss = 0
+    return seconds, rss, status
+
+
+class LyingServer:
+    """bench/lyingserver.py on a free 127.0.0.1 port."""
+
+    def __init__(self, log):
+        self.log = log
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "lyingserver.py"), "--log", log],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        line = self.proc.stdout.readline().decode()
+        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("lyingserver.py did not start: %r" % line)
+        self.port = int(match.group(1))
+
+    def stop(self):
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=20)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def run_lying_listing(args):
+    """`r9-update list` and `r9-update clone DIR` against five listings of
+    about 64 MiB each, of names of 8,100 characters: the walk must be
+    refused (an FTP error, exit 2) in bounded time, and the peak memory stay
+    under the target."""
+    folder = os.path.join(args.work, "lying")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    log = os.path.join(folder, "commands.log")
+    print("== A lying listing", flush=True)
+    server = LyingServer(log)
+    runs = []
+    try:
+        for command in (["list"], ["clone", os.path.join(folder, "pc")]):
+            offset = os.path.getsize(log) if os.path.exists(log) else 0
+            out_path, err_path = os.path.join(folder, "stdout.txt"), os.path.join(folder, "stderr.txt")
+            with open(out_path, "wb") as out, open(err_path, "wb") as err:
+                seconds, rss, status = run_bounded([args.r9_update, "--port", str(server.port)] + command,
+                                                   out, err, args.lying_time_limit)
+            with open(log, "rb") as f:
+                f.seek(offset)
+                logged = f.read().decode("latin-1").splitlines()
+            sent = [re.search(r"# LIST sent (\d+) of (\d+) bytes \((.*)\)", line) for line in logged]
+            sent = [(int(m.group(1)), int(m.group(2)), m.group(3)) for m in sent if m]
+            output = (tail(out_path, 400) + "\n" + tail(err_path, 400)).strip()
+            run = {"command": "r9-update " + " ".join(command[:1] + (["DIR"] if len(command) > 1 else [])),
+                   "seconds": seconds, "rss_kib": rss, "status": status, "listings": sent,
+                   "output": output, "refused": "listings hold more than" in output}
+            runs.append(run)
+            print("  %-22s exit %s  %6.2f s  peak RSS %6.1f MiB  read %s" % (
+                run["command"], status, seconds, rss / 1024,
+                ", ".join("%.1f of %.1f MiB (%s)" % (a / MiB, b / MiB, how) for a, b, how in sent)), flush=True)
+    finally:
+        server.stop()
+        shutil.rmtree(os.path.join(folder, "pc"), ignore_errors=True)
+        if not args.keep_work:
+            shutil.rmtree(folder, ignore_errors=True)
+    return runs
+
+
+class SlowDisk:
+    """A small ext4 file system on a loop device whose writes the block
+    layer throttles (cgroup v1 blkio, on the root group: everything written
+    to that device, whoever writes it, the flusher and the journal
+    included). `path` is None, and `note` says why, where this cannot be set
+    up (no root, no loop devices, no blkio throttling)."""
+
+    THROTTLE = "/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device"
+
+    def __init__(self, folder, bytes_per_second, size_mib=128):
+        self.folder, self.rate = folder, bytes_per_second
+        self.path = self.device = self.numbers = None
+        self.note = ""
+        self.image = os.path.join(folder, "slowdisk.img")
+        self.mountpoint = os.path.join(folder, "disk")
+        try:
+            self._set_up(size_mib)
+        except (OSError, subprocess.CalledProcessError, RuntimeError) as error:
+            self.note = str(error).strip() or type(error).__name__
+            self.close()
+
+    def _set_up(self, size_mib):
+        if os.geteuid() != 0:
+            raise RuntimeError("not root: no loop device can be set up")
+        if not os.path.exists(self.THROTTLE):
+            raise RuntimeError("no cgroup v1 blkio throttling (%s)" % self.THROTTLE)
+        os.makedirs(self.mountpoint, exist_ok=True)
+        with open(self.image, "wb") as f:
+            f.truncate(size_mib * MiB)
+
+        def run(*argv):
+            return subprocess.run(argv, check=True, capture_output=True, text=True, timeout=60).stdout.strip()
+        self.device = run("losetup", "--find", "--show", self.image)
+        # Everything written at once, before the throttle: nothing left for
+        # the kernel to initialise later, through it.
+        run("mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0", self.device)
+        run("mount", self.device, self.mountpoint)
+        self.path = self.mountpoint
+        with open("/sys/block/%s/dev" % os.path.basename(self.device)) as f:
+            self.numbers = f.read().strip()
+        with open(self.THROTTLE, "w") as f:
+            f.write("%s %d\n" % (self.numbers, self.rate))
+
+    def written_bytes(self):
+        """Bytes written to the device so far."""
+        with open("/sys/block/%s/stat" % os.path.basename(self.device)) as f:
+            return int(f.read().split()[6]) * 512
+
+    def describe(self):
+        return ("ext4 on a loop device (%s) whose writes are throttled to %.1f MB/s (cgroup v1 "
+                "`blkio.throttle.write_bps_device`)" % (self.device, self.rate / 1e6))
+
+    def close(self):
+        def quietly(*argv):
+            subprocess.run(argv, capture_output=True, timeout=120)
+        if self.numbers:
+            try:
+                with open(self.THROTTLE, "w") as f:
+                    f.write("%s 0\n" % self.numbers)
+            except OSError:
+                pass
+        if self.path:
+            quietly("umount", self.mountpoint)
+        if self.device:
+            quietly("losetup", "-d", self.device)
+        self.path = self.device = self.numbers = None
+        if os.path.exists(self.image):
+            os.remove(self.image)
+
+
+class WatchedRun:
+    """r9-update with its standard error read line by line as it comes,
+    each line timed; `stop_at` (a pattern) sends SIGINT at the first line
+    that matches it. The end is when standard error closes: the process
+    has exited (it starts no other)."""
+
+    def __init__(self, argv, stop_at, disk):
+        self.lines, self.signal_at, self.written_at_signal, self.closed_at = [], None, None, None
+        self.stdout = ""
+        self.disk = disk
+        self.stop_at = re.compile(stop_at) if stop_at else None
+        self.start = time.perf_counter()
+        self.proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, start_new_session=True)
+        self.readers = [threading.Thread(target=self._read_errors, daemon=True),
+                        threading.Thread(target=self._read_output, daemon=True)]
+        for reader in self.readers:
+            reader.start()
+
+    def _read_errors(self):
+        for raw in self.proc.stderr:
+            now = time.perf_counter() - self.start
+            line = raw.decode("utf-8", "replace").rstrip("\n")
+            self.lines.append((now, line))
+            if self.stop_at and self.signal_at is None and self.stop_at.search(line):
+                self.written_at_signal = self.disk.written_bytes() if self.disk else None
+                self.proc.send_signal(signal.SIGINT)
+                self.signal_at = time.perf_counter() - self.start
+        self.closed_at = time.perf_counter() - self.start
+
+    def _read_output(self):
+        self.stdout = self.proc.stdout.read().decode("utf-8", "replace").strip()
+
+    def wait(self, limit):
+        """The exit status, or None when the run had to be killed after
+        `limit` seconds."""
+        try:
+            status = self.proc.wait(timeout=limit)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, 9)
+            self.proc.wait()
+            status = None
+        for reader in self.readers:
+            reader.join(timeout=10)
+        self.exit_at = self.closed_at if self.closed_at is not None else time.perf_counter() - self.start
+        return status
+
+    def first(self, pattern):
+        """When the first line matching `pattern` came, or None."""
+        for at, line in self.lines:
+            if re.search(pattern, line):
+                return at
+        return None
+
+
+def same_files(instrument, local, items):
+    """Whether `local` holds exactly the files of `items`, byte for byte,
+    and nothing else (no temporary left)."""
+    if local_tree(local) != {item.relpath: item.size for item in items}:
+        return False
+    return all(filecmp.cmp(os.path.join(instrument, item.relpath), os.path.join(local, item.relpath),
+                           shallow=False) for item in items)
+
+
+# When SIGINT goes: right after the last byte arrived (the last file's line;
+# the closing folder change is still due), and once the command line says it
+# is saving (the queue is done, the last sync under way).
+STOP_POINTS = [
+    ("no stop", None),
+    ("at the last file's line", r"file (\d+) of \1\b"),
+    ("at \"Saving to disk …\"", r"Saving to disk"),
+]
+
+
+def run_stop_during_sync(args):
+    """`r9-update clone DIR` of about 20 MB onto a slow disk, stopped with
+    SIGINT right after the last byte arrived: the time from the signal to
+    the end, and whether the result printed is the true one with every file
+    in place. Once without a stop, for the time the disk itself needs."""
+    folder = os.path.join(args.work, "stop")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    print("== A stop during the final sync", flush=True)
+    report = {"runs": [], "size": args.stop_size}
+    disk = SlowDisk(folder, SLOW_DISK_BYTES_PER_SECOND)
+    report["disk"] = disk.describe() if disk.path else (
+        "the plain disk of `bench/work` (no slow disk: %s)" % disk.note)
+    report["slow"] = bool(disk.path)
+    base = disk.path or folder
+    instrument = os.path.join(folder, "instrument")
+    standin = Standin(args.sim, instrument, os.path.join(folder, "commands.log"), 0,
+                      ["--seed", "9", "--files", "0", "--big-file", args.stop_size])
+    try:
+        items = plan("clone", instrument)
+        report["files"], report["bytes"] = len(items), sum(item.size for item in items)
+        number = 0
+        for rep in range(args.stop_repeat):
+            for label, stop_at in STOP_POINTS:
+                if stop_at is None and rep > 0:
+                    continue  # the disk's own time: once is enough
+                number += 1
+                local = os.path.join(base, "pc-%02d" % number)
+                os.sync()
+                written = disk.written_bytes() if disk.path else None
+                run = WatchedRun([args.r9_update, "--port", str(standin.port), "clone", local], stop_at,
+                                 disk if disk.path else None)
+                status = run.wait(args.time_limit)
+                whole = same_files(instrument, local, items)
+                result = {
+                    "stop": label, "status": status, "stdout": run.stdout,
+                    "last_file": run.first(r"file (\d+) of \1\b"), "saving": run.first(r"Saving to disk"),
+                    "signal": run.signal_at, "exit": run.exit_at, "whole": whole,
+                    "stderr": [line for _, line in run.lines
+                               if not re.search(r"file \d+ of \d+|made the folder", line)],
+                    # What the command line said first once stopped, and when.
+                    "reaction": next(((at - run.signal_at, line) for at, line in run.lines
+                                      if run.signal_at is not None and at >= run.signal_at), None),
+                }
+                if disk.path:
+                    result["written_total"] = disk.written_bytes() - written
+                    if run.written_at_signal is not None:
+                        result["written_after_signal"] = disk.written_bytes() - run.written_at_signal
+                report["runs"].append(result)
+                after = result["exit"] - (result["signal"] if result["signal"] is not None else result["saving"] or 0)
+                print("  %-28s exit %s  %s  %s %.2f s  files %s" % (
+                    label, status, run.stdout.splitlines()[0] if run.stdout else "-",
+                    "Ctrl+C → exit" if result["signal"] is not None else "saving → exit", after,
+                    "in place" if whole else "NOT ALL IN PLACE"), flush=True)
+                shutil.rmtree(local, ignore_errors=True)
+    finally:
+        standin.stop()
+        disk.close()
+        shutil.rmtree(folder, ignore_errors=True)
+    return report
+
+
+# --------------------------------------------------------------------------
 # The report
 
 
@@ -798,6 +1105,133 @@ def sequence_section(scenarios):
     return lines
 
 
+# The command line's scenarios in the report
+
+
+def lying_section(runs):
+    lines = ["## Against a lying listing", "",
+             "`bench/lyingserver.py` on 127.0.0.1 gives each of the five folders a listing of as many entries "
+             "as stay under %d MiB (the client's bound for one listing), with names of 8,100 characters; the "
+             "command line (`r9-update`, the `bench` build) runs against it under GNU time (%%M: the peak "
+             "resident memory). "
+             "The run must end by itself, refusing the walk with an FTP error (exit 2); it is killed after "
+             "%d s. *Read*: what the server sent of each listing before the client closed the data "
+             "connection (socket buffers included)." % (64, 300), "",
+             "| Command | Exit status | Time | Peak RSS | Target | Read | What it said |",
+             "|---|---|---|---|---|---|---|"]
+    for run in runs:
+        said = " / ".join(line.strip() for line in run["output"].splitlines() if line.strip())
+        lines.append("| `%s` | %s | %.2f s | %.1f MiB | < %d MiB | %s | %s |" % (
+            run["command"], "killed" if run["status"] is None else run["status"], run["seconds"],
+            run["rss_kib"] / 1024, PEAK_MEMORY_TARGET_MIB,
+            "; ".join("%.1f of %.1f MiB" % (a / MiB, b / MiB) for a, b, _ in run["listings"]) or "–",
+            said.replace("|", "/")[:200]))
+    lines.append("")
+    return lines
+
+
+def lying_verdicts(runs):
+    verdicts = []
+    for run in runs:
+        met = run["status"] == 2 and run["refused"] and run["rss_kib"] < PEAK_MEMORY_TARGET_MIB * 1024
+        verdicts.append("A lying listing, `%s`: peak %.1f MiB (target < %d MiB), exit %s after %.2f s, "
+                        "the walk %s: %s" % (
+                            run["command"], run["rss_kib"] / 1024, PEAK_MEMORY_TARGET_MIB,
+                            "(killed)" if run["status"] is None else run["status"], run["seconds"],
+                            "refused" if run["refused"] else "**not refused**",
+                            "met" if met else "**missed**"))
+    return verdicts
+
+
+def stop_baseline(report):
+    """The run without a stop: the time from "Saving to disk …" to the end,
+    what the disk needs for the last sync."""
+    for run in report["runs"]:
+        if run["signal"] is None and run["stop"] == "no stop" and run["saving"] is not None:
+            return run["exit"] - run["saving"]
+    return None
+
+
+def stop_section(report):
+    lines = ["## A stop during the final sync", "",
+             "`r9-update clone DIR` (the command line, the `bench` build) of %d files, %.1f MB (`--big-file %s` "
+             "of the stand-in), into a folder on %s. SIGINT goes when standard error shows the last file's line "
+             "(its last byte has arrived; the closing `CWD  ..` is still due) or \"Saving to disk …\" (the "
+             "queue is done, the last sync under way); once the run goes without a stop, for the time the "
+             "disk itself needs. The end is when the process closes its standard error. *True result*: "
+             "\"Backup Completed\" and exit 0, and every file in place, byte for byte, with nothing else left "
+             "in the folder. Earlier, against a disk that writes 2 MB/s, Ctrl+C took effect after %.1f s, with "
+             "nothing shown meanwhile." % (report["files"], report["bytes"] / 1e6, report["size"],
+                                           report["disk"], EARLIER_STOP_SECONDS), "",
+             "| Stop | Last file's line → \"Saving to disk …\" | Stop → end | Beyond the disk's own last sync "
+             "| Disk written after the stop | First line after the stop | Printed | Exit | Files in place |",
+             "|---|---|---|---|---|---|---|---|---|"]
+    for run in report["runs"]:
+        gap = "%.3f s" % (run["saving"] - run["last_file"]) if run["saving"] is not None and \
+            run["last_file"] is not None else "–"
+        if run["signal"] is not None:
+            after = "%.2f s" % (run["exit"] - run["signal"])
+        elif run["saving"] is not None:
+            after = "(no stop; \"Saving\" → end %.2f s)" % (run["exit"] - run["saving"])
+        else:
+            after = "(no stop)"
+        written = run.get("written_after_signal")
+        written_text = "%.1f MB (%.1f s at %.1f MB/s)" % (
+            written / 1e6, written / SLOW_DISK_BYTES_PER_SECOND, SLOW_DISK_BYTES_PER_SECOND / 1e6) \
+            if written is not None else "–"
+        printed = " / ".join([line for line in run["stderr"] if line.strip()] + run["stdout"].splitlines())
+        added = stop_added(run, stop_baseline(report))
+        reaction = "\"%s\" after %.1f ms" % (run["reaction"][1], run["reaction"][0] * 1000) \
+            if run.get("reaction") else "–"
+        lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            run["stop"], gap, after, "%+.2f s" % added if added is not None else "–", written_text,
+            reaction, printed.replace("|", "/")[:160], "killed" if run["status"] is None else run["status"],
+            "yes" if run["whole"] else "**no**"))
+    lines.append("")
+    return lines
+
+
+def true_result(run):
+    return run["status"] == 0 and run["whole"] and run["stdout"].startswith("Backup Completed")
+
+
+def stop_added(run, baseline):
+    """What a stop added to the end of the run, in seconds: its time to the
+    end, less what the disk still needed when the signal came (the last sync
+    of the run without a stop, from "Saving to disk …" on, and the time from
+    the signal to that line)."""
+    if baseline is None or run["signal"] is None or run["saving"] is None:
+        return None
+    return (run["exit"] - run["signal"]) - (baseline + run["saving"] - run["signal"])
+
+
+def stop_verdicts(report):
+    verdicts = []
+    baseline = stop_baseline(report)
+    for run in report["runs"]:
+        if run["signal"] is None:
+            continue
+        after = run["exit"] - run["signal"]
+        added = stop_added(run, baseline)
+        # The stop may wait for the disk, for the sync the true result needs,
+        # and a little for the closing; never for more.
+        prompt = added is not None and added <= 0.5
+        verdicts.append("A stop during the final sync (%s), %s: Ctrl+C → end %.2f s (earlier %.1f s), %s the "
+                        "disk's own last sync (%s); result %s: %s" % (
+                            "slow disk" if report["slow"] else "plain disk", run["stop"], after,
+                            EARLIER_STOP_SECONDS, "%+.2f s beyond" % added if added is not None else "unknown beside",
+                            "%.2f s" % baseline if baseline is not None else "not measured",
+                            "true" if true_result(run) else "**not the true one**",
+                            "met" if true_result(run) and prompt else "**missed**"))
+    return verdicts
+
+
+def command_line_missed(command_line):
+    verdicts = lying_verdicts(command_line.get("lying", [])) + \
+        (stop_verdicts(command_line["stop"]) if "stop" in command_line else [])
+    return any("**missed**" in v for v in verdicts)
+
+
 def measured_time(m):
     return m.seconds
 
@@ -901,7 +1335,7 @@ def machine_lines(args):
     ]
 
 
-def write_report(args, scenarios, results, failures, started):
+def write_report(args, scenarios, results, failures, started, command_line):
     lines = ["# Benchmark of the whole tool", "",
              "Written by `bench/run.sh%s` on %s (%.0f minutes)." %
              (" --quick" if args.quick else "", started.strftime("%Y-%m-%d %H:%M"),
@@ -1049,7 +1483,15 @@ def write_report(args, scenarios, results, failures, started):
             if operation != "update":
                 verdicts.append(commands_verdict(scenario, operation, m))
 
+    if "lying" in command_line:
+        verdicts += lying_verdicts(command_line["lying"])
+    if "stop" in command_line:
+        verdicts += stop_verdicts(command_line["stop"])
     lines += ["## Targets", ""] + ["- " + v for v in verdicts] + [""]
+    if "lying" in command_line:
+        lines += lying_section(command_line["lying"])
+    if "stop" in command_line:
+        lines += stop_section(command_line["stop"])
     lines += sequence_section(scenarios)
 
     # The tables of the transfer scenarios, when any ran.
@@ -1204,23 +1646,29 @@ def main():
     parser.add_argument("--driver", required=True, help="r9-bench-tool")
     parser.add_argument("--sim", required=True, help="r9-instrument-sim")
     parser.add_argument("--nofsync", required=True, help="libr9-bench-nofsync.so, for the diagnostic row")
+    parser.add_argument("--r9-update", default="", help="r9-update, the command line, for the scenarios "
+                                                        "lying and stop (left out without it)")
     parser.add_argument("--quick", action="store_true", help="small sizes, one run each: a smoke run")
     parser.add_argument("--work", default=os.path.join(HERE, "work"))
     parser.add_argument("--out", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--keep-work", action="store_true", help="keep the generated instruments")
     parser.add_argument("--time-limit", type=int, default=1800, help="seconds for any one run")
     parser.add_argument("--only", default="", help="comma-separated scenario keys to run "
-                                                   "(small, big, slow1, slow10)")
+                                                   "(small, big, slow1, slow10, lying, stop)")
     parser.add_argument("--operations", default="", help="comma-separated operations to run "
                                                          "(clone, backup, update)")
     args = parser.parse_args()
 
+    # A lying listing ends within seconds; this bounds a tool that would not.
+    args.lying_time_limit = 300
     if args.quick:
         small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 100, "256M", (25, 5), 1, 1, 1
         args.stalling_files = 20
+        args.stop_size, args.stop_repeat = "4M", 1
     else:
         small_files, big, slow_files, repeat_small, repeat_big, repeat_slow = 1000, "2G", (100, 25), 7, 5, 3
         args.stalling_files = 50
+        args.stop_size, args.stop_repeat = "20M", 2
     scenarios = [
         Scenario("small", "%d small files" % (2 * small_files + 16),
                  ["--seed", "9", "--files", str(small_files)], 0, repeat_small, OPERATIONS, args.work,
@@ -1232,9 +1680,11 @@ def main():
         Scenario("slow10", "10 ms reply delay", ["--seed", "9", "--files", str(slow_files[1])], 10,
                  repeat_slow, OPERATIONS, args.work),
     ]
+    extras = ["lying", "stop"] if args.r9_update else []
     if args.only:
         wanted = args.only.split(",")
         scenarios = [s for s in scenarios if s.key in wanted]
+        extras = [key for key in extras if key in wanted]
     if args.operations:
         wanted = args.operations.split(",")
         for scenario in scenarios:
@@ -1250,9 +1700,14 @@ def main():
     if not args.keep_work:
         for scenario in scenarios:
             shutil.rmtree(scenario.folder, ignore_errors=True)
-    write_report(args, scenarios, results, failures, started)
+    command_line = {}
+    if "lying" in extras:
+        command_line["lying"] = run_lying_listing(args)
+    if "stop" in extras:
+        command_line["stop"] = run_stop_during_sync(args)
+    write_report(args, scenarios, results, failures, started, command_line)
     tool_failed = [k for k in failures if k[2] == TOOL.name]
-    return 1 if tool_failed else 0
+    return 1 if tool_failed or command_line_missed(command_line) else 0
 
 
 if __name__ == "__main__":
