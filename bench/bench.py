@@ -837,13 +837,14 @@ class SlowDisk:
 class WatchedRun:
     """r9-update with its standard error read line by line as it comes,
     each line timed; `stop_at` (a pattern) sends SIGINT at the first line
-    that matches it. The end is when standard error closes: the process
-    has exited (it starts no other)."""
+    that matches it, and a second one `again` seconds later when given. The
+    end is when standard error closes: the process has exited (it starts no
+    other)."""
 
-    def __init__(self, argv, stop_at, disk):
+    def __init__(self, argv, stop_at, disk, again=None):
         self.lines, self.signal_at, self.written_at_signal, self.closed_at = [], None, None, None
         self.stdout = ""
-        self.disk = disk
+        self.disk, self.again = disk, again
         self.stop_at = re.compile(stop_at) if stop_at else None
         self.start = time.perf_counter()
         self.proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -862,7 +863,13 @@ class WatchedRun:
                 self.written_at_signal = self.disk.written_bytes() if self.disk else None
                 self.proc.send_signal(signal.SIGINT)
                 self.signal_at = time.perf_counter() - self.start
+                if self.again is not None:
+                    threading.Timer(self.again, self._signal_again).start()
         self.closed_at = time.perf_counter() - self.start
+
+    def _signal_again(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
 
     def _read_output(self):
         self.stdout = self.proc.stdout.read().decode("utf-8", "replace").strip()
@@ -899,12 +906,17 @@ def same_files(instrument, local, items):
 
 
 # When SIGINT goes: right after the last byte arrived (the last file's line;
-# the closing folder change is still due), and once the command line says it
-# is saving (the queue is done, the last sync under way).
+# the closing folder change is still due), once the command line says it is
+# saving (the queue is done, the last sync under way), and there again with
+# a second SIGINT half a second later, as an impatient technician would: the
+# run then ends as stopped (exit 130, no result printed), and the files that
+# arrived whole must still be put in place. (label, pattern, seconds to the
+# second SIGINT or None)
 STOP_POINTS = [
-    ("no stop", None),
-    ("at the last file's line", r"file (\d+) of \1\b"),
-    ("at \"Saving to disk …\"", r"Saving to disk"),
+    ("no stop", None, None),
+    ("at the last file's line", r"file (\d+) of \1\b", None),
+    ("at \"Saving to disk …\"", r"Saving to disk", None),
+    ("twice: at \"Saving to disk …\" and 0.5 s later", r"Saving to disk", 0.5),
 ]
 
 
@@ -931,7 +943,7 @@ def run_stop_during_sync(args):
         report["files"], report["bytes"] = len(items), sum(item.size for item in items)
         number = 0
         for rep in range(args.stop_repeat):
-            for label, stop_at in STOP_POINTS:
+            for label, stop_at, again in STOP_POINTS:
                 if stop_at is None and rep > 0:
                     continue  # the disk's own time: once is enough
                 number += 1
@@ -939,11 +951,11 @@ def run_stop_during_sync(args):
                 os.sync()
                 written = disk.written_bytes() if disk.path else None
                 run = WatchedRun([args.r9_update, "--port", str(standin.port), "clone", local], stop_at,
-                                 disk if disk.path else None)
+                                 disk if disk.path else None, again)
                 status = run.wait(args.time_limit)
                 whole = same_files(instrument, local, items)
                 result = {
-                    "stop": label, "status": status, "stdout": run.stdout,
+                    "stop": label, "twice": again is not None, "status": status, "stdout": run.stdout,
                     "last_file": run.first(r"file (\d+) of \1\b"), "saving": run.first(r"Saving to disk"),
                     "signal": run.signal_at, "exit": run.exit_at, "whole": whole,
                     "stderr": [line for _, line in run.lines
@@ -1157,12 +1169,13 @@ def stop_section(report):
              "`r9-update clone DIR` (the command line, the `bench` build) of %d files, %.1f MB (`--big-file %s` "
              "of the stand-in), into a folder on %s. SIGINT goes when standard error shows the last file's line "
              "(its last byte has arrived; the closing `CWD  ..` is still due) or \"Saving to disk …\" (the "
-             "queue is done, the last sync under way); once the run goes without a stop, for the time the "
-             "disk itself needs. The end is when the process closes its standard error. *True result*: "
-             "\"Backup Completed\" and exit 0, and every file in place, byte for byte, with nothing else left "
-             "in the folder. Earlier, against a disk that writes 2 MB/s, Ctrl+C took effect after %.1f s, with "
-             "nothing shown meanwhile." % (report["files"], report["bytes"] / 1e6, report["size"],
-                                           report["disk"], EARLIER_STOP_SECONDS), "",
+             "queue is done, the last sync under way), and once more there followed by a second SIGINT 0.5 s "
+             "later; once the run goes without a stop, for the time the disk itself needs. The end is when the "
+             "process closes its standard error; *Stop → end* counts from the first SIGINT. *True result*: "
+             "\"Backup Completed\" and exit 0 (after a second SIGINT: exit 130 and no result), and every file "
+             "in place, byte for byte, with nothing else left in the folder. Earlier, against a disk that "
+             "writes 2 MB/s, Ctrl+C took effect after %.1f s, with nothing shown meanwhile." % (
+                 report["files"], report["bytes"] / 1e6, report["size"], report["disk"], EARLIER_STOP_SECONDS), "",
              "| Stop | Last file's line → \"Saving to disk …\" | Stop → end | Beyond the disk's own last sync "
              "| Disk written after the stop | First line after the stop | Printed | Exit | Files in place |",
              "|---|---|---|---|---|---|---|---|---|"]
@@ -1192,6 +1205,11 @@ def stop_section(report):
 
 
 def true_result(run):
+    """A stop after the last byte: the result the run would have had
+    ("Backup Completed", exit 0); a second stop: stopped (exit 130, no
+    result). Either way every file that arrived is in place."""
+    if run.get("twice"):
+        return run["status"] == 130 and run["whole"] and not run["stdout"]
     return run["status"] == 0 and run["whole"] and run["stdout"].startswith("Backup Completed")
 
 
