@@ -15,10 +15,10 @@ done
 
 cd "$root"
 cmake --preset bench >/dev/null
-cmake --build "$build" -j2 --target r9-bench-tool r9-bench-nofsync r9-instrument-sim
+cmake --build "$build" -j2 --target r9-bench-tool r9-bench-nofsync r9-instrument-sim r9-update
 export QT_QPA_PLATFORM=offscreen
 set -- /usr/bin/python3 "$here/bench.py" --driver "$build/r9-bench-tool" --nofsync "$build/libr9-bench-nofsync.so" \
-    --sim "$build/sim/r9-instrument-sim" "$@"
+    --sim "$build/sim/r9-instrument-sim" --r9-update "$build/r9-update" "$@"
 
 # Every file opens a data connection, and each closed one holds its port in
 # TIME-WAIT for a minute: thousands of them slow down the next run's connects,

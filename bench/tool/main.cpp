@@ -1,7 +1,8 @@
 // Runs one operation of the real R9_update window, headless, against the
 // instrument stand-in on 127.0.0.1, and prints one JSON line: the time from
-// the click to the FTP client's done, the files and bytes moved, and the
-// process's memory and open files before and during the operation.
+// the click to the operation's result (its files then on disk), the files
+// and bytes moved, and the process's memory and open files before and during
+// the operation.
 
 #include "benchoptions.h"
 #include "messageboxcloser.h"
