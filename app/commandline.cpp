@@ -376,9 +376,8 @@ void CommandLine::stop(int signalNumber)
     // outcome: the run ends as it would have.
     if (m_saving)
         return;
-    m_progress.end();
-    m_err << "Interrupted\n";
-    m_err.flush();
+    // An operation that stops says so with its result: the last file may
+    // have arrived already, and then the result is the true one.
     const bool operating = m_session->isOperationRunning();
     m_session->disconnectFromDevice();
     if (!operating)
@@ -488,6 +487,10 @@ void CommandLine::conclude(int status, const QString &text)
     m_concluded = true;
     m_status = status;
     m_progress.end();
+    if (m_stopRequested && status == m_stopStatus) {
+        m_err << "Interrupted\n";
+        m_err.flush();
+    }
     if (!text.isEmpty()) {
         m_out << text << '\n';
         m_out.flush();
