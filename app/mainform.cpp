@@ -1,4 +1,4 @@
-#include "mainform.h"
+#include "app/mainform.h"
 
 #include <QAction>
 #include <QCoreApplication>

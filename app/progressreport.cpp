@@ -1,4 +1,4 @@
-#include "progressreport.h"
+#include "app/progressreport.h"
 
 #include <QLocale>
 #include <QTextStream>

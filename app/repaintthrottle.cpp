@@ -1,4 +1,4 @@
-#include "repaintthrottle.h"
+#include "app/repaintthrottle.h"
 
 #include <QCoreApplication>
 #include <QEvent>

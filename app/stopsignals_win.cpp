@@ -1,4 +1,4 @@
-#include "stopsignals.h"
+#include "app/stopsignals.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "instrumentendpoint.h"
+#include "connection/instrumentendpoint.h"
 
 #ifndef R9_INSTRUMENT_HOST
 #define R9_INSTRUMENT_HOST "127.0.0.1"

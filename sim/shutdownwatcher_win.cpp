@@ -1,4 +1,4 @@
-#include "shutdownwatcher.h"
+#include "sim/shutdownwatcher.h"
 
 #include <QMetaObject>
 

@@ -1,9 +1,9 @@
-#include "freespace.h"
+#include "transfer/freespace.h"
 
 #include <limits>
 
 #if defined(Q_OS_WIN)
-#include "windowsfiles.h"
+#include "transfer/windowsfiles.h"
 #else
 #include <QFile>
 

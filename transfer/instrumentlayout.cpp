@@ -1,4 +1,4 @@
-#include "instrumentlayout.h"
+#include "transfer/instrumentlayout.h"
 
 const std::array<QString, 6> stateNames = {
     QStringLiteral("Unconnected"), QStringLiteral("HostLookup"), QStringLiteral("Connecting"),

@@ -1,9 +1,9 @@
-#include "locallinks.h"
+#include "transfer/locallinks.h"
 
 #include <QFileInfo>
 
 #if defined(Q_OS_WIN)
-#include "windowsfiles.h"
+#include "transfer/windowsfiles.h"
 #endif
 
 bool isLink(const QFileInfo &entry)

@@ -1,4 +1,4 @@
-#include "localnames.h"
+#include "transfer/localnames.h"
 
 #include "transfer/baselock.h"
 #include "transfer/stagedfile.h"

@@ -1,4 +1,4 @@
-#include "stagedfile.h"
+#include "transfer/stagedfile.h"
 
 #include "transfer/folderhandle.h"
 
@@ -8,7 +8,7 @@
 #if defined(Q_OS_LINUX)
 #include <fcntl.h>
 #elif defined(Q_OS_WIN)
-#include "windowsfiles.h"
+#include "transfer/windowsfiles.h"
 #endif
 
 namespace {

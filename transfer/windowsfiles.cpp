@@ -1,6 +1,6 @@
-#include "windowsfiles.h"
+#include "transfer/windowsfiles.h"
 
-#include "windowsnames.h"
+#include "transfer/windowsnames.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "windowsnames.h"
+#include "transfer/windowsnames.h"
 
 namespace {
 

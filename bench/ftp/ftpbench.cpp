@@ -1,6 +1,6 @@
 // Drives FtpClient for the benchmark: one download or upload, or a whole
 // folder of files, against a server on 127.0.0.1. Prints one result line.
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

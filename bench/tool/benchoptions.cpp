@@ -1,4 +1,4 @@
-#include "benchoptions.h"
+#include "bench/tool/benchoptions.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

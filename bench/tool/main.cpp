@@ -4,10 +4,10 @@
 // and bytes moved, and the process's memory and open files before and during
 // the operation.
 
-#include "benchoptions.h"
-#include "messageboxcloser.h"
-#include "resourcemeter.h"
-#include "windowdriver.h"
+#include "bench/tool/benchoptions.h"
+#include "bench/tool/messageboxcloser.h"
+#include "bench/tool/resourcemeter.h"
+#include "bench/tool/windowdriver.h"
 
 #include "connection/instrumentendpoint.h"
 #include "app/r9_update.h"

@@ -1,4 +1,4 @@
-#include "messageboxcloser.h"
+#include "bench/tool/messageboxcloser.h"
 
 #include <QApplication>
 #include <QEvent>

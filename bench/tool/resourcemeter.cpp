@@ -1,4 +1,4 @@
-#include "resourcemeter.h"
+#include "bench/tool/resourcemeter.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "windowdriver.h"
+#include "bench/tool/windowdriver.h"
 
 #include "app/r9_update.h"
 #include "ftp/ftpclient.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "resourcemeter.h"
+#include "bench/tool/resourcemeter.h"
 
 #include <QObject>
 #include <QString>

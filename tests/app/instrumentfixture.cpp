@@ -1,9 +1,9 @@
-#include "instrumentfixture.h"
+#include "tests/app/instrumentfixture.h"
 
-#include "eventwait.h"
+#include "tests/support/eventwait.h"
 
 #include "connection/instrumentendpoint.h"
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "messageboxrecorder.h"
-#include "testfiles.h"
+#include "tests/app/messageboxrecorder.h"
+#include "tests/support/testfiles.h"
 
 #include "app/r9_update.h"
-#include "instrumentserver.h"
+#include "sim/instrumentserver.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "messageboxrecorder.h"
+#include "tests/app/messageboxrecorder.h"
 
-#include "eventwait.h"
+#include "tests/support/eventwait.h"
 
 #include <QApplication>
 #include <QEvent>

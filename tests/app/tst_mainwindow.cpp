@@ -4,12 +4,12 @@
 // changes after it was queued, round trips through a second instrument with
 // names beyond ASCII; and how a download is staged and put in place.
 
-#include "eventwait.h"
-#include "instrumentfixture.h"
+#include "tests/support/eventwait.h"
+#include "tests/app/instrumentfixture.h"
 
 #include "connection/instrumentendpoint.h"
-#include "ftpclient.h"
-#include "samplegenerator.h"
+#include "ftp/ftpclient.h"
+#include "sim/samplegenerator.h"
 #include "transfer/folderhandle.h"
 #include "transfer/stagedbatch.h"
 #include "transfer/stagedfile.h"

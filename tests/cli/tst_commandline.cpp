@@ -3,11 +3,11 @@
 // program itself run with no display, against the stand-in's program and
 // pyftpdlib, stopped by a signal.
 
-#include "eventwait.h"
-#include "instrumentfixture.h"
+#include "tests/support/eventwait.h"
+#include "tests/app/instrumentfixture.h"
 
 #include "app/commandline.h"
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -3,7 +3,7 @@
 // what is left out and why, and which local folders are refused.
 
 #include "operations/operationplan.h"
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
 #include "transfer/freespace.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/windowsnames.h"

@@ -1,4 +1,4 @@
-#include "scenariotable.h"
+#include "tests/faults/scenariotable.h"
 
 #include <QLocale>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 
 #include <QList>
 #include <QString>

@@ -4,12 +4,12 @@
 // time, with every local and instrument file either as it was or an exact
 // copy of its source, and nothing written outside the base folder.
 
-#include "eventwait.h"
-#include "instrumentfixture.h"
-#include "scenariotable.h"
-#include "testfiles.h"
+#include "tests/support/eventwait.h"
+#include "tests/app/instrumentfixture.h"
+#include "tests/faults/scenariotable.h"
+#include "tests/support/testfiles.h"
 
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 #include "transfer/transfertracker.h"
 
 #include <QDir>

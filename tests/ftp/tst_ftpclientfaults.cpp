@@ -1,8 +1,8 @@
 // The client against a scripted server that misbehaves on purpose.
 #include "ftp/ftpclient.h"
-#include "eventwait.h"
-#include "scriptedftpserver.h"
-#include "testfiles.h"
+#include "tests/support/eventwait.h"
+#include "tests/support/scriptedftpserver.h"
+#include "tests/support/testfiles.h"
 
 #include <QBuffer>
 #include <QPointer>

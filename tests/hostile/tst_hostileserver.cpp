@@ -4,13 +4,13 @@
 // under a clone. Whatever happens, nothing is written outside the base
 // folder, and a backup that left a name out never says "Backup Completed".
 
-#include "eventwait.h"
-#include "instrumentfixture.h"
-#include "scriptedftpserver.h"
-#include "testfiles.h"
+#include "tests/support/eventwait.h"
+#include "tests/app/instrumentfixture.h"
+#include "tests/support/scriptedftpserver.h"
+#include "tests/support/testfiles.h"
 
 #include "connection/instrumentendpoint.h"
-#include "ftpclient.h"
+#include "ftp/ftpclient.h"
 #include "transfer/localnames.h"
 #include "transfer/transfertracker.h"
 

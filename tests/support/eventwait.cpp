@@ -1,4 +1,4 @@
-#include "eventwait.h"
+#include "tests/support/eventwait.h"
 
 #include <QEventLoop>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "scriptedftpserver.h"
+#include "tests/support/scriptedftpserver.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
