@@ -4,7 +4,7 @@
 #include "ftp/ftpclient.h"
 #include "ftp/urlinfo.h"
 #include "transfer/contentcheck.h"
-#include "transfer/diagnostics.h"
+#include "transfer/transferlogging.h"
 #include "transfer/folderhandle.h"
 #include "transfer/instrumentlayout.h"
 #include "transfer/localnames.h"

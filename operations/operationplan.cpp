@@ -1,7 +1,7 @@
 #include "operations/operationplan.h"
 
 #include "transfer/baselock.h"
-#include "transfer/diagnostics.h"
+#include "operations/operationslogging.h"
 #include "transfer/folderhandle.h"
 #include "transfer/freespace.h"
 #include "transfer/instrumentlayout.h"

@@ -1,6 +1,6 @@
 #include "transfer/stagedbatch.h"
 
-#include "transfer/diagnostics.h"
+#include "transfer/transferlogging.h"
 #include "transfer/folderhandle.h"
 
 #include <algorithm>

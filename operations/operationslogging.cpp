@@ -1,0 +1,3 @@
+#include "operations/operationslogging.h"
+
+Q_LOGGING_CATEGORY(lcOperations, "r9.operations", QtInfoMsg)

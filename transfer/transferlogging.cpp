@@ -1,0 +1,3 @@
+#include "transfer/transferlogging.h"
+
+Q_LOGGING_CATEGORY(lcTransfer, "r9.transfer", QtInfoMsg)
