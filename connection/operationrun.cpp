@@ -96,6 +96,8 @@ void OperationRun::prepareTransfers()
         const ClientCall &call = m_plan.calls.at(i);
         if (call.kind == ClientCall::Cd)
             folder = call.argument == InstrumentLayout::upToTop ? QString() : call.argument;
+        if (call.kind == ClientCall::List)
+            ++m_listingsPlanned;
         if (!call.isTransfer())
             continue;
         Transfer transfer;
@@ -224,6 +226,8 @@ void OperationRun::commandFinished(int commandId, bool error)
     const Command command = m_commands.at(commandId);
     Transfer *transfer = command.transfer < 0 ? nullptr : &m_transfers[command.transfer];
     const ClientCall &call = m_plan.calls.at(command.call);
+    if (call.kind == ClientCall::List && !error)
+        ++m_listingsDone;
     if (transfer) {
         emit transferFinished(command.transfer + 1, !error);
         switch (call.kind) {
@@ -271,8 +275,10 @@ void OperationRun::finishDownload(int index, Transfer &transfer, bool error)
         transfer.state = Transfer::State::Staged;
     }
     transfer.device.reset(); // removes the temporary file unless staged
-    // The transfers go on while the disk catches up.
-    if (m_staged->isFull())
+    // The transfers go on while the disk catches up; once the run is being
+    // settled (a stop in the last file's finish), a file that arrived after
+    // all goes straight to the disk.
+    if (m_staged->isFull() || m_phase == Phase::Saving)
         m_staged->commit();
 }
 
@@ -360,12 +366,15 @@ void OperationRun::onCommitted(const QList<int> &inPlace, const QList<int> &fail
 // if the instrument then lists it with the size that was sent.
 void OperationRun::confirmUploads()
 {
-    if (!isUpload(m_operation) || m_failed || m_stopped)
+    if (!isUpload(m_operation) || m_failed)
         return;
+    // Stopped before the instrument listed what it kept, a file sent is not
+    // known to be there.
+    const bool listed = m_unconfirmed.isEmpty() && m_listingsDone == m_listingsPlanned;
     for (Transfer &transfer : m_transfers) {
         if (transfer.state != Transfer::State::Done)
             continue;
-        if (!m_unconfirmed.isEmpty()) {
+        if (!listed) {
             transfer.state = Transfer::State::NotDone;
             transfer.reason = QStringLiteral("sent, but not confirmed by the instrument");
             continue;

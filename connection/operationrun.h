@@ -124,6 +124,8 @@ private:
     // What the instrument lists after the uploads, by folder tag and name.
     QHash<QString, QHash<QString, qint64>> m_listed;
     QString m_listingTag;
+    int m_listingsPlanned = 0;
+    int m_listingsDone = 0;
     // Downloads that arrived whole, until they are in place.
     StagedBatch *m_staged = nullptr;
 };

@@ -180,6 +180,7 @@ private slots:
     void walk();
     void emptyFolderRefused_data();
     void emptyFolderRefused();
+    void disconnectWhileDownloadsQueued_data();
     void disconnectWhileDownloadsQueued();
     void fileChangedSizeIsIncomplete();
     void roundTrip_data();
@@ -379,15 +380,52 @@ void tst_MainWindow::emptyFolderRefused()
     QCOMPARE(f.buttonStates(), buttons);
 }
 
+void tst_MainWindow::disconnectWhileDownloadsQueued_data()
+{
+    QTest::addColumn<bool>("lastByteArrived");
+    QTest::addColumn<QByteArray>("button");
+    QTest::newRow("in the middle of a file") << false << QByteArray("BackupBotton");
+    // The operation then ends as it would have: its files are put in place
+    // and its true result is told.
+    QTest::newRow("right after the last byte arrived") << true << QByteArray("BackupBotton");
+    // Not so an upload: what the instrument kept was not listed yet.
+    QTest::newRow("right after the last byte was stored") << true << QByteArray("BackupBotton_3");
+}
+
 void tst_MainWindow::disconnectWhileDownloadsQueued()
 {
+    QFETCH(bool, lastByteArrived);
+    QFETCH(QByteArray, button);
     InstrumentFixture f;
     buildExampleInstrument(f);
+    const bool upload = button == "BackupBotton_3";
+    if (upload) {
+        for (const char *path : {"DATA/IPA_BD1/A.DAT", "DATA/IPS_BD1/S1.DAT", "INIE91.CFG", "INIE91.FLS"})
+            writeFile(f.localPath(QLatin1String(path)), randomBytes(2000, 11));
+    }
     writeFile(f.localPath("DATA/IPA_BD1/B.DAT"), "earlier copy");
     // Files from a run that was killed mid-download.
     writeFile(f.localPath("DATA/IPA_BD1/.r9-part-k1lled00"), "partial");
     writeFile(f.localPath(".r9-part-k1lled01"), "partial");
     QVERIFY(f.connectAndWalk());
+    if (lastByteArrived) {
+        const int last = upload ? 5 : 7;
+        connect(f.window->session(), &InstrumentSession::transferFinished, this, [&](int number) {
+            if (number == last)
+                f.button("deconbotton")->click();
+        });
+        QVERIFY(f.clickAndWaitForDone(button.constData()));
+        QVERIFY(f.waitForUnconnected(5000));
+        if (upload) {
+            QCOMPARE(f.results.first().kind, OperationResult::Stopped);
+            QCOMPARE(f.bar()->text(), QStringLiteral("Interrupted · 5 of 5 files missing"));
+        } else {
+            QCOMPARE(f.results.first().kind, OperationResult::Completed);
+            QCOMPARE(readTree(f.localDir.path()), readTree(f.instrumentDir.path()));
+            QCOMPARE(f.bar()->text(), QStringLiteral("Backup Completed · 7 files"));
+        }
+        return;
+    }
     // B.DAT would take over a minute: Disconnect must not wait for it.
     f.server.setRateLimit(1024);
     f.button("BackupBotton")->click();
