@@ -73,8 +73,8 @@ void OperationRun::start()
         return;
     }
     prepareTransfers();
-    qCDebug(lcConnection) << operationName(m_operation) << "starts:" << transferCount() << "transfers," << m_bytesTotal << "bytes,"
-                          << m_plan.leftOut.size() << "left out";
+    qCDebug(lcConnection) << operationName(m_operation) << "starts:" << transferCount() << "transfers,"
+                          << m_bytesTotal << "bytes," << m_plan.leftOut.size() << "left out";
     queueFrom(0);
     // An operation that queued nothing for the client has nothing to wait for.
     if (m_commands.empty())
@@ -434,22 +434,7 @@ void OperationRun::decide()
     }
 
     confirmUploads();
-    bool allArrived = true;
-    for (int i = 0; i < transferCount(); ++i) {
-        const Transfer &transfer = m_transfers[i];
-        const bool done = transfer.state == Transfer::State::Done;
-        if (callOf(transfer).kind != ClientCall::Check)
-            m_tracker.setDone(i, done);
-        if (!done) {
-            allArrived = false;
-            result.notDone << (transfer.reason.isEmpty() ? transfer.path
-                                                         : transfer.path + QStringLiteral(" (") + transfer.reason + u')');
-        }
-    }
-    result.notDone += m_plan.leftOut;
-    result.missing = int(result.notDone.size());
-    result.count = transferCount() + int(m_plan.leftOut.size());
-
+    const bool allArrived = countNotDone(result);
     if (m_stopped && !allArrived) {
         result.kind = OperationResult::Stopped;
         result.text = QStringLiteral("Interrupted");
@@ -471,6 +456,29 @@ void OperationRun::decide()
     }
     qCDebug(lcConnection) << operationName(m_operation) << "ends:" << summaryOf(result);
     emit finished(result);
+}
+
+// Each file not done, with its reason where it has one of its own, and the
+// files left out before anything was queued; the shared records learn the
+// run's verdict on each. True when every transfer is done.
+bool OperationRun::countNotDone(OperationResult &result)
+{
+    bool allDone = true;
+    for (int i = 0; i < transferCount(); ++i) {
+        const Transfer &transfer = m_transfers[i];
+        const bool done = transfer.state == Transfer::State::Done;
+        if (callOf(transfer).kind != ClientCall::Check)
+            m_tracker.setDone(i, done);
+        if (done)
+            continue;
+        allDone = false;
+        result.notDone << (transfer.reason.isEmpty() ? transfer.path
+                                                     : transfer.path + QStringLiteral(" (") + transfer.reason + u')');
+    }
+    result.notDone += m_plan.leftOut;
+    result.missing = int(result.notDone.size());
+    result.count = transferCount() + int(m_plan.leftOut.size());
+    return allDone;
 }
 
 // The files not done for a reason of their own, and those left out before

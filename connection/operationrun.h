@@ -101,6 +101,7 @@ private:
     void confirmUploads();
     void checkFoldersStayed();
     void decide();
+    bool countNotDone(OperationResult &result);
     QString incompleteReport(const QString &heading) const;
 
     const Operation m_operation;
