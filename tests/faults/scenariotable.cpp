@@ -340,6 +340,7 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
             // A file of another size than listed never replaces the earlier copy.
             e.failedFile = f.argument;
             e.delivered = int(p.transfers.size());
+            e.missing = 1;
         } else if (p.uploads && p.transfers.contains(f.argument)) {
             // The listing after the uploads is taken at its word: a file it
             // shows shorter than sent was not kept whole.
@@ -353,6 +354,7 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
                                  QLocale(QLocale::English).toString(file.size)));
             e.finalState = FtpClient::LoggedIn;
             e.delivered = int(p.transfers.size());
+            e.missing = 1;
         }
         break;
     case FaultKind::Refuse:

@@ -82,6 +82,7 @@ struct Expectation
     End end = End::Completed;
     QStringList commands;     // what the stand-in receives after the walk (or in it)
     int delivered = 0;        // transfers that arrive, from the first on
+    int missing = -1;         // files the result names as not done; -1: all but those delivered
     QString failedFile;       // the transfer the fault stops, if any
     int boxCount = 0;         // "FTP Error" boxes, all with the same text
     QString boxPattern;       // regular expression for the whole text of each box

@@ -349,6 +349,14 @@ void tst_FaultMatrix::scenario()
     const bool completed = expected.end == Expectation::End::Completed;
     if (!plan.isWalk())
         QCOMPARE(labels.texts.contains(plan.completedText), completed);
+    // The result counts exactly the files that are not in place (or
+    // stored): a file whose command failed is missing, whatever its bytes did.
+    if (!plan.isWalk() && expected.end != Expectation::End::Refused) {
+        const int missing = expected.missing >= 0 ? expected.missing : int(plan.transfers.size()) - expected.delivered;
+        QVERIFY(!f.results.isEmpty());
+        QCOMPARE(f.results.last().missing, missing);
+        QCOMPARE(f.results.last().count, int(plan.transfers.size()));
+    }
     // The result stays on the bar after the close.
     if (!plan.isWalk() && completed)
         QCOMPARE(f.bar()->text(), QStringLiteral("%1 · %2 files").arg(plan.completedText).arg(plan.transfers.size()));
