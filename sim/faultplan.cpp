@@ -20,6 +20,20 @@ void FaultPlan::shortStore(qint64 bytes, const QString &file)
     m_shortStores.append({ bytes, file });
 }
 
+void FaultPlan::answerAfter(const QString &verb, int code, const QString &file)
+{
+    m_answersAfter.append({ verb.toUpper(), code, file });
+}
+
+int FaultPlan::answerAfterFor(const QString &verb, const QString &virtualPath) const
+{
+    for (const Refusal &answer : m_answersAfter) {
+        if (answer.verb == verb && namesFile(answer.argument, virtualPath))
+            return answer.code;
+    }
+    return 0;
+}
+
 void FaultPlan::reportSize(const QString &file, qint64 size)
 {
     m_reportedSizes.append({ file, size });

@@ -15,6 +15,7 @@ public:
     void staySilent(const QString &verb, const QString &argument);
     void cutAfter(qint64 bytes, const QString &file);
     void shortStore(qint64 bytes, const QString &file);
+    void answerAfter(const QString &verb, int code, const QString &file);
     void reportSize(const QString &file, qint64 size);
     void setDropAfter(int commandCount) { m_dropAfter = commandCount; }
     void setReplyDelay(int msecs) { m_replyDelay = msecs; }
@@ -29,6 +30,8 @@ public:
     qint64 cutFor(const QString &virtualPath) const;
     // Bytes after which a STOR of `virtualPath` stops yet claims success; -1 for none.
     qint64 shortStoreFor(const QString &virtualPath) const;
+    // The code that answers a transfer carried out in full; 0: 226 as usual.
+    int answerAfterFor(const QString &verb, const QString &virtualPath) const;
     // Whether the verb is one a minimal server does not know.
     bool unknownToMinimal(const QString &verb) const;
     bool isMinimal() const { return m_minimal; }
@@ -61,6 +64,7 @@ private:
     QList<Silence> m_silences;
     QList<Cut> m_cuts;
     QList<Cut> m_shortStores;
+    QList<Refusal> m_answersAfter;
     QList<QPair<QString, qint64>> m_reportedSizes;
     int m_dropAfter = 0;
     int m_replyDelay = 0;

@@ -622,6 +622,7 @@ void FtpSession::startTransfer()
     m_passive = nullptr;
     const PendingTransfer transfer = m_pending;
     m_pending = PendingTransfer();
+    m_running = transfer;
     if (!data) {
         m_state = State::LoggedIn;
         reply(425, QStringLiteral("Can't open data connection."));
@@ -698,7 +699,10 @@ void FtpSession::onTransferFinished(TransferOutcome outcome)
     m_state = State::LoggedIn;
     switch (outcome) {
     case TransferOutcome::Completed:
-        reply(226, QStringLiteral("Transfer complete."));
+        if (const int code = m_server->m_faults.answerAfterFor(m_running.verb, m_running.location.virtualPath))
+            reply(code, refusalText(code));
+        else
+            reply(226, QStringLiteral("Transfer complete."));
         break;
     case TransferOutcome::Cut:
     case TransferOutcome::PeerClosed:

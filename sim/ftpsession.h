@@ -108,6 +108,8 @@ private:
     bool m_binary = false;         // RFC 959: ASCII until TYPE I
     QPointer<PassiveDataPort> m_passive;
     PendingTransfer m_pending;
+    // The transfer under way, for its final answer.
+    PendingTransfer m_running;
     QPointer<QObject> m_transfer;
     QTimer m_dataTimer;
 };

@@ -176,6 +176,11 @@ void InstrumentServer::storeOnlyFirst(qint64 bytes, const QString &file)
     m_d->m_faults.shortStore(bytes, file);
 }
 
+void InstrumentServer::answerAfterTransfer(const QString &verb, int code, const QString &file)
+{
+    m_d->m_faults.answerAfter(verb, code, file);
+}
+
 void InstrumentServer::staySilentOn(const QString &verb, const QString &argument)
 {
     m_d->m_faults.staySilent(verb, argument);

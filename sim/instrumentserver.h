@@ -69,6 +69,9 @@ public:
     // file keeps those bytes. A client that could not send the rest must
     // not believe the 226.
     void storeOnlyFirst(qint64 bytes, const QString &file = QString());
+    // Carry out a RETR or STOR (only of `file` when given) in full, every
+    // byte sent or stored, and then answer `code` instead of 226.
+    void answerAfterTransfer(const QString &verb, int code, const QString &file = QString());
     // Never answer `verb` (with `argument`, only that argument). The session
     // then hangs like a stuck instrument: it logs later commands but answers
     // none of them, and keeps the connection open.

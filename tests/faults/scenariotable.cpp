@@ -39,7 +39,7 @@ Fault fault(FaultKind kind, const QString &title, const QString &verb = QString(
     f.role = role;
     f.argument = argument;
     f.emptyInstrument = emptyInstrument;
-    if (kind == FaultKind::Refuse)
+    if (kind == FaultKind::Refuse || kind == FaultKind::AnswerAfter)
         f.code = int(number);
     else if (kind == FaultKind::DropAt)
         f.occurrence = int(number);
@@ -101,6 +101,10 @@ const QList<FaultEntry> &faultList()
         // Data connections cut.
         add(Operations, fault(K::Cut, "data connection of the first file cut at 0 bytes", {}, 0, Role::First));
         add(Operations, fault(K::Cut, "data connection of a middle file cut after 1000 bytes", {}, 1000, Role::Middle));
+        // Every byte moved, and still the server says it failed: the file
+        // is not counted, whatever its bytes did.
+        add(Operations, fault(K::AnswerAfter, "%1 of a middle file carried out whole, then answered 451", "XFER", 451,
+                              Role::Middle));
 
         // The instrument stops answering.
         const QList<QPair<const char *, unsigned>> silent = {
@@ -392,6 +396,10 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
                p.uploads ? QStringLiteral("Connection closed")
                          : QStringLiteral("Connection closed( after \\d+ of \\d+ bytes)?"),
                FtpClient::Unconnected);
+        e.partialRemoteFile = p.uploads;
+        break;
+    case FaultKind::AnswerAfter:
+        failAt(transferLineOf(f.argument), true, QStringLiteral("451 .*"), FtpClient::LoggedIn);
         e.partialRemoteFile = p.uploads;
         break;
     case FaultKind::Cut:

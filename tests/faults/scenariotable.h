@@ -44,6 +44,7 @@ enum class FaultKind {
     DropAt,             // the stand-in closes the control connection on receipt of a command
     DropMidTransfer,    // the stand-in goes away while a file moves
     Cut,                // the data connection closes after some bytes
+    AnswerAfter,        // a transfer carried out in full, then answered with an error code
     WrongSize,          // the listing shows another size than the file has
     SlowLink,           // reply delay and rate limit
     FolderIsFile,       // target folder unwritable: a file stands where it should be
