@@ -241,7 +241,9 @@ void OperationRun::commandFinished(int commandId, bool error)
     if (!error || m_stopped || m_failed || resumeAfter(command))
         return;
     if (command.call >= m_plan.confirmationFrom) {
-        m_unconfirmed = m_client->errorString();
+        // The report's own heading says which command it was.
+        const QString text = m_client->errorString();
+        m_unconfirmed = text.contains(u'\n') ? text.section(u'\n', 1) : text;
         return;
     }
     m_failed = true;

@@ -96,6 +96,7 @@ const QList<FaultEntry> &faultList()
         add(Uploads, fault(K::DropAt, "connection dropped at the first MKD on an emptied instrument", "MKD", 1,
                            Role::None, QString(), true));
         add(Operations, fault(K::DropAt, "connection dropped at QUIT", "QUIT", 1));
+        add(Uploads, fault(K::DropAt, "connection dropped at the listing that confirms the stores", "LIST", 1));
         add(Operations, fault(K::DropMidTransfer, "instrument gone while a middle file moves", {}, 0, Role::Middle));
 
         // Data connections cut.
@@ -383,13 +384,27 @@ Expectation expect(const PlanUnderTest &p, const Fault &f)
         break;
     case FaultKind::Silent:
     case FaultKind::DropAt:
-        if (f.verb == QLatin1String("QUIT"))
+        if (f.verb == QLatin1String("QUIT")) {
             completed();
-        else
+        } else if (p.uploads && f.verb == QLatin1String("LIST")) {
+            // Every file went out whole, but nothing shows what the
+            // instrument kept: none of them counts as stored.
+            e.end = End::Incomplete;
+            e.commands = p.commands.mid(0, lineOf(p.commands, f.verb, f.argument, f.occurrence) + 1);
+            e.delivered = int(p.transfers.size());
+            e.missing = int(p.transfers.size());
+            e.boxCount = 1;
+            e.boxPattern = QRegularExpression::escape(p.incompleteText + QStringLiteral("\n\nNot done:\n"))
+                    + QStringLiteral(".* \\(sent, but not confirmed by the instrument\\)")
+                    + QRegularExpression::escape(
+                              QStringLiteral("\n\nThe instrument's listing of what was sent failed:\n"))
+                    + QStringLiteral("Connection closed");
+        } else {
             failAt(position(), isToolVerb(f.verb),
                    f.kind == FaultKind::DropAt ? QStringLiteral("Connection closed")
                        : QStringLiteral("The server did not answer within %1 ms").arg(silentIdleTimeoutMs),
                    FtpClient::Unconnected);
+        }
         break;
     case FaultKind::DropMidTransfer:
         failAt(transferLineOf(f.argument), true,
