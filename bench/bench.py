@@ -90,7 +90,29 @@ def local_tree(base):
 # The stand-in
 
 
-class Standin:
+class LoopbackServer:
+    """A server process that says "listening on 127.0.0.1:PORT" on its first
+    line of output and ends when its standard input closes."""
+
+    def __init__(self, name, argv, **popen):
+        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, **popen)
+        line = self.proc.stdout.readline().decode()
+        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("%s did not start: %r" % (name, line))
+        self.port = int(match.group(1))
+
+    def stop(self):
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=20)
+        except Exception:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class Standin(LoopbackServer):
     """One r9-instrument-sim process serving `root` on a free 127.0.0.1 port."""
 
     def __init__(self, sim, root, log, delay_ms, generate):
@@ -100,14 +122,7 @@ class Standin:
             argv += ["--generate"] + generate
         if delay_ms:
             argv += ["--delay", str(delay_ms)]
-        self.proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL)
-        line = self.proc.stdout.readline().decode()
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("r9-instrument-sim did not start: %r" % line)
-        self.port = int(match.group(1))
+        super().__init__("r9-instrument-sim", argv, stderr=subprocess.DEVNULL)
 
     def log_size(self):
         return os.path.getsize(self.log) if os.path.exists(self.log) else 0
@@ -126,14 +141,6 @@ class Standin:
             session, _, command = line.partition(" ")
             commands.append((session, command.split(" ", 1)[0].upper(), command))
         return commands
-
-    def stop(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=20)
-        except Exception:
-            self.proc.kill()
-            self.proc.wait()
 
 
 # --------------------------------------------------------------------------
@@ -701,27 +708,12 @@ def run_bounded(argv, stdout, stderr, limit, timed=True):
     return seconds, rss, status
 
 
-class LyingServer:
+class LyingServer(LoopbackServer):
     """bench/lyingserver.py on a free 127.0.0.1 port."""
 
     def __init__(self, log):
         self.log = log
-        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, "lyingserver.py"), "--log", log],
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        line = self.proc.stdout.readline().decode()
-        match = re.search(r"listening on 127\.0\.0\.1:(\d+)", line)
-        if not match:
-            self.stop()
-            raise RuntimeError("lyingserver.py did not start: %r" % line)
-        self.port = int(match.group(1))
-
-    def stop(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=20)
-        except Exception:
-            self.proc.kill()
-            self.proc.wait()
+        super().__init__("lyingserver.py", [sys.executable, os.path.join(HERE, "lyingserver.py"), "--log", log])
 
 
 def run_lying_listing(args):

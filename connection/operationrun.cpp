@@ -15,15 +15,7 @@
 
 #include <QLocale>
 
-#include <limits>
-
 namespace {
-
-// A hostile listing may announce sizes whose sum passes 2^63.
-qint64 addSaturated(qint64 a, qint64 b)
-{
-    return b > std::numeric_limits<qint64>::max() - a ? std::numeric_limits<qint64>::max() : a + b;
-}
 
 QString completedTextOf(Operation operation)
 {
@@ -242,8 +234,7 @@ void OperationRun::commandFinished(int commandId, bool error)
         return;
     if (command.call >= m_plan.confirmationFrom) {
         // The report's own heading says which command it was.
-        const QString text = m_client->errorString();
-        m_unconfirmed = text.contains(u'\n') ? text.section(u'\n', 1) : text;
+        m_unconfirmed = m_client->errorReason();
         return;
     }
     m_failed = true;
@@ -303,7 +294,7 @@ void OperationRun::finishCheck(Transfer &transfer, bool error)
     ComparedFile &file = m_plan.compared[transfer.compared];
     if (error) {
         file.state = ComparedFile::NotFetched;
-        file.detail = m_client->errorString().section(u'\n', -1);
+        file.detail = m_client->errorReason();
     } else if (!check->localError().isEmpty()) {
         file.state = ComparedFile::Unreadable;
         file.detail = check->localError();

@@ -41,6 +41,7 @@ public:
     FtpClient::Error m_error = FtpClient::NoError;
     int m_replyCode = 0;
     QString m_errorString = QStringLiteral("Unknown error");
+    QString m_errorReason;
     SignalGate m_gate;
     FtpProtocol m_protocol;
 };
@@ -115,6 +116,7 @@ void FtpClientPrivate::startNext()
     m_error = FtpClient::NoError;
     m_replyCode = 0;
     m_errorString = QStringLiteral("Unknown error");
+    m_errorReason.clear();
     if (m_gate.commandStarted(m_current->id))
         m_protocol.execute();
 }
@@ -142,6 +144,7 @@ QString FtpClientPrivate::failureHeading() const
 void FtpClientPrivate::setCommandError(FtpClient::Error kind, const QString &reason, int replyCode)
 {
     m_errorString = failureHeading() + reason;
+    m_errorReason = reason;
     m_error = kind;
     m_replyCode = replyCode;
 }
@@ -295,6 +298,11 @@ int FtpClient::replyCode() const
 QString FtpClient::errorString() const
 {
     return m_d->m_errorString;
+}
+
+QString FtpClient::errorReason() const
+{
+    return m_d->m_errorReason;
 }
 
 void FtpClient::setConnectTimeout(int msecs)

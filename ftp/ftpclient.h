@@ -135,6 +135,9 @@ public:
     // and ProtocolError when a reply caused it); 0 when no reply did.
     int replyCode() const;
     QString errorString() const;
+    // The last failure's own words, without the heading errorString() puts
+    // before them ("Downloading file X failed:"); empty before a failure.
+    QString errorReason() const;
 
     // Time limits, in milliseconds: establishing the control connection; and
     // the idle limit: a reply is due within it of its command being sent

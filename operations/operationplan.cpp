@@ -24,6 +24,7 @@
 #endif
 
 #include <algorithm>
+#include <limits>
 
 using namespace InstrumentLayout;
 
@@ -279,11 +280,6 @@ static OperationPlan planCompare(const QString &base, const QList<RemoteEntry> &
     return plan;
 }
 
-static QString folderRefusalText(const QString &why, const QString &path)
-{
-    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
-}
-
 static OperationPlan folderRefusal(const QString &text)
 {
     OperationPlan plan;
@@ -293,8 +289,7 @@ static OperationPlan folderRefusal(const QString &text)
     return plan;
 }
 
-// A hostile listing may announce sizes whose sum passes 2^63.
-static qint64 addSaturated(qint64 a, qint64 b)
+qint64 addSaturated(qint64 a, qint64 b)
 {
     return b > std::numeric_limits<qint64>::max() - a ? std::numeric_limits<qint64>::max() : a + b;
 }
@@ -321,12 +316,12 @@ static QString unlockableReason(const BaseFolderLock &lock)
 {
     const QFileInfo base(lock.folder());
     if (!base.exists())
-        return folderRefusalText(qt_error_string(ENOENT), lock.folder());
+        return pathRefusal(qt_error_string(ENOENT), lock.folder());
     if (!base.isDir())
-        return folderRefusalText(QStringLiteral("Not a folder"), lock.folder());
+        return pathRefusal(QStringLiteral("Not a folder"), lock.folder());
     if (!base.isWritable())
-        return folderRefusalText(qt_error_string(EACCES), lock.folder());
-    return folderRefusalText(QStringLiteral("Cannot make the lock file"), lock.path());
+        return pathRefusal(qt_error_string(EACCES), lock.folder());
+    return pathRefusal(QStringLiteral("Cannot make the lock file"), lock.path());
 }
 
 // Under the base folder's lock. The free space is told before anything is
@@ -583,15 +578,15 @@ QString prepareDownloadFolders(const BaseFolderLock &lock, const QStringList &fo
             const QFileInfo info(path);
             if (!info.exists() && !isLink(info) && makeFolder(path) != 0
                 && (errno == EACCES || errno == EPERM || errno == EROFS))
-                return folderRefusalText(qt_error_string(errno), path);
+                return pathRefusal(qt_error_string(errno), path);
             if (const QString unfit = firstUnfitFolder(base, {relative}); !unfit.isEmpty())
-                return folderRefusalText(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
+                return pathRefusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), unfit);
         }
     }
     for (const QString &folder : QStringList{QString()} + folders) {
         const QString path = localFilePath(base, folder, QString());
         if (!QFileInfo(path).isWritable())
-            return folderRefusalText(qt_error_string(EACCES), path);
+            return pathRefusal(qt_error_string(EACCES), path);
     }
     return QString();
 }

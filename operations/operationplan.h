@@ -108,6 +108,10 @@ bool checkUpdateFolder(const QString &base);
 QString restoreFolderProblem(const QString &base);
 QString updateFolderProblem(const QString &base);
 
+// The sum of two sizes, held at the largest: a hostile listing may announce
+// sizes whose sum passes 2^63.
+qint64 addSaturated(qint64 a, qint64 b);
+
 // The first of `folders` (paths below `base`) that is missing, a link or no
 // folder; empty when all are folders of their own.
 QString firstUnfitFolder(const QString &base, const QStringList &folders);

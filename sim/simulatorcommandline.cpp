@@ -206,26 +206,30 @@ bool SimulatorCommandLine::parseFaults()
         m_faults.push_back([count](InstrumentServer &server) { server.dropConnectionAfter(count); });
         m_summary << QStringLiteral("drop each connection on its command %1").arg(count);
     }
-    for (const QString &value : m_parser.values(cutAfterOption)) {
-        const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
-        const QString file = value.section(QLatin1Char(':'), 1);
-        if (bytes < 0)
-            return fail(QStringLiteral("--cut-after wants BYTES[:FILE], not \"%1\"").arg(value));
+    // Faults on transfers, of FILE's alone when it is given: BYTES[:FILE].
+    const auto sizedFaults = [this](const QCommandLineOption &option, const auto &add) {
+        for (const QString &value : m_parser.values(option)) {
+            const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
+            const QString file = value.section(QLatin1Char(':'), 1);
+            if (bytes < 0)
+                return fail(
+                    QStringLiteral("--%1 wants BYTES[:FILE], not \"%2\"").arg(option.names().constFirst(), value));
+            add(bytes, file, file.isEmpty() ? QString() : QStringLiteral(" of ") + file);
+        }
+        return true;
+    };
+    const auto cut = [this](qint64 bytes, const QString &file, const QString &ofFile) {
         m_faults.push_back([bytes, file](InstrumentServer &server) { server.cutTransferAfter(bytes, file); });
-        m_summary << QStringLiteral("cut transfers%1 after %2 bytes")
-                         .arg(file.isEmpty() ? QString() : QStringLiteral(" of ") + file)
-                         .arg(bytes);
-    }
-    for (const QString &value : m_parser.values(shortStoreOption)) {
-        const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
-        const QString file = value.section(QLatin1Char(':'), 1);
-        if (bytes < 0)
-            return fail(QStringLiteral("--short-store wants BYTES[:FILE], not \"%1\"").arg(value));
+        m_summary << QStringLiteral("cut transfers%1 after %2 bytes").arg(ofFile).arg(bytes);
+    };
+    const auto shortStore = [this](qint64 bytes, const QString &file, const QString &ofFile) {
         m_faults.push_back([bytes, file](InstrumentServer &server) { server.storeOnlyFirst(bytes, file); });
         m_summary << QStringLiteral("store only the first %1 bytes of each upload%2, then reply 226")
                          .arg(bytes)
-                         .arg(file.isEmpty() ? QString() : QStringLiteral(" of ") + file);
-    }
+                         .arg(ofFile);
+    };
+    if (!sizedFaults(cutAfterOption, cut) || !sizedFaults(shortStoreOption, shortStore))
+        return false;
     if (m_parser.isSet(minimalOption)) {
         m_faults.push_back([](InstrumentServer &server) { server.setMinimal(true); });
         m_summary << QStringLiteral("answer EPSV, ALLO and SIZE with 502");

@@ -66,6 +66,11 @@ public:
 
 private:
     FolderHandle() = default;
+    // The platform's part: opens the level `m_name` in the parent folder,
+    // refusing a link or anything but a folder; and whether this folder
+    // still stands at its place as it was opened.
+    bool openInParent(QString *error);
+    bool standsWhereOpened() const;
 
     QString m_path;
     QString m_relative;

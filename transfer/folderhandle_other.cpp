@@ -21,11 +21,6 @@
 
 namespace {
 
-QString refusal(const QString &why, const QString &path)
-{
-    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
-}
-
 bool isOwnFolder(const QFileInfo &info)
 {
     return info.isDir() && !isLink(info);
@@ -38,7 +33,7 @@ FolderHandle::~FolderHandle() = default;
 std::shared_ptr<const FolderHandle> FolderHandle::openBase(const QString &path, QString *error)
 {
     if (!QFileInfo(path).isDir()) {
-        *error = refusal(QStringLiteral("Not a folder"), path);
+        *error = pathRefusal(QStringLiteral("Not a folder"), path);
         return nullptr;
     }
     std::shared_ptr<FolderHandle> folder(new FolderHandle);
@@ -46,28 +41,12 @@ std::shared_ptr<const FolderHandle> FolderHandle::openBase(const QString &path, 
     return folder;
 }
 
-std::shared_ptr<const FolderHandle> FolderHandle::openBelow(const std::shared_ptr<const FolderHandle> &base,
-                                                      const QString &relative, QString *error)
+bool FolderHandle::openInParent(QString *error)
 {
-    std::shared_ptr<const FolderHandle> parent = base;
-    for (const QString &level : relative.split(u'/')) {
-        std::shared_ptr<FolderHandle> folder(new FolderHandle);
-        folder->m_parent = parent;
-        folder->m_name = level;
-        folder->m_path = localFilePath(parent->m_path, QString(), level);
-        folder->m_relative = parent->m_relative.isEmpty() ? level : parent->m_relative + u'/' + level;
-        if (!isOwnFolder(QFileInfo(folder->m_path))) {
-            *error = refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), folder->m_path);
-            return nullptr;
-        }
-        parent = std::move(folder);
-    }
-    return parent;
-}
-
-QString FolderHandle::filePath(const QString &name) const
-{
-    return localFilePath(m_path, QString(), name);
+    if (isOwnFolder(QFileInfo(m_path)))
+        return true;
+    *error = pathRefusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), m_path);
+    return false;
 }
 
 bool FolderHandle::createFile(const QString &name, QFile &file, QIODevice::OpenMode mode, QString *error,
@@ -142,11 +121,7 @@ quint64 FolderHandle::fileSystemId() const
     return 0;
 }
 
-QString FolderHandle::replacedLevel() const
+bool FolderHandle::standsWhereOpened() const
 {
-    if (!m_parent)
-        return QFileInfo(m_path).isDir() ? QString() : QDir::toNativeSeparators(m_path);
-    if (const QString outer = m_parent->replacedLevel(); !outer.isEmpty())
-        return outer;
-    return isOwnFolder(QFileInfo(m_path)) ? QString() : m_relative;
+    return m_parent ? isOwnFolder(QFileInfo(m_path)) : QFileInfo(m_path).isDir();
 }

@@ -13,11 +13,6 @@
 
 namespace {
 
-QString refusal(const QString &why, const QString &path)
-{
-    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
-}
-
 int retried(int (*call)(int), int fd)
 {
     int result;
@@ -42,7 +37,7 @@ std::shared_ptr<const FolderHandle> FolderHandle::openBase(const QString &path, 
     folder->m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat status;
     if (folder->m_fd < 0 || ::fstat(folder->m_fd, &status) != 0) {
-        *error = refusal(qt_error_string(errno), path);
+        *error = pathRefusal(qt_error_string(errno), path);
         return nullptr;
     }
     folder->m_device = status.st_dev;
@@ -50,36 +45,21 @@ std::shared_ptr<const FolderHandle> FolderHandle::openBase(const QString &path, 
     return folder;
 }
 
-std::shared_ptr<const FolderHandle> FolderHandle::openBelow(const std::shared_ptr<const FolderHandle> &base,
-                                                      const QString &relative, QString *error)
+// A link in the way fails with ELOOP or ENOTDIR, a file with ENOTDIR.
+bool FolderHandle::openInParent(QString *error)
 {
-    std::shared_ptr<const FolderHandle> parent = base;
-    for (const QString &level : relative.split(u'/')) {
-        std::shared_ptr<FolderHandle> folder(new FolderHandle);
-        folder->m_parent = parent;
-        folder->m_name = level;
-        folder->m_path = localFilePath(parent->m_path, QString(), level);
-        folder->m_relative = parent->m_relative.isEmpty() ? level : parent->m_relative + u'/' + level;
-        // A link in the way fails with ELOOP or ENOTDIR, a file with ENOTDIR.
-        folder->m_fd = ::openat(parent->m_fd, QFile::encodeName(level).constData(),
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        struct stat status;
-        if (folder->m_fd < 0 || ::fstat(folder->m_fd, &status) != 0) {
-            *error = errno == ELOOP || errno == ENOTDIR
-                    ? refusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), folder->m_path)
-                    : refusal(qt_error_string(errno), folder->m_path);
-            return nullptr;
-        }
-        folder->m_device = status.st_dev;
-        folder->m_inode = status.st_ino;
-        parent = std::move(folder);
+    m_fd = ::openat(m_parent->m_fd, QFile::encodeName(m_name).constData(),
+                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status;
+    if (m_fd < 0 || ::fstat(m_fd, &status) != 0) {
+        *error = errno == ELOOP || errno == ENOTDIR
+                ? pathRefusal(QStringLiteral("Not a folder of its own (a link, or not a folder)"), m_path)
+                : pathRefusal(qt_error_string(errno), m_path);
+        return false;
     }
-    return parent;
-}
-
-QString FolderHandle::filePath(const QString &name) const
-{
-    return localFilePath(m_path, QString(), name);
+    m_device = status.st_dev;
+    m_inode = status.st_ino;
+    return true;
 }
 
 bool FolderHandle::createFile(const QString &name, QFile &file, QIODevice::OpenMode mode, QString *error,
@@ -180,18 +160,13 @@ quint64 FolderHandle::fileSystemId() const
     return m_device;
 }
 
-QString FolderHandle::replacedLevel() const
+// The base folder by its path, through the technician's own links; a
+// level below it by its name in its parent, as it was opened.
+bool FolderHandle::standsWhereOpened() const
 {
     struct stat status;
-    if (!m_parent) {
-        // The base folder by its path, through the technician's own links.
-        const bool there = ::stat(QFile::encodeName(m_path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
-                && status.st_dev == m_device && status.st_ino == m_inode;
-        return there ? QString() : QDir::toNativeSeparators(m_path);
-    }
-    if (const QString outer = m_parent->replacedLevel(); !outer.isEmpty())
-        return outer;
-    const bool there = ::fstatat(m_parent->m_fd, QFile::encodeName(m_name).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISDIR(status.st_mode) && status.st_dev == m_device && status.st_ino == m_inode;
-    return there ? QString() : m_relative;
+    const bool found = m_parent
+            ? ::fstatat(m_parent->m_fd, QFile::encodeName(m_name).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+            : ::stat(QFile::encodeName(m_path).constData(), &status) == 0;
+    return found && S_ISDIR(status.st_mode) && status.st_dev == m_device && status.st_ino == m_inode;
 }

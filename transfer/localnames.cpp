@@ -26,6 +26,11 @@ bool isOwnFileName(const QString &name)
         || name == BaseFolderLock::fileName + QLatin1String(".rmlock");
 }
 
+QString pathRefusal(const QString &why, const QString &path)
+{
+    return why + QStringLiteral(":\n") + QDir::toNativeSeparators(path);
+}
+
 QString printableName(QString name)
 {
     for (QChar &c : name) {

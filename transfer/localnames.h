@@ -19,6 +19,10 @@ bool folderIgnoresCase(const QString &folder);
 // lock. None is ever part of a set: none is sent, counted or compared.
 bool isOwnFileName(const QString &name);
 
+// A refusal of the local folder or file at `path`: why, then where, on a
+// line of its own in the platform's notation.
+QString pathRefusal(const QString &why, const QString &path);
+
 // `name` fit to be shown to the technician: control characters, which a
 // hostile listing may hold, are shown as '?'.
 QString printableName(QString name);
