@@ -186,6 +186,19 @@ bool SimulatorCommandLine::parseSample()
     return true;
 }
 
+bool SimulatorCommandLine::parseSizedFaults(const QCommandLineOption &option,
+                                            const std::function<void(qint64, const QString &, const QString &)> &add)
+{
+    for (const QString &value : m_parser.values(option)) {
+        const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
+        const QString file = value.section(QLatin1Char(':'), 1);
+        if (bytes < 0)
+            return fail(QStringLiteral("--%1 wants BYTES[:FILE], not \"%2\"").arg(option.names().constFirst(), value));
+        add(bytes, file, file.isEmpty() ? QString() : QStringLiteral(" of ") + file);
+    }
+    return true;
+}
+
 bool SimulatorCommandLine::parseFaults()
 {
     for (const QString &value : m_parser.values(refuseOption)) {
@@ -206,18 +219,6 @@ bool SimulatorCommandLine::parseFaults()
         m_faults.push_back([count](InstrumentServer &server) { server.dropConnectionAfter(count); });
         m_summary << QStringLiteral("drop each connection on its command %1").arg(count);
     }
-    // Faults on transfers, of FILE's alone when it is given: BYTES[:FILE].
-    const auto sizedFaults = [this](const QCommandLineOption &option, const auto &add) {
-        for (const QString &value : m_parser.values(option)) {
-            const qint64 bytes = parseBytes(value.section(QLatin1Char(':'), 0, 0));
-            const QString file = value.section(QLatin1Char(':'), 1);
-            if (bytes < 0)
-                return fail(
-                    QStringLiteral("--%1 wants BYTES[:FILE], not \"%2\"").arg(option.names().constFirst(), value));
-            add(bytes, file, file.isEmpty() ? QString() : QStringLiteral(" of ") + file);
-        }
-        return true;
-    };
     const auto cut = [this](qint64 bytes, const QString &file, const QString &ofFile) {
         m_faults.push_back([bytes, file](InstrumentServer &server) { server.cutTransferAfter(bytes, file); });
         m_summary << QStringLiteral("cut transfers%1 after %2 bytes").arg(ofFile).arg(bytes);
@@ -228,7 +229,7 @@ bool SimulatorCommandLine::parseFaults()
                          .arg(bytes)
                          .arg(ofFile);
     };
-    if (!sizedFaults(cutAfterOption, cut) || !sizedFaults(shortStoreOption, shortStore))
+    if (!parseSizedFaults(cutAfterOption, cut) || !parseSizedFaults(shortStoreOption, shortStore))
         return false;
     if (m_parser.isSet(minimalOption)) {
         m_faults.push_back([](InstrumentServer &server) { server.setMinimal(true); });

@@ -47,6 +47,11 @@ public:
 private:
     bool fail(const QString &text);
     bool parseFaults();
+    // Faults on transfers, of FILE's alone when it is given: each value of
+    // `option` is BYTES[:FILE]; `add` takes the bytes, the file and " of
+    // FILE" (empty without one) for the banner.
+    bool parseSizedFaults(const QCommandLineOption &option,
+                          const std::function<void(qint64, const QString &, const QString &)> &add);
     bool parseSample();
 
     QCommandLineParser m_parser;
